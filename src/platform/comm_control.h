@@ -1,0 +1,90 @@
+// The serial communications control: port number, line settings, input
+// buffer and receive events over a SerialBackend.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/serial_backend.h"
+#include "platform/types.h"
+
+namespace vantor {
+
+// Maps port numbers to device names. Port N is /dev/ttyS(N-1) unless the host
+// has named another device for it.
+class PortMap {
+public:
+    std::string device(Integer port) const;
+    void set(Integer port, const std::string& device) { devices_[port] = device; }
+    void clear() { devices_.clear(); }
+
+private:
+    std::map<Integer, std::string> devices_;
+};
+
+// Parses "baud,parity,data,stop" (for instance "9600,N,8,1"); error 380 when
+// the text is malformed.
+LineSettings parseLineSettings(const std::string& text);
+
+class CommControl : private SerialBackend::Listener {
+public:
+    // CommEvent values.
+    static constexpr Integer comEvReceive = 2;
+    // The device went away or failed while the port was open.
+    static constexpr Integer comEvDeviceLost = 1100;
+
+    explicit CommControl(std::unique_ptr<SerialBackend> backend);
+    ~CommControl() override;
+
+    Integer CommPort() const { return commPort_; }
+    // Error 8002 for a number below 1. May be written while open; it is used
+    // at the next opening.
+    void setCommPort(Integer port);
+    const std::string& Settings() const { return settings_; }
+    void setSettings(const std::string& settings);
+    Integer InputMode() const { return inputMode_; }
+    void setInputMode(Integer mode);
+    Integer InputLen() const { return inputLen_; }
+    void setInputLen(Integer len);
+    Integer RThreshold() const { return rThreshold_; }
+    void setRThreshold(Integer threshold);
+    Boolean PortOpen() const { return backend_->isOpen() ? VbTrue : VbFalse; }
+    // True opens the port with the current settings (8005 when already open);
+    // False closes it.
+    void setPortOpen(Boolean open);
+    Integer CommEvent() const { return commEvent_; }
+    // Removes and returns the waiting bytes (all of them, or at most InputLen).
+    std::string Input();
+    Long InBufferCount();
+
+    // The device name the current CommPort stands for.
+    std::string deviceName() const { return ports.device(commPort_); }
+    // Why the device was lost, after a comEvDeviceLost event.
+    const std::string& lostReason() const { return lostReason_; }
+
+    // Receive and line events, raised from the message loop one at a time.
+    std::function<void()> OnComm;
+    PortMap ports;
+
+private:
+    void bytesArrived() override;
+    void deviceLost(const RuntimeError& error) override;
+    void requireOpen() const;
+    void raise(Integer event);
+
+    std::unique_ptr<SerialBackend> backend_;
+    Integer commPort_ = 1;
+    std::string settings_ = "9600,N,8,1";
+    LineSettings line_;
+    Integer inputMode_ = 0;
+    Integer inputLen_ = 0;
+    Integer rThreshold_ = 0;
+    Integer commEvent_ = 0;
+    std::string lostReason_;
+    bool inEvent_ = false;
+    bool eventPending_ = false;
+};
+
+}  // namespace vantor

@@ -1,0 +1,15 @@
+// A date source that always gives the date it was set to.
+#pragma once
+
+#include "platform/date_source.h"
+
+namespace vantor {
+
+class FixedDateSource : public DateSource {
+public:
+    explicit FixedDateSource(Date date) : date(date) {}
+    Date today() const override { return date; }
+    Date date;
+};
+
+}  // namespace vantor

@@ -1,0 +1,45 @@
+// Sequential text files under file numbers. Each control has its own table,
+// so several controls (one per meter) can work in one process.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <variant>
+
+#include "platform/item_reader.h"
+#include "platform/output_file.h"
+#include "platform/types.h"
+
+namespace vantor {
+
+class FileTable {
+public:
+    static constexpr Integer kMaxNumber = 511;
+
+    // The lowest file number not in use (1..255); error 67 when none is free.
+    Integer FreeFile() const;
+
+    // Creates or truncates `path` for output under `number`.
+    // Errors: 52 bad number or empty name, 55 number in use, 76 missing folder,
+    // 70 no permission, 75 other access failures.
+    OutputFile& openOutput(Integer number, const String& path);
+    // Opens an existing file for reading. Errors as openOutput, and 53 when
+    // the file does not exist in an existing folder.
+    ItemReader& openInput(Integer number, const String& path);
+
+    bool isOpen(Integer number) const { return files_.count(number) != 0; }
+    // The file under `number` open for output; error 52 otherwise.
+    OutputFile& output(Integer number);
+    // Closes `number` (nothing happens if it is not open). Returns the lines
+    // of an output file that could not be written at the final flush.
+    std::size_t close(Integer number);
+    void closeAll();
+
+private:
+    void checkNew(Integer number, const String& path) const;
+
+    std::map<Integer, std::variant<std::unique_ptr<OutputFile>, std::unique_ptr<ItemReader>>>
+        files_;
+};
+
+}  // namespace vantor

@@ -1,0 +1,79 @@
+#include "platform/item_reader.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "platform/errors.h"
+
+namespace vantor {
+
+namespace {
+bool isBlank(int c) { return c == ' ' || c == '\t'; }
+bool isLineEnd(int c) { return c == '\r' || c == '\n'; }
+}  // namespace
+
+ItemReader::~ItemReader() { std::fclose(file_); }
+
+int ItemReader::peek() {
+    int c = get();
+    if (c != EOF) std::ungetc(c, file_);
+    return c;
+}
+
+void ItemReader::skipLineEnd(int c) {
+    if (c == '\r' && peek() == '\n') get();
+}
+
+bool ItemReader::atEnd() {
+    for (;;) {
+        int c = peek();
+        if (c == EOF) return true;
+        if (!isLineEnd(c)) return false;
+        get();
+    }
+}
+
+String ItemReader::readText() {
+    int c = get();
+    if (c == EOF) throw RuntimeError(kErrInputPastEnd);
+    while (isBlank(c)) c = get();
+
+    String item;
+    if (c == '"') {
+        while ((c = get()) != EOF && c != '"') item.push_back(static_cast<char>(c));
+        // Whatever follows the closing quote up to the separator is not part of the item.
+        if (c == '"') {
+            while ((c = get()) != EOF && c != ',' && !isLineEnd(c)) {
+            }
+        }
+    } else {
+        while (c != EOF && c != ',' && !isLineEnd(c)) {
+            item.push_back(static_cast<char>(c));
+            c = get();
+        }
+    }
+    if (isLineEnd(c)) skipLineEnd(c);
+    return item;
+}
+
+Integer ItemReader::readInteger() { return parseIntegerItem(readText()); }
+
+Integer parseIntegerItem(const String& item) {
+    std::size_t b = 0, e = item.size();
+    while (b < e && isBlank(static_cast<unsigned char>(item[b]))) ++b;
+    while (e > b && isBlank(static_cast<unsigned char>(item[e - 1]))) --e;
+    if (b == e) return 0;
+    const char* first = item.data() + b;
+    const char* last = item.data() + e;
+    if (*first == '+') ++first;
+    double value = 0;
+    auto [ptr, ec] = std::from_chars(first, last, value);
+    if (ec == std::errc::result_out_of_range) throw RuntimeError(kErrOverflow);
+    if (ec != std::errc() || ptr != last || first == last) throw RuntimeError(kErrTypeMismatch);
+    if (!std::isfinite(value)) throw RuntimeError(kErrTypeMismatch);
+    double rounded = std::nearbyint(value);  // the default rounding mode is half to even
+    if (!(rounded >= -32768.0 && rounded <= 32767.0)) throw RuntimeError(kErrOverflow);
+    return static_cast<Integer>(rounded);
+}
+
+}  // namespace vantor

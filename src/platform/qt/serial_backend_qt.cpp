@@ -1,0 +1,117 @@
+#include "platform/qt/serial_backend_qt.h"
+
+#include <QSerialPort>
+#include <cerrno>
+#include <cstring>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/serial_errors.h"
+
+namespace vantor {
+
+QtSerialBackend::QtSerialBackend() : port_(std::make_unique<QSerialPort>()) {
+    QObject::connect(port_.get(), &QSerialPort::readyRead, port_.get(), [this] {
+        if (listener_ != nullptr) listener_->bytesArrived();
+    });
+    QObject::connect(port_.get(), &QSerialPort::errorOccurred, port_.get(),
+                     [this](QSerialPort::SerialPortError error) {
+                         if (error != QSerialPort::ResourceError || lost_ || !port_->isOpen()) {
+                             return;
+                         }
+                         lost_ = true;
+                         if (listener_ != nullptr) {
+                             listener_->deviceLost(serialError(
+                                 SerialFailure::Lost, device_, port_->errorString().toStdString()));
+                         }
+                     });
+}
+
+QtSerialBackend::~QtSerialBackend() { close(); }
+
+void QtSerialBackend::open(const std::string& device, const LineSettings& settings) {
+    struct stat st{};
+    if (::stat(device.c_str(), &st) != 0) {
+        int err = errno;
+        if (err == EACCES) throw serialError(SerialFailure::PermissionDenied, device);
+        throw serialError(SerialFailure::Missing, device, std::strerror(err));
+    }
+    if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+        throw serialError(SerialFailure::PermissionDenied, device);
+    }
+    device_ = device;
+    lost_ = false;
+    port_->setPortName(QString::fromStdString(device));
+    if (!port_->open(QIODevice::ReadWrite)) {
+        auto error = port_->error();
+        std::string text = port_->errorString().toStdString();
+        port_->clearError();
+        switch (error) {
+            case QSerialPort::DeviceNotFoundError:
+                throw serialError(SerialFailure::Missing, device, text);
+            case QSerialPort::PermissionError:
+                // Access was checked above: another program holds the port.
+                throw serialError(SerialFailure::Busy, device, text);
+            default: throw serialError(SerialFailure::Other, device, text);
+        }
+    }
+    // Keep other programs (and other controls) off the port while it is ours.
+    int fd = static_cast<int>(port_->handle());
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        port_->close();
+        throw serialError(SerialFailure::Busy, device);
+    }
+    ::ioctl(fd, TIOCEXCL);
+    try {
+        configure(settings);
+    } catch (...) {
+        port_->close();
+        throw;
+    }
+}
+
+void QtSerialBackend::configure(const LineSettings& s) {
+    if (!port_->isOpen()) return;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    switch (s.parity) {
+        case 'E': parity = QSerialPort::EvenParity; break;
+        case 'O': parity = QSerialPort::OddParity; break;
+        case 'M': parity = QSerialPort::MarkParity; break;
+        case 'S': parity = QSerialPort::SpaceParity; break;
+        default: break;
+    }
+    QSerialPort::StopBits stop = s.stopBits == 20   ? QSerialPort::TwoStop
+                                 : s.stopBits == 15 ? QSerialPort::OneAndHalfStop
+                                                    : QSerialPort::OneStop;
+    bool ok = port_->setBaudRate(s.baud) &&
+              port_->setDataBits(static_cast<QSerialPort::DataBits>(s.dataBits)) &&
+              port_->setParity(parity) && port_->setStopBits(stop) &&
+              port_->setFlowControl(QSerialPort::NoFlowControl);
+    if (!ok) {
+        std::string text = port_->errorString().toStdString();
+        port_->clearError();
+        throw RuntimeError(kErrInvalidProperty,
+                           "Invalid property value: " + device_ + " rejects the line settings (" +
+                               text + ")");
+    }
+}
+
+void QtSerialBackend::close() {
+    if (port_->isOpen()) port_->close();
+    lost_ = false;
+}
+
+bool QtSerialBackend::isOpen() const { return port_->isOpen(); }
+
+std::size_t QtSerialBackend::bytesAvailable() {
+    return static_cast<std::size_t>(std::max<qint64>(0, port_->bytesAvailable()));
+}
+
+std::string QtSerialBackend::read(std::size_t max) {
+    QByteArray bytes = port_->read(static_cast<qint64>(max));
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+}  // namespace vantor
