@@ -1,7 +1,8 @@
 #include "fake_control.h"
 
-#include <atomic>
 #include <unistd.h>
+
+#include <atomic>
 
 namespace vantor::testing {
 
@@ -35,7 +36,8 @@ void writeFile(const std::string& path, const std::string& bytes) {
 FakeControl::FakeControl() {
     auto backend = std::make_unique<FakeSerialBackend>();
     serial = backend.get();
-    comm = std::make_unique<Vantor_Comm>(ControlPlatform{loop, messages, dates, std::move(backend)});
+    comm =
+        std::make_unique<Vantor_Comm>(ControlPlatform{loop, messages, dates, std::move(backend)});
 }
 
 }  // namespace vantor::testing

@@ -70,7 +70,7 @@ struct ParameterCase {
     const char* name;
     bool allocated;
     Long lower, upper;
-    int error;                  // 0: none
+    int error;                   // 0: none
     std::vector<Integer> after;  // lower..upper after the call
 };
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <clocale>
-#include <sys/stat.h>
 
 #include "fake_control.h"
 #include "platform/data_grid.h"

@@ -49,16 +49,11 @@ TEST(RuntimeError, CarriesNumberAndStandardDescription) {
     struct Case {
         int number;
         const char* text;
-    } cases[] = {{6, "Overflow"},
-                 {9, "Subscript out of range"},
-                 {13, "Type mismatch"},
-                 {52, "Bad file name or number"},
-                 {53, "File not found"},
-                 {55, "File already open"},
-                 {61, "Disk full"},
-                 {62, "Input past end of file"},
-                 {70, "Permission denied"},
-                 {75, "Path/File access error"},
+    } cases[] = {{6, "Overflow"},           {9, "Subscript out of range"},
+                 {13, "Type mismatch"},     {52, "Bad file name or number"},
+                 {53, "File not found"},    {55, "File already open"},
+                 {61, "Disk full"},         {62, "Input past end of file"},
+                 {70, "Permission denied"}, {75, "Path/File access error"},
                  {76, "Path not found"}};
     for (const auto& c : cases) {
         RuntimeError e(c.number);

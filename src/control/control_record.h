@@ -15,34 +15,34 @@ namespace vantor {
 using Variant = std::optional<Byte>;
 
 struct ControlPublic {
-    String df;                        // data file of the current transfer
-    Integer UnitIndex = 0;            // unit code of the last decoded frame
-    Boolean fgTransferOK = VbFalse;   // the end marker has been received
-    Boolean fgComPortOpen = VbFalse;  // a transfer is armed
-    Long datano = 0;                  // records written in the current transfer
-    Boolean fg_Two_Display = VbFalse; // kept for the host only
-    Boolean bReadDataOK = VbFalse;    // kept for the host only
+    String df;                         // data file of the current transfer
+    Integer UnitIndex = 0;             // unit code of the last decoded frame
+    Boolean fgTransferOK = VbFalse;    // the end marker has been received
+    Boolean fgComPortOpen = VbFalse;   // a transfer is armed
+    Long datano = 0;                   // records written in the current transfer
+    Boolean fg_Two_Display = VbFalse;  // kept for the host only
+    Boolean bReadDataOK = VbFalse;     // kept for the host only
 };
 
 struct ControlPrivate {
     double dValue = 0;
-    std::array<Integer, 16> iDigit{};       // iDigit[k]: digit value of frame byte 15 - k
-    std::array<Text10, 301> sUnitName{};    // unit names by unit code
-    Integer iRxState = 0;                   // 0 hunting, 2 collecting
-    std::array<Byte, 16> bySync{};          // [1] holds the start byte 2
-    std::array<Variant, 171> vFrameBuf{};   // frame being collected, positions 0..15
-    Integer iFrameEnd = 0;                  // position of the terminator
-    Integer iSyncIdx = 0;                   // index in bySync of the start byte hunted
-    Integer iRxIdx = 0;                     // position of the last byte stored
-    Long lDecodeCount = 0;                  // frames handed to the decoder
-    Integer iEscCount = 0;                  // ESC bytes inside frames this transfer
-    String sCommSettings;                   // Settings property
-    Integer iCommPort = 0;                  // Port property
-    Integer iCommBaud = 0;                  // Baudrate property
-    std::array<Integer, 6> iParam{};        // GetParameter's block, never written
-    String sUnitFilePath;                   // AppPath property
-    Long lFrameCount = 0;                   // frames completed while iEscCount was 0
-    Boolean bBlinkPhase = VbFalse;          // indicator phase, never reset
+    std::array<Integer, 16> iDigit{};      // iDigit[k]: digit value of frame byte 15 - k
+    std::array<Text10, 301> sUnitName{};   // unit names by unit code
+    Integer iRxState = 0;                  // 0 hunting, 2 collecting
+    std::array<Byte, 16> bySync{};         // [1] holds the start byte 2
+    std::array<Variant, 171> vFrameBuf{};  // frame being collected, positions 0..15
+    Integer iFrameEnd = 0;                 // position of the terminator
+    Integer iSyncIdx = 0;                  // index in bySync of the start byte hunted
+    Integer iRxIdx = 0;                    // position of the last byte stored
+    Long lDecodeCount = 0;                 // frames handed to the decoder
+    Integer iEscCount = 0;                 // ESC bytes inside frames this transfer
+    String sCommSettings;                  // Settings property
+    Integer iCommPort = 0;                 // Port property
+    Integer iCommBaud = 0;                 // Baudrate property
+    std::array<Integer, 6> iParam{};       // GetParameter's block, never written
+    String sUnitFilePath;                  // AppPath property
+    Long lFrameCount = 0;                  // frames completed while iEscCount was 0
+    Boolean bBlinkPhase = VbFalse;         // indicator phase, never reset
 };
 
 }  // namespace vantor

@@ -37,8 +37,8 @@ StatusPanel::StatusPanel(MessageLoop& loop) : Timer1(loop) {
     Shape1.setFillColour(kIndicatorGreen);
     Shape1.setVisible(false);
 
-    design(Label3, "Receiving Data ...", {600, 2160, 1935, 255},
-           {"Times New Roman", 9, true}, false, Alignment::Left);
+    design(Label3, "Receiving Data ...", {600, 2160, 1935, 255}, {"Times New Roman", 9, true},
+           false, Alignment::Left);
     Label3.transparent = true;
     Label3.setVisible(false);
 

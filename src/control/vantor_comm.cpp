@@ -11,19 +11,45 @@ Vantor_Comm::Vantor_Comm(ControlPlatform platform)
       panel_(platform.loop),
       MSComm1_(std::move(platform.serial)) {
     panel_.Timer1.onTimer = [this] { Timer1_Timer(); };
+    MSComm1_.OnComm = [this] { MSComm1_OnComm(); };
 }
 
-Vantor_Comm::~Vantor_Comm() = default;
+Vantor_Comm::~Vantor_Comm() {
+    // A transfer cut short by the host's end keeps every record decoded.
+    MSComm1_.OnComm = nullptr;
+    flushRecords();
+    files_.closeAll();
+    try {
+        MSComm1_.setPortOpen(VbFalse);
+    } catch (const RuntimeError&) {
+    }
+}
 
-void Vantor_Comm::CheckFile(Boolean& YesNo) { YesNo = VbTrue; }
+void Vantor_Comm::CheckFile(Boolean& YesNo) {
+    YesNo = VbTrue;
+}
 
-void Vantor_Comm::Settings(const String& sSettings) { m_.sCommSettings = sSettings; }
-String Vantor_Comm::Settings() const { return m_.sCommSettings; }
-void Vantor_Comm::Port(const Integer& iPort) { m_.iCommPort = iPort; }
-Integer Vantor_Comm::Port() const { return m_.iCommPort; }
-void Vantor_Comm::Baudrate(const Integer& iBaudRate) { m_.iCommBaud = iBaudRate; }
-Integer Vantor_Comm::Baudrate() const { return m_.iCommBaud; }
-void Vantor_Comm::AppPath(const String& unitfilepath) { m_.sUnitFilePath = unitfilepath; }
+void Vantor_Comm::Settings(const String& sSettings) {
+    m_.sCommSettings = sSettings;
+}
+String Vantor_Comm::Settings() const {
+    return m_.sCommSettings;
+}
+void Vantor_Comm::Port(const Integer& iPort) {
+    m_.iCommPort = iPort;
+}
+Integer Vantor_Comm::Port() const {
+    return m_.iCommPort;
+}
+void Vantor_Comm::Baudrate(const Integer& iBaudRate) {
+    m_.iCommBaud = iBaudRate;
+}
+Integer Vantor_Comm::Baudrate() const {
+    return m_.iCommBaud;
+}
+void Vantor_Comm::AppPath(const String& unitfilepath) {
+    m_.sUnitFilePath = unitfilepath;
+}
 
 Integer Vantor_Comm::Read_Status(Long& FrameCount) {
     FrameCount = m_.lFrameCount;
@@ -43,7 +69,9 @@ void Vantor_Comm::GetFilename(Long& idatano, String& filename) {
     idatano = datano;
 }
 
-void Vantor_Comm::UserControl_Resize() { panel_.Label1[0].setCaption("Vantor_Comm"); }
+void Vantor_Comm::UserControl_Resize() {
+    panel_.Label1[0].setCaption("Vantor_Comm");
+}
 
 void Vantor_Comm::Timer1_Timer() {
     panel_.Shape1.setFillColour(m_.bBlinkPhase ? kIndicatorBlue : kIndicatorGreen);

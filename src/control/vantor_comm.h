@@ -17,7 +17,9 @@
 // description through the MessageSink instead and return normally.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string_view>
 
 #include "control/control_record.h"
 #include "control/interface_ids.h"
@@ -30,8 +32,28 @@
 #include "platform/message_sink.h"
 #include "platform/serial_backend.h"
 #include "platform/types.h"
+#include "serial/frame_receiver.h"
 
 namespace vantor {
+
+// How the last transfer ended (an addition for hosts on this platform; the
+// control record itself only has fgTransferOK).
+enum class TransferOutcome {
+    None,        // no transfer yet, or one is running
+    EndMarker,   // the meter's end marker arrived: fgTransferOK is set
+    TimedOut,    // the meter stopped sending (blocking download's time-out)
+    DeviceLost,  // the serial device went away or failed mid-transfer
+    Failed,      // another error ended the transfer
+    Aborted,     // the host ended it with AbortTransfer
+};
+
+// Diagnostics of the last transfer, counted beside the control record.
+struct TransferStats {
+    Long framesReceived = 0;  // complete frames taken from the line
+    Long framesRejected = 0;  // frames dropped for a bad terminator
+    Long bytesSkipped = 0;    // bytes between frames
+    Long recordsLost = 0;     // decoded records the data file refused (disk full, ...)
+};
 
 // What the host supplies to a control.
 struct ControlPlatform {
@@ -42,7 +64,7 @@ struct ControlPlatform {
 };
 
 class Vantor_Comm : public ControlPublic {
-public:
+  public:
     explicit Vantor_Comm(ControlPlatform platform);
     ~Vantor_Comm();
     Vantor_Comm(const Vantor_Comm&) = delete;
@@ -80,12 +102,51 @@ public:
     // The host gives the control a new size (also when first shown).
     void UserControl_Resize();
 
+    // Opens the serial port Port at 9600,N,8,1 and resets the receiver to
+    // hunting. Failures are shown in a message box; it always returns.
+    void SCI_Init();
+    // Arms an event-driven download: panel to "Press Send Key to Transfer
+    // Data", then ReadDataLogger_2. Always returns 0; failures are shown in a
+    // message box.
+    Integer Start();
+    // Opens df for output as file number 2, clears the transfer counters and
+    // runs SCI_Init. When the port could not be opened, the data file is
+    // closed again and fgComPortOpen stays False: nothing is armed.
+    void ReadDataLogger_2();
+
+    // --- Additions for hosts on this platform ---
+
+    // Ends an armed event-driven transfer without the end marker: every
+    // record written so far stays in the data file, which is closed, and the
+    // port is closed. fgTransferOK stays False.
+    void AbortTransfer(TransferOutcome why = TransferOutcome::Aborted);
+    TransferOutcome LastTransferOutcome() const { return outcome_; }
+    const TransferStats& Stats() const { return stats_; }
+    // Called when a transfer ends, whichever way (from inside an event).
+    std::function<void()> onTransferEnded;
+    // Called with every read from the port, before the bytes are decoded.
+    std::function<void(std::string_view)> onBytesRead;
+    // Port numbers to device names, for this control's serial port.
+    PortMap& Ports() { return MSComm1_.ports; }
+    CommControl& MSComm1() { return MSComm1_; }
+
     // Parts the host's views show.
     StatusPanel& Panel() { return panel_; }
     const StatusPanel& Panel() const { return panel_; }
 
-private:
+  private:
+    static constexpr Integer kDataFile = 2;
+
     void Timer1_Timer();
+    void StartTransfer();
+    void MSComm1_OnComm();
+    void DispatchFrame();
+    void DecodeFrame();
+    // Hands the records decoded so far to the operating system.
+    void flushRecords();
+    void EndTransfer();
+    void stopIndicator();
+    void finish(TransferOutcome outcome);
 
     MessageLoop& loop_;
     MessageSink& messages_;
@@ -95,6 +156,13 @@ private:
     CommControl MSComm1_;
     FileTable files_;
     DataGrid grid_;
+    TransferOutcome outcome_ = TransferOutcome::None;
+    TransferStats stats_;
+    ReceiverCounters counters_;
+    std::string line_;  // scratch for one record line
+    bool writeFailShown_ = false;
+    bool batchActive_ = false;  // the blocking download has the input to itself
+    bool deviceLost_ = false;
 };
 
 }  // namespace vantor

@@ -15,12 +15,12 @@ namespace vantor {
 // Maps port numbers to device names. Port N is /dev/ttyS(N-1) unless the host
 // has named another device for it.
 class PortMap {
-public:
+  public:
     std::string device(Integer port) const;
     void set(Integer port, const std::string& device) { devices_[port] = device; }
     void clear() { devices_.clear(); }
 
-private:
+  private:
     std::map<Integer, std::string> devices_;
 };
 
@@ -29,7 +29,7 @@ private:
 LineSettings parseLineSettings(const std::string& text);
 
 class CommControl : private SerialBackend::Listener {
-public:
+  public:
     // CommEvent values.
     static constexpr Integer comEvReceive = 2;
     // The device went away or failed while the port was open.
@@ -68,7 +68,7 @@ public:
     std::function<void()> OnComm;
     PortMap ports;
 
-private:
+  private:
     void bytesArrived() override;
     void deviceLost(const RuntimeError& error) override;
     void requireOpen() const;

@@ -12,7 +12,7 @@
 namespace vantor {
 
 class DataGrid : public Observable {
-public:
+  public:
     static constexpr int kAlignCentre = 4;  // centred horizontally and vertically
 
     Long Cols() const { return cols_; }
@@ -34,7 +34,7 @@ public:
     Long TopRow() const { return topRow_; }
     void setTopRow(Long row);
 
-private:
+  private:
     void checkCell(Long row, Long col) const;
     void checkCol(Long col) const;
     void checkRow(Long row) const;

@@ -8,14 +8,14 @@ struct Date {
 };
 
 class DateSource {
-public:
+  public:
     virtual ~DateSource() = default;
     virtual Date today() const = 0;
 };
 
 // Today's date from the local clock.
 class LocalDateSource : public DateSource {
-public:
+  public:
     Date today() const override;
 };
 

@@ -4,24 +4,42 @@ namespace vantor {
 
 std::string standardDescription(std::int32_t number) {
     switch (number) {
-        case kErrOverflow: return "Overflow";
-        case kErrSubscript: return "Subscript out of range";
-        case kErrTypeMismatch: return "Type mismatch";
-        case kErrInvalidProperty: return "Invalid property value";
-        case kErrBadFileNumber: return "Bad file name or number";
-        case kErrFileNotFound: return "File not found";
-        case kErrFileAlreadyOpen: return "File already open";
-        case kErrDiskFull: return "Disk full";
-        case kErrInputPastEnd: return "Input past end of file";
-        case kErrTooManyFiles: return "Too many files";
-        case kErrPermissionDenied: return "Permission denied";
-        case kErrPathFileAccess: return "Path/File access error";
-        case kErrPathNotFound: return "Path not found";
-        case kErrPortInvalid: return "Invalid port number";
-        case kErrPortAlreadyOpen: return "Port already open";
-        case kErrPortNotOpen: return "Operation valid only when the port is open";
-        case kErrDeviceIo: return "Error reading comm device";
-        default: return "Application-defined or object-defined error";
+        case kErrOverflow:
+            return "Overflow";
+        case kErrSubscript:
+            return "Subscript out of range";
+        case kErrTypeMismatch:
+            return "Type mismatch";
+        case kErrInvalidProperty:
+            return "Invalid property value";
+        case kErrBadFileNumber:
+            return "Bad file name or number";
+        case kErrFileNotFound:
+            return "File not found";
+        case kErrFileAlreadyOpen:
+            return "File already open";
+        case kErrDiskFull:
+            return "Disk full";
+        case kErrInputPastEnd:
+            return "Input past end of file";
+        case kErrTooManyFiles:
+            return "Too many files";
+        case kErrPermissionDenied:
+            return "Permission denied";
+        case kErrPathFileAccess:
+            return "Path/File access error";
+        case kErrPathNotFound:
+            return "Path not found";
+        case kErrPortInvalid:
+            return "Invalid port number";
+        case kErrPortAlreadyOpen:
+            return "Port already open";
+        case kErrPortNotOpen:
+            return "Operation valid only when the port is open";
+        case kErrDeviceIo:
+            return "Error reading comm device";
+        default:
+            return "Application-defined or object-defined error";
     }
 }
 

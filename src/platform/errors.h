@@ -36,14 +36,14 @@ std::string standardDescription(std::int32_t number);
 // description is the standard one unless the raiser had something more precise
 // to say (the serial layer names the device and the operating system's cause).
 class RuntimeError : public std::runtime_error {
-public:
+  public:
     explicit RuntimeError(std::int32_t number);
     RuntimeError(std::int32_t number, const std::string& description);
 
     std::int32_t number() const noexcept { return number_; }
     const std::string& description() const noexcept { return description_; }
 
-private:
+  private:
     std::int32_t number_;
     std::string description_;
 };

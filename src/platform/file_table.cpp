@@ -1,10 +1,11 @@
 #include "platform/file_table.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 namespace vantor {
 
@@ -13,12 +14,12 @@ namespace {
 bool parentExists(const String& path) {
     auto slash = path.find_last_of('/');
     String parent = slash == String::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    struct stat st{};
+    struct stat st {};
     return ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool isDirectory(const String& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

@@ -13,7 +13,7 @@
 namespace vantor {
 
 class FileTable {
-public:
+  public:
     static constexpr Integer kMaxNumber = 511;
 
     // The lowest file number not in use (1..255); error 67 when none is free.
@@ -35,7 +35,7 @@ public:
     std::size_t close(Integer number);
     void closeAll();
 
-private:
+  private:
     void checkNew(Integer number, const String& path) const;
 
     std::map<Integer, std::variant<std::unique_ptr<OutputFile>, std::unique_ptr<ItemReader>>>

@@ -46,7 +46,9 @@ void Shape::setVisible(bool visible) {
     changed();
 }
 
-Timer::~Timer() { disarm(); }
+Timer::~Timer() {
+    disarm();
+}
 
 void Timer::setInterval(int ms) {
     intervalMs_ = ms;

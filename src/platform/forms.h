@@ -29,15 +29,15 @@ struct TwipRect {
 
 // A list of callbacks run after each change of a model.
 class Observable {
-public:
+  public:
     using Listener = std::function<void()>;
     int subscribe(Listener listener);
     void unsubscribe(int id);
 
-protected:
+  protected:
     void changed();
 
-private:
+  private:
     struct Entry {
         int id;
         Listener fn;
@@ -49,7 +49,7 @@ private:
 enum class Alignment { Left, Centre };
 
 class Label : public Observable {
-public:
+  public:
     const String& caption() const { return caption_; }
     void setCaption(const String& text);
     bool visible() const { return visible_; }
@@ -64,13 +64,13 @@ public:
     Font font;
     TwipRect rect;
 
-private:
+  private:
     String caption_;
     bool visible_ = true;
 };
 
 class Shape : public Observable {
-public:
+  public:
     Colour fillColour() const { return fillColour_; }
     void setFillColour(Colour colour);
     bool visible() const { return visible_; }
@@ -78,14 +78,14 @@ public:
 
     TwipRect rect;
 
-private:
+  private:
     Colour fillColour_ = 0;
     bool visible_ = true;
 };
 
 // A timer whose ticks come from the message loop while it is enabled.
 class Timer : public Observable {
-public:
+  public:
     explicit Timer(MessageLoop& loop) : loop_(loop) {}
     ~Timer();
     Timer(const Timer&) = delete;
@@ -99,7 +99,7 @@ public:
     // The tick event handler.
     std::function<void()> onTimer;
 
-private:
+  private:
     void arm();
     void disarm();
 

@@ -8,11 +8,17 @@
 namespace vantor {
 
 namespace {
-bool isBlank(int c) { return c == ' ' || c == '\t'; }
-bool isLineEnd(int c) { return c == '\r' || c == '\n'; }
+bool isBlank(int c) {
+    return c == ' ' || c == '\t';
+}
+bool isLineEnd(int c) {
+    return c == '\r' || c == '\n';
+}
 }  // namespace
 
-ItemReader::~ItemReader() { std::fclose(file_); }
+ItemReader::~ItemReader() {
+    std::fclose(file_);
+}
 
 int ItemReader::peek() {
     int c = get();
@@ -56,7 +62,9 @@ String ItemReader::readText() {
     return item;
 }
 
-Integer ItemReader::readInteger() { return parseIntegerItem(readText()); }
+Integer ItemReader::readInteger() {
+    return parseIntegerItem(readText());
+}
 
 Integer parseIntegerItem(const String& item) {
     std::size_t b = 0, e = item.size();

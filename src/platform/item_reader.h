@@ -14,7 +14,7 @@ namespace vantor {
 // comma belongs to the item; an unquoted item starts at its first non-blank
 // character and ends at the next comma or line end.
 class ItemReader {
-public:
+  public:
     // Takes ownership of `file` (opened for reading) and closes it.
     explicit ItemReader(std::FILE* file) : file_(file) {}
     ~ItemReader();
@@ -29,7 +29,7 @@ public:
     // True when nothing but line ends is left.
     bool atEnd();
 
-private:
+  private:
     int get() { return std::getc(file_); }
     int peek();
     void skipLineEnd(int c);

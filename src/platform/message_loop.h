@@ -10,7 +10,7 @@ namespace vantor {
 // Timer callbacks and other events run only from inside the loop (between the
 // host's calls, or inside waitForEvents).
 class MessageLoop {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
     using TimerId = int;
 

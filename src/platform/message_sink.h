@@ -7,7 +7,7 @@
 namespace vantor {
 
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
     // A modal message with one OK button and no title of its own.
     virtual void show(const std::string& text) = 0;
@@ -15,7 +15,7 @@ public:
 
 // Prints each message on standard error, one line each.
 class ConsoleMessageSink : public MessageSink {
-public:
+  public:
     void show(const std::string& text) override;
 };
 

@@ -1,11 +1,14 @@
 #include "platform/output_file.h"
 
-#include <cerrno>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace vantor {
 
-OutputFile::~OutputFile() { close(); }
+OutputFile::~OutputFile() {
+    close();
+}
 
 void OutputFile::writeLine(std::string_view line) {
     pending_.append(line);
@@ -64,14 +67,19 @@ RuntimeError fileErrorFromErrno(int err, bool forInput, bool parentExists) {
     switch (err) {
         case ENOENT:
             return RuntimeError(forInput && parentExists ? kErrFileNotFound : kErrPathNotFound);
-        case ENOTDIR: return RuntimeError(kErrPathNotFound);
+        case ENOTDIR:
+            return RuntimeError(kErrPathNotFound);
         case EACCES:
-        case EPERM: return RuntimeError(kErrPermissionDenied);
+        case EPERM:
+            return RuntimeError(kErrPermissionDenied);
         case ENOSPC:
-        case EDQUOT: return RuntimeError(kErrDiskFull);
+        case EDQUOT:
+            return RuntimeError(kErrDiskFull);
         case EMFILE:
-        case ENFILE: return RuntimeError(kErrTooManyFiles);
-        default: return RuntimeError(kErrPathFileAccess);
+        case ENFILE:
+            return RuntimeError(kErrTooManyFiles);
+        default:
+            return RuntimeError(kErrPathFileAccess);
     }
 }
 

@@ -12,7 +12,7 @@
 namespace vantor {
 
 class OutputFile {
-public:
+  public:
     // Takes ownership of an open file descriptor.
     explicit OutputFile(int fd) : fd_(fd) {}
     ~OutputFile();
@@ -32,7 +32,7 @@ public:
     // Flushes and closes; returns the lines lost as flush() does.
     std::size_t close();
 
-private:
+  private:
     int fd_;
     std::string pending_;
     std::size_t pendingLines_ = 0;

@@ -17,11 +17,11 @@ struct LineSettings {
 };
 
 class SerialBackend {
-public:
+  public:
     // Notifications from the backend; they arrive from the message loop,
     // on the control's thread.
     class Listener {
-    public:
+      public:
         virtual ~Listener() = default;
         // New bytes are waiting.
         virtual void bytesArrived() = 0;

@@ -2,8 +2,7 @@
 
 namespace vantor {
 
-RuntimeError serialError(SerialFailure kind, const std::string& device,
-                         const std::string& detail) {
+RuntimeError serialError(SerialFailure kind, const std::string& device, const std::string& detail) {
     std::string extra = detail.empty() ? "" : " (" + detail + ")";
     switch (kind) {
         case SerialFailure::Missing:
@@ -15,13 +14,12 @@ RuntimeError serialError(SerialFailure kind, const std::string& device,
                                     " (the user needs read and write access, usually by "
                                     "membership of the dialout group)");
         case SerialFailure::Busy:
-            return RuntimeError(kErrPortAlreadyOpen,
-                                "Port already open: " + device +
-                                    " is busy, in use by another program" + extra);
+            return RuntimeError(
+                kErrPortAlreadyOpen,
+                "Port already open: " + device + " is busy, in use by another program" + extra);
         case SerialFailure::Lost:
-            return RuntimeError(kErrDeviceIo,
-                                "Device lost: " + device + " stopped working or was unplugged" +
-                                    extra);
+            return RuntimeError(kErrDeviceIo, "Device lost: " + device +
+                                                  " stopped working or was unplugged" + extra);
         case SerialFailure::Other:
             break;
     }

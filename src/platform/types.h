@@ -27,7 +27,7 @@ using String = std::string;
 // A fixed text of exactly 10 characters. Ten NULs until assigned; a store pads
 // a shorter text with spaces on the right and cuts a longer one after 10.
 class Text10 {
-public:
+  public:
     static constexpr std::size_t kLength = 10;
 
     Text10() { chars_.fill('\0'); }
@@ -46,7 +46,7 @@ public:
     std::string_view view() const { return std::string_view(chars_.data(), kLength); }
     bool operator==(const Text10&) const = default;
 
-private:
+  private:
     std::array<char, kLength> chars_;
 };
 
@@ -54,7 +54,7 @@ private:
 // reference. It may also be unallocated (no bounds at all).
 template <class T>
 class VbArray {
-public:
+  public:
     VbArray() = default;
     VbArray(Long lower, Long upper) { redim(lower, upper); }
 
@@ -70,13 +70,11 @@ public:
     bool allocated() const { return lower_.has_value(); }
     Long lbound() const { return checkedLower(); }
     Long ubound() const { return checkedLower() + static_cast<Long>(items_.size()) - 1; }
-    bool contains(Long i) const {
-        return allocated() && i >= *lower_ && i <= ubound();
-    }
+    bool contains(Long i) const { return allocated() && i >= *lower_ && i <= ubound(); }
     T& operator()(Long i) { return items_[offset(i)]; }
     const T& operator()(Long i) const { return items_[offset(i)]; }
 
-private:
+  private:
     Long checkedLower() const {
         if (!lower_) throw RuntimeError(kErrSubscript);
         return *lower_;

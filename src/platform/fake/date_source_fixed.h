@@ -6,7 +6,7 @@
 namespace vantor {
 
 class FixedDateSource : public DateSource {
-public:
+  public:
     explicit FixedDateSource(Date date) : date(date) {}
     Date today() const override { return date; }
     Date date;

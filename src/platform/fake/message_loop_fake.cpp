@@ -9,7 +9,9 @@ MessageLoop::TimerId FakeMessageLoop::startTimer(std::chrono::milliseconds inter
     return id;
 }
 
-void FakeMessageLoop::stopTimer(TimerId id) { timers_.erase(id); }
+void FakeMessageLoop::stopTimer(TimerId id) {
+    timers_.erase(id);
+}
 
 void FakeMessageLoop::post(std::chrono::milliseconds delay, std::function<void()> fn) {
     postAt(now_ + delay, std::move(fn));

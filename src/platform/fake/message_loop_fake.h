@@ -11,7 +11,7 @@
 namespace vantor {
 
 class FakeMessageLoop : public MessageLoop {
-public:
+  public:
     TimerId startTimer(std::chrono::milliseconds interval, std::function<void()> tick) override;
     void stopTimer(TimerId id) override;
     // Jumps the clock to the next due event (at most `maxWait` ahead) and runs it.
@@ -28,7 +28,7 @@ public:
     bool runPosted(std::chrono::milliseconds limit = std::chrono::hours(1));
     std::size_t activeTimers() const { return timers_.size(); }
 
-private:
+  private:
     struct Event {
         Clock::time_point due;
         std::uint64_t seq;

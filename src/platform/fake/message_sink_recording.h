@@ -10,7 +10,7 @@
 namespace vantor {
 
 class RecordingMessageSink : public MessageSink {
-public:
+  public:
     void show(const std::string& text) override {
         messages.push_back(text);
         if (whileShown) whileShown();
@@ -19,6 +19,5 @@ public:
     // Runs while a message is "on screen", before the operator confirms it.
     std::function<void()> whileShown;
 };
-
 
 }  // namespace vantor

@@ -15,7 +15,7 @@ namespace vantor {
 class FakeMessageLoop;
 
 class FakeSerialBackend : public SerialBackend {
-public:
+  public:
     void setListener(Listener* listener) override { listener_ = listener; }
     void open(const std::string& device, const LineSettings& settings) override;
     void configure(const LineSettings& settings) override { settings_ = settings; }
@@ -39,7 +39,7 @@ public:
     int opens() const { return opens_; }
     int reads() const { return reads_; }
 
-private:
+  private:
     Listener* listener_ = nullptr;
     bool open_ = false;
     std::string buffer_;

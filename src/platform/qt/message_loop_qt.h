@@ -13,7 +13,7 @@ namespace vantor {
 
 // Lives on the thread of the QCoreApplication it serves.
 class QtMessageLoop : public MessageLoop {
-public:
+  public:
     QtMessageLoop();
     ~QtMessageLoop() override;
 
@@ -22,7 +22,7 @@ public:
     void waitForEvents(std::chrono::milliseconds maxWait) override;
     Clock::time_point now() const override { return Clock::now(); }
 
-private:
+  private:
     std::map<TimerId, QTimer*> timers_;
     TimerId nextId_ = 1;
 };

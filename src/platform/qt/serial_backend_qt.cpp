@@ -1,12 +1,13 @@
 #include "platform/qt/serial_backend_qt.h"
 
-#include <QSerialPort>
-#include <cerrno>
-#include <cstring>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <QSerialPort>
+#include <cerrno>
+#include <cstring>
 
 #include "platform/serial_errors.h"
 
@@ -16,23 +17,35 @@ QtSerialBackend::QtSerialBackend() : port_(std::make_unique<QSerialPort>()) {
     QObject::connect(port_.get(), &QSerialPort::readyRead, port_.get(), [this] {
         if (listener_ != nullptr) listener_->bytesArrived();
     });
-    QObject::connect(port_.get(), &QSerialPort::errorOccurred, port_.get(),
-                     [this](QSerialPort::SerialPortError error) {
-                         if (error != QSerialPort::ResourceError || lost_ || !port_->isOpen()) {
-                             return;
-                         }
-                         lost_ = true;
-                         if (listener_ != nullptr) {
-                             listener_->deviceLost(serialError(
-                                 SerialFailure::Lost, device_, port_->errorString().toStdString()));
-                         }
-                     });
+    QObject::connect(
+        port_.get(), &QSerialPort::errorOccurred, port_.get(),
+        [this](QSerialPort::SerialPortError error) {
+            // A hung-up or unplugged device shows as a failed or empty read.
+            if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || lost_ ||
+                !port_->isOpen()) {
+                return;
+            }
+            markLost(port_->errorString().toStdString());
+        });
 }
 
-QtSerialBackend::~QtSerialBackend() { close(); }
+QtSerialBackend::~QtSerialBackend() {
+    close();
+}
+
+void QtSerialBackend::markLost(const std::string& why) {
+    // Keep what had arrived, and let go of the dead device at once: its
+    // notifier would otherwise fire without end.
+    QByteArray rest = port_->readAll();
+    lostBuffer_.assign(rest.constData(), static_cast<std::size_t>(rest.size()));
+    lost_ = true;
+    port_->close();
+    port_->clearError();
+    if (listener_ != nullptr) listener_->deviceLost(serialError(SerialFailure::Lost, device_, why));
+}
 
 void QtSerialBackend::open(const std::string& device, const LineSettings& settings) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(device.c_str(), &st) != 0) {
         int err = errno;
         if (err == EACCES) throw serialError(SerialFailure::PermissionDenied, device);
@@ -54,7 +67,8 @@ void QtSerialBackend::open(const std::string& device, const LineSettings& settin
             case QSerialPort::PermissionError:
                 // Access was checked above: another program holds the port.
                 throw serialError(SerialFailure::Busy, device, text);
-            default: throw serialError(SerialFailure::Other, device, text);
+            default:
+                throw serialError(SerialFailure::Other, device, text);
         }
     }
     // Keep other programs (and other controls) off the port while it is ours.
@@ -76,11 +90,20 @@ void QtSerialBackend::configure(const LineSettings& s) {
     if (!port_->isOpen()) return;
     QSerialPort::Parity parity = QSerialPort::NoParity;
     switch (s.parity) {
-        case 'E': parity = QSerialPort::EvenParity; break;
-        case 'O': parity = QSerialPort::OddParity; break;
-        case 'M': parity = QSerialPort::MarkParity; break;
-        case 'S': parity = QSerialPort::SpaceParity; break;
-        default: break;
+        case 'E':
+            parity = QSerialPort::EvenParity;
+            break;
+        case 'O':
+            parity = QSerialPort::OddParity;
+            break;
+        case 'M':
+            parity = QSerialPort::MarkParity;
+            break;
+        case 'S':
+            parity = QSerialPort::SpaceParity;
+            break;
+        default:
+            break;
     }
     QSerialPort::StopBits stop = s.stopBits == 20   ? QSerialPort::TwoStop
                                  : s.stopBits == 15 ? QSerialPort::OneAndHalfStop
@@ -92,24 +115,32 @@ void QtSerialBackend::configure(const LineSettings& s) {
     if (!ok) {
         std::string text = port_->errorString().toStdString();
         port_->clearError();
-        throw RuntimeError(kErrInvalidProperty,
-                           "Invalid property value: " + device_ + " rejects the line settings (" +
-                               text + ")");
+        throw RuntimeError(kErrInvalidProperty, "Invalid property value: " + device_ +
+                                                    " rejects the line settings (" + text + ")");
     }
 }
 
 void QtSerialBackend::close() {
     if (port_->isOpen()) port_->close();
     lost_ = false;
+    lostBuffer_.clear();
 }
 
-bool QtSerialBackend::isOpen() const { return port_->isOpen(); }
+bool QtSerialBackend::isOpen() const {
+    return lost_ || port_->isOpen();
+}
 
 std::size_t QtSerialBackend::bytesAvailable() {
+    if (lost_) return lostBuffer_.size();
     return static_cast<std::size_t>(std::max<qint64>(0, port_->bytesAvailable()));
 }
 
 std::string QtSerialBackend::read(std::size_t max) {
+    if (lost_) {
+        std::string out = lostBuffer_.substr(0, max);
+        lostBuffer_.erase(0, out.size());
+        return out;
+    }
     QByteArray bytes = port_->read(static_cast<qint64>(max));
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }

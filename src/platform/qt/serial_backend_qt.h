@@ -11,7 +11,7 @@ namespace vantor {
 
 // Lives on the thread of the Qt event loop that delivers its notifications.
 class QtSerialBackend : public SerialBackend {
-public:
+  public:
     QtSerialBackend();
     ~QtSerialBackend() override;
 
@@ -23,11 +23,14 @@ public:
     std::size_t bytesAvailable() override;
     std::string read(std::size_t max) override;
 
-private:
+  private:
+    void markLost(const std::string& why);
+
     std::unique_ptr<QSerialPort> port_;
     Listener* listener_ = nullptr;
     std::string device_;
-    bool lost_ = false;
+    bool lost_ = false;       // the device went away; the port stays "open" until closed
+    std::string lostBuffer_;  // bytes that had arrived before the loss
 };
 
 }  // namespace vantor

@@ -1,0 +1,124 @@
+// The real serial path: QSerialPort on a pseudo-terminal, the test playing the meter.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "fake_control.h"
+#include "frames.h"
+#include "platform/qt/message_loop_qt.h"
+#include "platform/qt/serial_backend_qt.h"
+#include "pty_meter.h"
+
+namespace vantor {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::frame;
+
+struct PtyControl {
+    PtyControl() {
+        testing::ensureQtApplication();
+        comm = std::make_unique<Vantor_Comm>(
+            ControlPlatform{loop, messages, dates, std::make_unique<QtSerialBackend>()});
+        comm->Port(1);
+        comm->Ports().set(1, meter.device());
+        comm->df = dir.file("d.dat");
+    }
+    // Runs the event loop until `done` or a generous limit.
+    template <class Pred>
+    bool runUntil(Pred done) {
+        auto limit = std::chrono::steady_clock::now() + 10s;
+        while (!done() && std::chrono::steady_clock::now() < limit) loop.waitForEvents(100ms);
+        return done();
+    }
+
+    testing::PtyPeer meter;
+    testing::ScratchDir dir;
+    QtMessageLoop loop;
+    RecordingMessageSink messages;
+    LocalDateSource dates;
+    std::unique_ptr<Vantor_Comm> comm;
+};
+
+TEST(SerialPty, EventDrivenDownloadThroughARealPort) {
+    PtyControl p;
+    p.comm->Start();
+    ASSERT_EQ(p.comm->fgComPortOpen, VbTrue)
+        << (p.messages.messages.empty() ? "" : p.messages.messages[0]);
+
+    // The line is raw at 9600 8N1 (checked where the test may look at the port).
+    int fd = ::open(p.meter.device().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) {
+        termios t{};
+        ASSERT_EQ(::tcgetattr(fd, &t), 0);
+        EXPECT_EQ(::cfgetispeed(&t), B9600);
+        EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+        EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+        EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | IXON | ISTRIP), 0u);
+        EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+        ::close(fd);
+    }
+
+    // Control bytes and CR must arrive unchanged for these frames to decode.
+    const std::string stream = std::string("\0\xff\n", 3) + frame("40120604154815") +
+                               frame("4101020001234\x01") + frame("12120100001234") +
+                               testing::endMarker();
+    p.meter.write(stream);
+    ASSERT_TRUE(p.runUntil([&] { return p.comm->fgTransferOK != 0; }));
+    EXPECT_EQ(testing::readFile(p.comm->df),
+              "0,\"120604154815\",\"Time\",0\r\n"
+              "1,123.41,\"" +
+                  std::string(10, '\0') +
+                  "\",1\r\n"
+                  "2,-123.4,12,2\r\n");
+    Long frames = 0;
+    EXPECT_EQ(p.comm->Read_Status(frames), 1);
+    EXPECT_EQ(frames, 3);
+    EXPECT_EQ(p.comm->Panel().Label1[2].caption(), "Data Transfer OK");
+    EXPECT_EQ(p.comm->Panel().Label1[4].caption(), "3");
+    EXPECT_EQ(p.comm->fgComPortOpen, VbFalse);
+    EXPECT_TRUE(p.messages.messages.empty());
+}
+
+TEST(SerialPty, MeterHangingUpIsReportedAsDeviceLost) {
+    PtyControl p;
+    p.comm->Start();
+    ASSERT_EQ(p.comm->fgComPortOpen, VbTrue);
+    p.meter.write(frame("12120100001234"));
+    ASSERT_TRUE(p.runUntil([&] { return p.comm->datano == 1; }));
+    p.meter.hangUp();
+    ASSERT_TRUE(p.runUntil([&] { return p.comm->fgComPortOpen == 0; }));
+    EXPECT_EQ(p.comm->LastTransferOutcome(), TransferOutcome::DeviceLost);
+    EXPECT_EQ(testing::readFile(p.comm->df), "0,-123.4,12,2\r\n");
+    ASSERT_EQ(p.messages.messages.size(), 1u);
+    EXPECT_NE(p.messages.messages[0].find(p.meter.device()), std::string::npos);
+}
+
+TEST(SerialPty, SecondControlOnTheSamePortIsRefusedAsBusy) {
+    PtyControl p;
+    p.comm->Start();
+    ASSERT_EQ(p.comm->fgComPortOpen, VbTrue);
+    RecordingMessageSink messages2;
+    LocalDateSource dates;
+    Vantor_Comm other(
+        ControlPlatform{p.loop, messages2, dates, std::make_unique<QtSerialBackend>()});
+    other.Port(1);
+    other.Ports().set(1, p.meter.device());
+    other.SCI_Init();
+    ASSERT_EQ(messages2.messages.size(), 1u);
+    EXPECT_NE(messages2.messages[0].find("busy"), std::string::npos) << messages2.messages[0];
+}
+
+TEST(SerialPty, MissingDeviceIsNamed) {
+    PtyControl p;
+    p.comm->Ports().set(1, "/dev/vantor-no-such-tty");
+    p.comm->SCI_Init();
+    ASSERT_EQ(p.messages.messages.size(), 1u);
+    EXPECT_EQ(p.messages.messages[0].rfind(
+                  "Invalid port number: no serial device /dev/vantor-no-such-tty", 0),
+              0u);
+}
+
+}  // namespace
+}  // namespace vantor

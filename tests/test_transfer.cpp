@@ -1,0 +1,335 @@
+#include <gtest/gtest.h>
+
+#include "fake_control.h"
+#include "frames.h"
+
+namespace vantor {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::endFrame;
+using testing::endMarker;
+using testing::FakeControl;
+using testing::frame;
+using testing::readFile;
+using testing::ScratchDir;
+
+const std::string kA = "41010200012345";
+const std::string kB = "02120100001234";
+const std::string kT = "40120604154815";
+
+struct Armed : FakeControl {
+    Armed() {
+        comm->df = dir.file("d.dat");
+        comm->Port(1);
+    }
+    Long frames() {
+        Long n = 0;
+        comm->Read_Status(n);
+        return n;
+    }
+    ScratchDir dir;
+};
+
+TEST(TransferStart, ArmsTheDownload) {
+    Armed a;
+    a.comm->datano = 9;
+    a.comm->fgTransferOK = VbTrue;
+    EXPECT_EQ(a.comm->Start(), 0);
+    EXPECT_TRUE(std::filesystem::exists(a.comm->df));
+    EXPECT_EQ(readFile(a.comm->df), "");
+    EXPECT_EQ(a.comm->datano, 0);
+    EXPECT_EQ(a.frames(), 0);
+    EXPECT_EQ(a.comm->fgComPortOpen, VbTrue);
+    EXPECT_EQ(a.comm->fgTransferOK, VbFalse);
+    const StatusPanel& p = a.comm->Panel();
+    EXPECT_EQ(p.Label1[2].caption(), "Press Send Key to Transfer Data");
+    EXPECT_EQ(p.Label1[4].caption(), "0");
+    EXPECT_TRUE(p.Shape1.visible());
+    EXPECT_TRUE(p.Label3.visible());
+    EXPECT_TRUE(p.Timer1.enabled());
+    EXPECT_TRUE(a.messages.messages.empty());
+    // The line is always 9600,N,8,1, raw and binary, whatever the host stored.
+    EXPECT_EQ(a.serial->settings().baud, 9600);
+    EXPECT_EQ(a.serial->settings().parity, 'N');
+    EXPECT_EQ(a.serial->settings().dataBits, 8);
+    EXPECT_EQ(a.serial->settings().stopBits, 10);
+    EXPECT_EQ(a.serial->device(), "/dev/ttyS0");
+    EXPECT_EQ(a.comm->MSComm1().InputMode(), 1);
+    EXPECT_EQ(a.comm->MSComm1().RThreshold(), 1);
+}
+
+TEST(TransferStart, TruncatesAnExistingFile) {
+    Armed a;
+    testing::writeFile(a.comm->df, "old\r\n");
+    a.comm->Start();
+    EXPECT_EQ(readFile(a.comm->df), "");
+}
+
+TEST(TransferStart, UnopenableDataFileShowsOneMessageAndKeepsTheCounters) {
+    Armed a;
+    a.comm->df = "";
+    a.comm->datano = 4;
+    EXPECT_EQ(a.comm->Start(), 0);
+    EXPECT_EQ(a.messages.messages, (std::vector<std::string>{"Bad file name or number"}));
+    EXPECT_EQ(a.comm->datano, 4);
+    EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
+    EXPECT_EQ(a.comm->Panel().Label1[2].caption(), "Press Send Key to Transfer Data");
+    EXPECT_FALSE(a.serial->isOpen());
+
+    a.comm->df = a.dir.file("no/such/folder.dat");
+    a.comm->Start();
+    EXPECT_EQ(a.messages.messages.back(), "Path not found");
+}
+
+TEST(TransferStart, SecondStartWhileArmedLeavesTheFirstTransferAlone) {
+    Armed a;
+    a.comm->Start();
+    a.serial->arrive(frame(kA));
+    a.comm->Start();
+    EXPECT_EQ(a.messages.messages, (std::vector<std::string>{"File already open"}));
+    EXPECT_EQ(a.comm->datano, 1);
+    a.serial->arrive(frame(kB) + endMarker());
+    EXPECT_EQ(a.comm->datano, 2);
+    EXPECT_EQ(readFile(a.comm->df),
+              "0,123.45,\"" + std::string(10, '\0') + "\",1\r\n1,123.4,12,2\r\n");
+}
+
+TEST(TransferStart, PortThatCannotBeOpenedArmsNothing) {
+    Armed a;
+    a.comm->Port(9);
+    a.serial->failNextOpen(SerialFailure::Missing);
+    EXPECT_EQ(a.comm->Start(), 0);
+    ASSERT_EQ(a.messages.messages.size(), 1u);
+    EXPECT_EQ(a.messages.messages[0], "Invalid port number: no serial device /dev/ttyS8");
+    EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
+    EXPECT_EQ(a.comm->fgTransferOK, VbFalse);
+    EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::Failed);
+    EXPECT_TRUE(std::filesystem::exists(a.comm->df));  // created empty, then released
+
+    // With the port corrected, the next Start works.
+    a.comm->Port(1);
+    a.comm->Start();
+    EXPECT_EQ(a.messages.messages.size(), 1u);
+    EXPECT_EQ(a.comm->fgComPortOpen, VbTrue);
+    a.serial->arrive(frame(kB) + endMarker());
+    EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n");
+}
+
+TEST(TransferStart, PortZeroIsRejectedByTheSerialControl) {
+    Armed a;
+    a.comm->Port(0);
+    a.comm->Start();
+    EXPECT_EQ(a.messages.messages, (std::vector<std::string>{"Invalid port number"}));
+    EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
+}
+
+TEST(TransferStart, ReadDataLogger2AloneLeavesThePanel) {
+    Armed a;
+    a.comm->ReadDataLogger_2();
+    EXPECT_EQ(a.comm->fgComPortOpen, VbTrue);
+    EXPECT_EQ(a.comm->Panel().Label1[2].caption(), "");
+    EXPECT_FALSE(a.comm->Panel().Timer1.enabled());
+}
+
+TEST(PortSetup, SecondCallWhileOpenOnlyResetsTheReceiver) {
+    Armed a;
+    a.comm->SCI_Init();
+    EXPECT_EQ(a.serial->opens(), 1);
+    a.serial->arrive(
+        "\x02"
+        "4101");  // a frame being collected
+    a.comm->Port(4);
+    a.comm->SCI_Init();
+    EXPECT_EQ(a.serial->opens(), 1);
+    EXPECT_EQ(a.comm->MSComm1().CommPort(), 4);  // written, used at the next opening
+    EXPECT_TRUE(a.messages.messages.empty());
+    // The abandoned frame's rest is skipped; the next frame is whole.
+    a.comm->ReadDataLogger_2();
+    a.serial->arrive("0200012345\r" + frame(kB));
+    EXPECT_EQ(a.comm->datano, 1);
+}
+
+TEST(PortSetup, FailuresNameTheDeviceAndTheCause) {
+    const std::pair<SerialFailure, std::string> cases[] = {
+        {SerialFailure::PermissionDenied, "Permission denied: /dev/ttyS0"},
+        {SerialFailure::Busy, "Port already open: /dev/ttyS0 is busy"},
+        {SerialFailure::Missing, "Invalid port number: no serial device /dev/ttyS0"},
+    };
+    for (const auto& [kind, prefix] : cases) {
+        Armed a;
+        a.serial->failNextOpen(kind);
+        a.comm->SCI_Init();
+        ASSERT_EQ(a.messages.messages.size(), 1u);
+        EXPECT_EQ(a.messages.messages[0].rfind(prefix, 0), 0u) << a.messages.messages[0];
+    }
+}
+
+TEST(PortSetup, HostPortMapChoosesTheDevice) {
+    Armed a;
+    a.comm->Ports().set(1, "/dev/ttyUSB0");
+    a.comm->SCI_Init();
+    EXPECT_EQ(a.serial->device(), "/dev/ttyUSB0");
+}
+
+const std::string kNul10(10, '\0');
+
+TEST(Transfer, WholeDownloadGivesTheExactFileWhateverTheReadSplit) {
+    const std::string stream =
+        frame(kT) + std::string("\0\0", 2) + frame(kA) + frame(kB) + endMarker() + "junk";
+    const std::string expected =
+        "0,\"120604154815\",\"Time\",0\r\n"
+        "1,123.45,\"" +
+        kNul10 +
+        "\",1\r\n"
+        "2,123.4,12,2\r\n";
+    for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+        Armed a;
+        a.comm->Start();
+        a.serial->arrive(stream.substr(0, cut));
+        a.serial->arrive(stream.substr(cut));
+        EXPECT_EQ(readFile(a.comm->df), expected) << cut;
+        EXPECT_EQ(a.comm->fgTransferOK, VbTrue);
+        EXPECT_EQ(a.comm->datano, 3);
+        Long frames = 0;
+        EXPECT_EQ(a.comm->Read_Status(frames), 1);
+        EXPECT_EQ(frames, 3);
+        EXPECT_FALSE(a.serial->isOpen());
+        EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
+        EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::EndMarker);
+        const StatusPanel& p = a.comm->Panel();
+        EXPECT_EQ(p.Label1[2].caption(), "Data Transfer OK");
+        EXPECT_EQ(p.Label1[4].caption(), "3");
+        EXPECT_FALSE(p.Timer1.enabled());
+        EXPECT_FALSE(p.Shape1.visible());
+        EXPECT_FALSE(p.Label3.visible());
+        EXPECT_TRUE(a.messages.messages.empty());
+    }
+}
+
+TEST(Transfer, RecordsStopAtTheFourteenthEsc) {
+    Armed a;
+    a.comm->Start();
+    // One frame carrying 14 ESC bytes inside, then a normal frame: no line for either.
+    a.serial->arrive(frame(kA) + endFrame() + frame(kB));
+    EXPECT_EQ(a.comm->datano, 1);
+    EXPECT_EQ(a.comm->UnitIndex, 12);  // still decoded
+    EXPECT_EQ(a.frames(), 1);
+    EXPECT_EQ(a.comm->fgTransferOK, VbFalse);
+    a.serial->arrive(endFrame());
+    EXPECT_EQ(a.comm->fgTransferOK, VbTrue);
+    EXPECT_EQ(readFile(a.comm->df), "0,123.45,\"" + kNul10 + "\",1\r\n");
+}
+
+TEST(Transfer, CounterFollowsTheRecordsOnEachTick) {
+    Armed a;
+    a.comm->Start();
+    for (int i = 0; i < 5; ++i) a.serial->scheduleArrival(a.loop, 300, frame(kB));
+    a.serial->scheduleArrival(a.loop, 300, endMarker());
+    std::vector<std::string> shown;
+    a.comm->Panel().Label1[4].subscribe(
+        [&] { shown.push_back(a.comm->Panel().Label1[4].caption()); });
+    a.loop.advance(3000ms);
+    // Ticks at 500, 1000, 1500 see 1, 3 and 5 records; the end shows 5 at once.
+    EXPECT_EQ(shown, (std::vector<std::string>{"1", "3", "5"}));
+    EXPECT_EQ(a.comm->Panel().Label1[4].caption(), "5");
+    EXPECT_EQ(a.loop.activeTimers(), 0u);
+}
+
+TEST(Transfer, RecordsReachTheFileBeforeTheEventReturns) {
+    Armed a;
+    a.comm->Start();
+    a.serial->arrive(frame(kB) + frame(kB));
+    EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n1,123.4,12,2\r\n");
+}
+
+TEST(Transfer, FullDiskIsShownOnceAndDatanoCountsTheLinesInTheFile) {
+    Armed a;
+    a.comm->df = "/dev/full";
+    a.comm->Start();
+    a.serial->arrive(frame(kB));
+    a.serial->arrive(frame(kB) + frame(kA));
+    a.serial->arrive(endMarker());
+    EXPECT_EQ(a.messages.messages, (std::vector<std::string>{"Disk full"}));
+    EXPECT_EQ(a.comm->datano, 0);
+    EXPECT_EQ(a.comm->Stats().recordsLost, 3);
+    EXPECT_EQ(a.comm->fgTransferOK, VbTrue);
+}
+
+TEST(Transfer, FramesWithoutADataFileWriteNothing) {
+    Armed a;
+    a.comm->SCI_Init();
+    a.serial->arrive(frame(kB) + frame(kA));
+    EXPECT_EQ(a.comm->datano, 0);
+    EXPECT_EQ(a.comm->UnitIndex, 1);
+    EXPECT_FALSE(std::filesystem::exists(a.comm->df));
+}
+
+TEST(Transfer, DestroyingTheControlMidTransferKeepsEveryRecord) {
+    Armed a;
+    a.comm->Start();
+    a.serial->arrive(frame(kB) + frame(kT));
+    a.comm.reset();
+    EXPECT_EQ(readFile(a.dir.file("d.dat")), "0,123.4,12,2\r\n1,\"120604154815\",\"Time\",0\r\n");
+}
+
+TEST(Transfer, DeviceLostEndsTheTransferVisiblyAndKeepsTheRecords) {
+    Armed a;
+    bool ended = false;
+    a.comm->onTransferEnded = [&] { ended = true; };
+    a.comm->Start();
+    a.serial->arrive(frame(kB) +
+                     "\x02"
+                     "41");
+    a.serial->lose();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::DeviceLost);
+    EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
+    EXPECT_EQ(a.comm->fgTransferOK, VbFalse);
+    EXPECT_FALSE(a.serial->isOpen());
+    EXPECT_FALSE(a.comm->Panel().Timer1.enabled());
+    ASSERT_EQ(a.messages.messages.size(), 1u);
+    EXPECT_EQ(a.messages.messages[0].rfind("Device lost: /dev/ttyS0", 0), 0u);
+    EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n");
+    // The file is released: a new transfer can start.
+    a.comm->Start();
+    EXPECT_EQ(a.comm->fgComPortOpen, VbTrue);
+}
+
+TEST(Transfer, AbortKeepsTheRecordsAndReleasesFileAndPort) {
+    Armed a;
+    a.comm->Start();
+    a.serial->arrive(frame(kB));
+    a.comm->AbortTransfer(TransferOutcome::TimedOut);
+    EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::TimedOut);
+    EXPECT_FALSE(a.serial->isOpen());
+    EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n");
+    a.comm->Start();
+    EXPECT_TRUE(a.messages.messages.empty());
+}
+
+TEST(Transfer, BlinkPhaseCarriesOverFromOneTransferToTheNext) {
+    Armed a;
+    a.comm->Start();
+    a.loop.advance(500ms);
+    EXPECT_EQ(a.comm->Panel().Shape1.fillColour(), 0x80FF80u);
+    a.serial->arrive(endMarker());
+    a.loop.advance(5000ms);
+    EXPECT_EQ(a.comm->Panel().Shape1.fillColour(), 0x80FF80u);  // no tick after the end
+    a.comm->Start();
+    a.loop.advance(500ms);
+    EXPECT_EQ(a.comm->Panel().Shape1.fillColour(), 0xFF8080u);
+}
+
+TEST(Transfer, DiagnosticsCountWhatTheLineCarried) {
+    Armed a;
+    a.comm->Start();
+    a.serial->arrive("ab" + frame(kB) + "\x02" + kA.substr(0, 13) + "\r" + frame(kB) + endMarker());
+    const TransferStats& s = a.comm->Stats();
+    EXPECT_EQ(s.framesReceived, 3);  // two readings and the first end frame
+    EXPECT_EQ(s.framesRejected, 1);
+    EXPECT_EQ(s.bytesSkipped, 2);
+}
+
+}  // namespace
+}  // namespace vantor
