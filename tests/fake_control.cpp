@@ -28,6 +28,15 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
+int errorOf(const std::function<void()>& fn) {
+    try {
+        fn();
+    } catch (const RuntimeError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
 void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;

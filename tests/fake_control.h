@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -29,6 +30,8 @@ class ScratchDir {
 };
 
 std::string readFile(const std::string& path);
+// The run-time error number `fn` raises, or 0.
+int errorOf(const std::function<void()>& fn);
 void writeFile(const std::string& path, const std::string& bytes);
 
 struct FakeControl {

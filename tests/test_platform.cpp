@@ -71,14 +71,7 @@ TEST(DataGrid, KeepsCellsWhenResizedAndRejectsCellsOutside) {
     EXPECT_THROW((void)grid.TextMatrix(2, 3), RuntimeError);
 }
 
-int errorOf(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const RuntimeError& e) {
-        return e.number();
-    }
-    return 0;
-}
+using testing::errorOf;
 
 TEST(FileTable, MapsOpenFailuresToRunTimeErrors) {
     ScratchDir dir;

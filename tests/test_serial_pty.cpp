@@ -4,6 +4,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QTimer>
+
 #include "fake_control.h"
 #include "frames.h"
 #include "platform/qt/message_loop_qt.h"
@@ -79,6 +81,31 @@ TEST(SerialPty, EventDrivenDownloadThroughARealPort) {
     EXPECT_EQ(p.comm->Panel().Label1[4].caption(), "3");
     EXPECT_EQ(p.comm->fgComPortOpen, VbFalse);
     EXPECT_TRUE(p.messages.messages.empty());
+}
+
+TEST(SerialPty, BlockingDownloadThroughARealPort) {
+    PtyControl p;
+    const std::string stream =
+        frame("12120100001234") + frame("40120604154815") + testing::endMarker();
+    // The meter starts sending once the download waits in the loop.
+    QTimer::singleShot(20, [&] { p.meter.write(stream); });
+    p.comm->ReadDataLogger();
+    EXPECT_EQ(p.messages.messages, (std::vector<std::string>{"Data Received O.K!"}));
+    EXPECT_EQ(testing::readFile(p.comm->df), "0,-123.4,12,2\r\n1,\"120604154815\",\"Time\",0\r\n");
+    EXPECT_EQ(p.comm->fgTransferOK, VbTrue);
+    p.comm->datano = 2;
+    p.comm->ViewData();
+    EXPECT_EQ(p.comm->Grid().TextMatrix(2, 2), "120604 15:48:15");
+}
+
+TEST(SerialPty, BlockingDownloadSeesTheMeterHangUp) {
+    PtyControl p;
+    QTimer::singleShot(20, [&] { p.meter.write(frame("12120100001234")); });
+    QTimer::singleShot(200, [&] { p.meter.hangUp(); });
+    p.comm->ReadDataLogger();
+    EXPECT_EQ(p.comm->LastTransferOutcome(), TransferOutcome::DeviceLost);
+    EXPECT_EQ(testing::readFile(p.comm->df), "0,-123.4,12,2\r\n");
+    EXPECT_EQ(p.comm->fgComPortOpen, VbFalse);
 }
 
 TEST(SerialPty, MeterHangingUpIsReportedAsDeviceLost) {

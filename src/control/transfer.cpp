@@ -168,6 +168,12 @@ void Vantor_Comm::EndTransfer() {
 }
 
 void Vantor_Comm::AbortTransfer(TransferOutcome why) {
+    if (batchActive_) {
+        // The blocking download notices when its wait returns, and releases
+        // what it holds itself.
+        abortRequested_ = why;
+        return;
+    }
     flushRecords();
     files_.close(kDataFile);
     try {

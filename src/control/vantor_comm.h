@@ -17,6 +17,7 @@
 // description through the MessageSink instead and return normally.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -114,6 +115,24 @@ class Vantor_Comm : public ControlPublic {
     // closed again and fgComPortOpen stays False: nothing is armed.
     void ReadDataLogger_2();
 
+    // A whole download in one call: opens the port and df itself, reads the
+    // stream byte by byte (waiting in the message loop, so timers and other
+    // events keep running), decodes every frame, and shows "Data Received
+    // O.K!" at the end. Failures, a silent meter (ReadTimeout) and a lost
+    // device are shown in a message box; the port and data file this call
+    // opened are released, with every record written so far kept.
+    void ReadDataLogger();
+
+    // Loads the unit names from AppPath/unit2.dat and sets df to
+    // AppPath/yyyymmdd.dat (today). Errors 53 or 76 (no such file or folder;
+    // df is set all the same), 9 (more than 301 lines), 62 (odd item count).
+    void ReadUnitFile();
+
+    // Reads the first datano records of df and lays them out in Grid().
+    // Errors: 9 (datano below 1), 53 or 76, 62 (fewer records), 13 or 6 (a
+    // channel that is not a 16-bit number). The grid is untouched on error.
+    void ViewData();
+
     // --- Additions for hosts on this platform ---
 
     // Ends an armed event-driven transfer without the end marker: every
@@ -128,6 +147,12 @@ class Vantor_Comm : public ControlPublic {
     std::function<void(std::string_view)> onBytesRead;
     // Port numbers to device names, for this control's serial port.
     PortMap& Ports() { return MSComm1_.ports; }
+    // The grid ViewData fills.
+    DataGrid& Grid() { return grid_; }
+    // How long ReadDataLogger waits for the next byte before it gives up;
+    // zero waits for ever. Default 60 s.
+    void setReadTimeout(std::chrono::milliseconds timeout) { readTimeout_ = timeout; }
+    std::chrono::milliseconds readTimeout() const { return readTimeout_; }
     CommControl& MSComm1() { return MSComm1_; }
 
     // Parts the host's views show.
@@ -147,6 +172,7 @@ class Vantor_Comm : public ControlPublic {
     void EndTransfer();
     void stopIndicator();
     void finish(TransferOutcome outcome);
+    Byte waitForByte();
 
     MessageLoop& loop_;
     MessageSink& messages_;
@@ -163,6 +189,8 @@ class Vantor_Comm : public ControlPublic {
     bool writeFailShown_ = false;
     bool batchActive_ = false;  // the blocking download has the input to itself
     bool deviceLost_ = false;
+    TransferOutcome abortRequested_ = TransferOutcome::None;  // for the blocking download
+    std::chrono::milliseconds readTimeout_{60000};
 };
 
 }  // namespace vantor

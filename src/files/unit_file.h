@@ -1,0 +1,23 @@
+// The unit-name file and the name of the day's data file.
+#pragma once
+
+#include <array>
+
+#include "platform/date_source.h"
+#include "platform/item_reader.h"
+#include "platform/types.h"
+
+namespace vantor {
+
+// folder + "/" + yyyymmdd + ".dat"
+String dataFileName(const String& folder, const Date& date);
+// folder + "/unit2.dat"
+String unitFileName(const String& folder);
+
+// Stores item 2 of every line into the table from entry 0 up; item 1 is read
+// and discarded. Entries past the last line keep what they held. Error 9 when
+// a 302nd name is about to be stored (the first 301 stay), 62 when the file
+// ends after an odd number of items.
+void loadUnitNames(ItemReader& in, std::array<Text10, 301>& names);
+
+}  // namespace vantor

@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+
+#include "fake_control.h"
+#include "frames.h"
+
+namespace vantor {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::endFrame;
+using testing::endMarker;
+using testing::FakeControl;
+using testing::frame;
+using testing::readFile;
+using testing::ScratchDir;
+
+const std::string kA = "41010200012345";
+const std::string kB = "02120100001234";
+const std::string kT = "40120604154815";
+const std::string kLineA = ",123.45,\"mg/L      \",1\r\n";
+const std::string kLineB = ",123.4,12,2\r\n";
+
+struct Batch : FakeControl {
+    Batch() {
+        comm->Port(1);
+        comm->df = dir.file("d.dat");
+        testing::writeFile(dir.file("unit2.dat"), "0,x\r\n1,mg/L\r\n");
+        comm->AppPath(dir.path().string());
+        comm->ReadUnitFile();
+        comm->df = dir.file("d.dat");
+    }
+    // The meter sends `stream` in groups of `chunk` bytes, 10 ms apart, then
+    // the blocking download runs.
+    void download(const std::string& stream, std::size_t chunk = 7) {
+        for (std::size_t i = 0; i < stream.size(); i += chunk) {
+            serial->scheduleArrival(loop, 10, stream.substr(i, chunk));
+        }
+        comm->ReadDataLogger();
+    }
+    ScratchDir dir;
+};
+
+TEST(BatchReader, WellFormedFramesThenTheEndMarker) {
+    for (std::size_t chunk : {1u, 5u, 16u, 1000u}) {
+        Batch b;
+        b.comm->fg_Two_Display = 3;
+        b.comm->bReadDataOK = VbTrue;
+        b.download(frame(kA) + frame(kB) + frame(kT) + endMarker(), chunk);
+        EXPECT_EQ(readFile(b.comm->df),
+                  "0" + kLineA + "1" + kLineB + "2,\"120604154815\",\"Time\",0\r\n")
+            << chunk;
+        EXPECT_EQ(b.comm->datano, 3);
+        EXPECT_EQ(b.comm->fgTransferOK, VbTrue);
+        EXPECT_EQ(b.comm->fgComPortOpen, VbFalse);
+        EXPECT_FALSE(b.serial->isOpen());
+        EXPECT_EQ(b.comm->Panel().Label1[2].caption(), "Data Transfer OK");
+        EXPECT_EQ(b.comm->Panel().Label1[4].caption(), "3");
+        EXPECT_EQ(b.messages.messages, (std::vector<std::string>{"Data Received O.K!"}));
+        EXPECT_EQ(b.comm->fg_Two_Display, 3);
+        EXPECT_EQ(b.comm->bReadDataOK, VbTrue);
+        Long frames = 9;
+        b.comm->Read_Status(frames);
+        EXPECT_EQ(frames, 0);  // the event receiver's count is untouched
+        EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::EndMarker);
+        EXPECT_EQ(b.serial->settings().baud, 9600);
+        EXPECT_EQ(b.comm->MSComm1().InputLen(), 1);
+    }
+}
+
+TEST(BatchReader, FramingEdgeCases) {
+    struct Case {
+        const char* name;
+        std::string stream;
+        std::string file;
+    };
+    const std::string nul(1, '\0');
+    const Case cases[] = {
+        {"starts mid-frame: counted, not decoded", kA.substr(5) + "\r" + frame(kB) + endMarker(),
+         "1" + kLineB},
+        {"more than 16 bytes before the first CR",
+         std::string(40, '7') + "\r" + frame(kB) + endMarker(), "1" + kLineB},
+        {"NUL in a block: exactly 15 bytes before the next CR are decoded",
+         frame(kA) +
+             "\x02"
+             "4101" +
+             nul + frame(kB) + frame(kB) + endMarker(),
+         "0" + kLineA + "1" + kLineB + "2" + kLineB},
+        {"NUL in a block: other counts are only counted",
+         frame(kA) +
+             "\x02"
+             "4101" +
+             nul + "020001234\r" + frame(kB) + endMarker(),
+         "0" + kLineA + "2" + kLineB},
+        {"ESC in the synchronising phase is not counted",
+         std::string(14, '\x1b') + "\r" + frame(kB) + endMarker(), "1" + kLineB},
+        {"the count stepping past 28 inside a block ends the transfer",
+         frame(kA) + endFrame() + "\x02" + std::string(15, '\x1b') + frame(kB), "0" + kLineA},
+        {"space in the stamp and in the scale code",
+         frame("401206 4154815") + frame("41010 00012345") + endMarker(),
+         "0,\"1206-164154815\",\"Time\",0\r\n1,1.2345E+20,\"mg/L      \",1\r\n"},
+        {"extended reading without a table entry keeps its code",
+         frame("41 10200012345") + endMarker(), "0,123.45,-159,1\r\n"},
+    };
+    for (const auto& c : cases) {
+        Batch b;
+        b.download(c.stream);
+        EXPECT_EQ(readFile(b.comm->df), c.file) << c.name;
+        EXPECT_EQ(b.comm->fgTransferOK, VbTrue) << c.name;
+    }
+}
+
+TEST(BatchReader, BlocksAfterTheFourteenthEscAreNotDecoded) {
+    Batch b;
+    // Seven ESC in each of two blocks reach 14 inside the second: neither
+    // that block nor a later one writes a line.
+    const std::string sevenEsc = "4101020" + std::string(7, '\x1b');
+    b.download(frame(kA) + frame(sevenEsc) + frame(sevenEsc) + frame(kB) + endFrame());
+    EXPECT_EQ(readFile(b.comm->df), "0" + kLineA + "1,999999,\"mg/L      \",1\r\n");
+    EXPECT_EQ(b.comm->fgTransferOK, VbTrue);
+}
+
+TEST(BatchReader, SilentMeterTimesOutAndReleasesEverything) {
+    Batch b;
+    b.comm->Panel().Timer1.setEnabled(true);
+    b.serial->scheduleArrival(b.loop, 10,
+                              frame(kA) + frame(kB) +
+                                  "\x02"
+                                  "41");
+    auto start = b.loop.now();
+    b.comm->ReadDataLogger();
+    EXPECT_EQ(b.loop.now() - start, 60010ms);
+    ASSERT_EQ(b.messages.messages.size(), 1u);
+    EXPECT_NE(b.messages.messages[0].find("the meter stopped sending"), std::string::npos);
+    EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::TimedOut);
+    EXPECT_EQ(readFile(b.comm->df), "0" + kLineA + "1" + kLineB);
+    EXPECT_EQ(b.comm->datano, 2);
+    EXPECT_EQ(b.comm->fgComPortOpen, VbFalse);
+    EXPECT_EQ(b.comm->fgTransferOK, VbFalse);
+    EXPECT_FALSE(b.serial->isOpen());
+    EXPECT_FALSE(b.comm->Panel().Timer1.enabled());
+    EXPECT_FALSE(b.comm->Panel().Shape1.visible());
+
+    // The next call works.
+    b.messages.messages.clear();
+    b.download(frame(kB) + endMarker());
+    EXPECT_EQ(readFile(b.comm->df), "0" + kLineB);
+    EXPECT_EQ(b.messages.messages, (std::vector<std::string>{"Data Received O.K!"}));
+}
+
+TEST(BatchReader, TimeOutIsSettableAndZeroWaitsForEver) {
+    Batch b;
+    b.comm->setReadTimeout(2s);
+    b.serial->scheduleArrival(b.loop, 1500, frame(kB));
+    b.serial->scheduleArrival(b.loop, 1500, endMarker());
+    b.comm->ReadDataLogger();
+    EXPECT_EQ(b.comm->fgTransferOK, VbTrue);
+
+    b.comm->setReadTimeout(0s);
+    b.serial->scheduleArrival(b.loop, 3600 * 1000, frame(kB) + endMarker());
+    b.comm->ReadDataLogger();
+    EXPECT_EQ(b.comm->fgTransferOK, VbTrue);
+}
+
+TEST(BatchReader, EventsAndTicksRunDuringTheWait) {
+    Batch b;
+    b.comm->Panel().Timer1.setEnabled(true);
+    int hostEvents = 0;
+    b.loop.post(1000ms, [&] { ++hostEvents; });
+    std::vector<std::string> counts;
+    b.comm->Panel().Label1[4].subscribe(
+        [&] { counts.push_back(b.comm->Panel().Label1[4].caption()); });
+    b.serial->scheduleArrival(b.loop, 100, frame(kA));
+    b.serial->scheduleArrival(b.loop, 1000, frame(kB));
+    b.serial->scheduleArrival(b.loop, 1000, endMarker());
+    b.comm->ReadDataLogger();
+    EXPECT_EQ(hostEvents, 1);
+    EXPECT_EQ(counts, (std::vector<std::string>{"1", "2"}));  // ticks mirrored datano
+    EXPECT_EQ(b.comm->fgTransferOK, VbTrue);
+}
+
+TEST(BatchReader, ArmedTransferIsLeftAsItWas) {
+    Batch b;
+    b.comm->Start();
+    b.serial->arrive(frame(kB));
+    b.comm->ReadDataLogger();
+    ASSERT_EQ(b.messages.messages.size(), 1u);
+    EXPECT_EQ(b.messages.messages[0].rfind("Port already open", 0), 0u);
+    EXPECT_EQ(b.comm->fgComPortOpen, VbTrue);
+    EXPECT_TRUE(b.comm->Panel().Timer1.enabled());
+    EXPECT_EQ(b.comm->MSComm1().InputLen(), 0);
+    b.serial->arrive(frame(kA) + endMarker());
+    EXPECT_EQ(readFile(b.comm->df), "0" + kLineB + "1" + kLineA);
+}
+
+TEST(BatchReader, ReceiveEventsOfAnEarlierStartTakeNothing) {
+    Batch b;
+    b.comm->Start();
+    b.serial->arrive(endMarker());  // that transfer is over; RThreshold stays 1
+    ASSERT_EQ(b.comm->MSComm1().RThreshold(), 1);
+    b.download(frame(kA) + frame(kB) + endMarker());
+    EXPECT_EQ(readFile(b.comm->df), "0" + kLineA + "1" + kLineB);
+}
+
+TEST(BatchReader, LostDeviceKeepsTheRecordsAndReleasesThePort) {
+    Batch b;
+    b.serial->scheduleArrival(b.loop, 10,
+                              frame(kA) +
+                                  "\x02"
+                                  "0212");
+    b.loop.post(500ms, [&] { b.serial->lose(); });
+    b.comm->ReadDataLogger();
+    EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::DeviceLost);
+    EXPECT_EQ(readFile(b.comm->df), "0" + kLineA);
+    EXPECT_FALSE(b.serial->isOpen());
+    EXPECT_EQ(b.comm->fgComPortOpen, VbFalse);
+    ASSERT_EQ(b.messages.messages.size(), 1u);
+    EXPECT_EQ(b.messages.messages[0].rfind("Device lost", 0), 0u);
+}
+
+TEST(BatchReader, HostAbortEndsTheWaitQuietly) {
+    Batch b;
+    b.serial->scheduleArrival(b.loop, 10, frame(kA));
+    b.loop.post(5000ms, [&] { b.comm->AbortTransfer(TransferOutcome::TimedOut); });
+    b.comm->ReadDataLogger();
+    EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::TimedOut);
+    EXPECT_TRUE(b.messages.messages.empty());
+    EXPECT_EQ(readFile(b.comm->df), "0" + kLineA);
+    EXPECT_FALSE(b.serial->isOpen());
+}
+
+TEST(BatchReader, FailuresBeforeReadingLeaveTheFlags) {
+    Batch b;
+    b.serial->failNextOpen(SerialFailure::PermissionDenied);
+    b.comm->fgTransferOK = VbTrue;
+    b.comm->ReadDataLogger();
+    EXPECT_EQ(b.comm->fgTransferOK, VbTrue);
+    EXPECT_EQ(b.comm->fgComPortOpen, VbFalse);
+    EXPECT_FALSE(std::filesystem::exists(b.comm->df));
+
+    b.messages.messages.clear();
+    b.comm->df = b.dir.file("no/folder.dat");
+    b.comm->ReadDataLogger();
+    EXPECT_EQ(b.messages.messages, (std::vector<std::string>{"Path not found"}));
+    EXPECT_FALSE(b.serial->isOpen());
+    EXPECT_EQ(b.comm->fgComPortOpen, VbFalse);
+}
+
+}  // namespace
+}  // namespace vantor
