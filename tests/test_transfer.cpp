@@ -104,7 +104,7 @@ TEST(TransferStart, PortThatCannotBeOpenedArmsNothing) {
     EXPECT_EQ(a.messages.messages[0], "Invalid port number: no serial device /dev/ttyS8");
     EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
     EXPECT_EQ(a.comm->fgTransferOK, VbFalse);
-    EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::Failed);
+    EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::NotArmed);
     EXPECT_TRUE(std::filesystem::exists(a.comm->df));  // created empty, then released
 
     // With the port corrected, the next Start works.

@@ -1,21 +1,54 @@
-// vantor-comm: a console host of the control.
+// vantor-comm: downloads the readings a hand-held meter has logged, shows a
+// finished data file, replays captures and simulates a meter.
 #include <QCoreApplication>
 #include <cstdio>
+#include <cstring>
 
-#include "control/vantor_comm.h"
-#include "platform/qt/message_loop_qt.h"
-#include "platform/qt/serial_backend_qt.h"
+#include "commands.h"
+#include "transfer_runner.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: vantor-comm COMMAND [OPTIONS]\n"
+    "\n"
+    "Commands:\n"
+    "  download   download the meter's memory into a data file\n"
+    "  view       show a data file as a table\n"
+    "  decode     turn a raw capture into a data file\n"
+    "  simulate   a meter on a pseudo-terminal\n"
+    "  demo       download from a simulated meter and show the table\n"
+    "\n"
+    "Run 'vantor-comm COMMAND --help' for the options of a command.\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    vantor::QtMessageLoop loop;
-    vantor::ConsoleMessageSink messages;
-    vantor::LocalDateSource dates;
-    vantor::Vantor_Comm comm({loop, messages, dates, std::make_unique<vantor::QtSerialBackend>()});
-    comm.UserControl_Resize();
-    const auto& p = comm.Panel();
-    std::printf("%s\n%s | %s\n%s | %s\n", p.Label1[0].caption().c_str(),
-                p.Label1[1].caption().c_str(), p.Label1[3].caption().c_str(),
-                p.Label1[2].caption().c_str(), p.Label1[4].caption().c_str());
-    return 0;
+    QCoreApplication::setApplicationName("vantor-comm");
+    QCoreApplication::setApplicationVersion("1.0");
+    QStringList args = QCoreApplication::arguments();
+    if (args.size() < 2) {
+        std::fputs(kUsage, stderr);
+        return vantor::cli::kExitUsage;
+    }
+    QString command = args[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kUsage, stdout);
+        return vantor::cli::kExitOk;
+    }
+    if (command == "--version") {
+        std::printf("vantor-comm 1.0\n");
+        return vantor::cli::kExitOk;
+    }
+    QStringList rest = args.mid(2);
+    rest.prepend(args[0] + " " + command);
+    if (command == "download") return vantor::cli::downloadCommand(rest);
+    if (command == "view") return vantor::cli::viewCommand(rest);
+    if (command == "decode") return vantor::cli::decodeCommand(rest);
+    if (command == "simulate") return vantor::cli::simulateCommand(rest);
+    if (command == "demo") return vantor::cli::demoCommand(rest);
+    std::fprintf(stderr, "vantor-comm: unknown command '%s'\n\n%s", command.toLocal8Bit().constData(),
+                 kUsage);
+    return vantor::cli::kExitUsage;
 }

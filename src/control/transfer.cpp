@@ -63,10 +63,12 @@ void Vantor_Comm::ReadDataLogger_2() {
             // Nothing can be heard: release the file so that a later Start
             // with a corrected port works.
             files_.close(kDataFile);
-            outcome_ = TransferOutcome::Failed;
+            outcome_ = TransferOutcome::NotArmed;
         }
         fgTransferOK = VbFalse;
     } catch (const RuntimeError& e) {
+        // A transfer still armed (a second Start) keeps its own outcome.
+        if (!files_.isOpen(kDataFile)) outcome_ = TransferOutcome::NotArmed;
         messages_.show(e.description());
     }
 }

@@ -41,6 +41,7 @@ namespace vantor {
 // control record itself only has fgTransferOK).
 enum class TransferOutcome {
     None,        // no transfer yet, or one is running
+    NotArmed,    // the port or the data file could not be opened
     EndMarker,   // the meter's end marker arrived: fgTransferOK is set
     TimedOut,    // the meter stopped sending (blocking download's time-out)
     DeviceLost,  // the serial device went away or failed mid-transfer

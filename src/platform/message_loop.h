@@ -19,6 +19,8 @@ class MessageLoop {
     // Calls `tick` every `interval` until stopTimer. Ids are never 0.
     virtual TimerId startTimer(std::chrono::milliseconds interval, std::function<void()> tick) = 0;
     virtual void stopTimer(TimerId id) = 0;
+    // Runs `fn` once from the loop, after the events already pending.
+    virtual void post(std::function<void()> fn) = 0;
 
     // Runs the events that are pending; when there are none, waits without
     // spinning until one arrives or `maxWait` has passed, and runs it.

@@ -32,6 +32,10 @@ void QtMessageLoop::stopTimer(TimerId id) {
     timers_.erase(it);
 }
 
+void QtMessageLoop::post(std::function<void()> fn) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
+}
+
 void QtMessageLoop::waitForEvents(std::chrono::milliseconds maxWait) {
     QTimer guard;
     guard.setSingleShot(true);

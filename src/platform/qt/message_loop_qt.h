@@ -19,6 +19,7 @@ class QtMessageLoop : public MessageLoop {
 
     TimerId startTimer(std::chrono::milliseconds interval, std::function<void()> tick) override;
     void stopTimer(TimerId id) override;
+    void post(std::function<void()> fn) override;
     void waitForEvents(std::chrono::milliseconds maxWait) override;
     Clock::time_point now() const override { return Clock::now(); }
 

@@ -1,0 +1,52 @@
+// Console views of the control's status panel and data grid.
+#pragma once
+
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "control/vantor_comm.h"
+
+namespace vantor::cli {
+
+// On a terminal: one line redrawn in place (status caption, record counter,
+// the blinking indicator while armed, and a hint after some seconds of
+// silence). Otherwise: one line per change of the status caption.
+class ConsolePanelView {
+public:
+    ConsolePanelView(Vantor_Comm& comm, std::FILE* out, bool terminal);
+    ~ConsolePanelView();
+    ConsolePanelView(const ConsolePanelView&) = delete;
+    ConsolePanelView& operator=(const ConsolePanelView&) = delete;
+
+    // Bytes came from the meter: no hint needed.
+    void noteBytes();
+    // Ends the redrawn line so that later output starts on a line of its own.
+    void close();
+
+private:
+    struct Subscription {
+        Observable* model;
+        int id;
+    };
+    void watch(Observable& model, std::function<void()> fn);
+    void redraw();
+    void statusChanged();
+
+    Vantor_Comm& comm_;
+    std::FILE* out_;
+    bool terminal_;
+    bool lineOpen_ = false;
+    String lastStatus_;
+    std::vector<Subscription> subscriptions_;
+    QTimer hintTimer_;
+    std::chrono::steady_clock::time_point lastBytes_;
+    bool hint_ = false;
+};
+
+// Prints rows 0..Rows()-1, columns 0..3: an aligned table, or with `tsv` one
+// line per row with the cells exactly as they are, separated by TABs.
+void printGrid(const DataGrid& grid, std::FILE* out, bool tsv);
+
+}  // namespace vantor::cli

@@ -1,0 +1,46 @@
+// Runs one download (or the replay of a capture) through the control, with
+// the console panel and the end-of-transfer summary.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "control/vantor_comm.h"
+
+namespace vantor::cli {
+
+// Exit statuses of the program.
+enum Exit : int {
+    kExitOk = 0,
+    kExitFailure = 1,
+    kExitUsage = 2,
+    kExitTimeout = 3,
+    kExitNotArmed = 4,
+    kExitDeviceLost = 5,
+};
+
+struct TransferSetup {
+    std::unique_ptr<SerialBackend> backend;
+    Integer port = 1;
+    std::string device;    // empty: the platform's default name for the port
+    std::string appPath;   // empty: no unit file
+    std::string dataFile;  // empty: the day's file in appPath or in .
+    bool blocking = false;
+    std::optional<double> timeoutSeconds;
+    std::string rawFile;   // empty: no capture
+    bool view = false;
+    bool showPanel = true;
+    // Runs from the event loop once the transfer is armed (the demo's meter
+    // presses SEND then).
+    std::function<void()> onArmed;
+};
+
+// Returns the program's exit status.
+int runTransfer(TransferSetup setup, MessageLoop& loop);
+
+// "error NUMBER: DESCRIPTION" on standard error.
+void printError(const RuntimeError& e);
+
+}  // namespace vantor::cli
