@@ -21,8 +21,7 @@ std::optional<int> parseArguments(QCommandLineParser& parser, const QStringList&
     }
     if (parser.positionalArguments().size() != positionals) {
         std::fprintf(stderr, "%s\n%s",
-                     positionals == 0 ? "unexpected argument"
-                                      : "wrong number of arguments",
+                     positionals == 0 ? "unexpected argument" : "wrong number of arguments",
                      parser.helpText().toLocal8Bit().constData());
         return 2;
     }

@@ -1,15 +1,19 @@
 #include "commands.h"
 
+#include <unistd.h>
+
 #include <QDir>
+#include <QFileInfo>
 #include <QTimer>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
-#include <unistd.h>
 
 #include "arguments.h"
 #include "console_views.h"
 #include "files/unit_file.h"
 #include "platform/item_reader.h"
+#include "platform/output_file.h"
 #include "platform/qt/message_loop_qt.h"
 #include "platform/qt/serial_backend_qt.h"
 #include "platform/serial_backend_replay.h"
@@ -20,7 +24,9 @@ namespace vantor::cli {
 
 namespace {
 
-std::string str(const QString& s) { return s.toLocal8Bit().toStdString(); }
+std::string str(const QString& s) {
+    return s.toLocal8Bit().toStdString();
+}
 
 // Records (four items each) in a data file; nothing when it cannot be read.
 std::optional<Long> countRecords(const std::string& path) {
@@ -40,10 +46,9 @@ std::optional<Long> countRecords(const std::string& path) {
 
 // A unit file for the demo's meter: a name for every code it can send (0 to 159).
 std::string demoUnitFile() {
-    static const char* const kNames[] = {"V",    "mV",   "A",     "mA",    "Ohm",   "kOhm",
-                                         "Hz",   "kHz",  "uF",    "degC",  "degF",  "%RH",
-                                         "ppm",  "mg/L", "pH",    "mS/cm", "uS/cm", "lux",
-                                         "dB",   "Pa",   "kPa",   "bar",   "m/s",   "rpm"};
+    static const char* const kNames[] = {
+        "V",   "mV",   "A",  "mA",    "Ohm",   "kOhm", "Hz", "kHz", "uF",  "degC", "degF", "%RH",
+        "ppm", "mg/L", "pH", "mS/cm", "uS/cm", "lux",  "dB", "Pa",  "kPa", "bar",  "m/s",  "rpm"};
     std::string out;
     for (int code = 0; code < 160; ++code) {
         out += std::to_string(code) + "," + kNames[code % std::size(kNames)] + "\r\n";
@@ -137,20 +142,21 @@ int decodeCommand(const QStringList& args) {
     if (auto stop = parseArguments(parser, args, 1)) return *stop;
 
     std::string rawFile = str(parser.positionalArguments()[0]);
-    std::string capture;
-    try {
-        capture = sim::captureFromFile(rawFile);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "error %d: %s\n", kErrFileNotFound, e.what());
+    if (std::FILE* f = std::fopen(rawFile.c_str(), "rbe")) {
+        std::fclose(f);
+    } else {
+        printError(fileErrorFromErrno(
+            errno, true, QFileInfo(QString::fromLocal8Bit(rawFile.c_str())).dir().exists()));
         return kExitFailure;
     }
     QtMessageLoop loop;
     TransferSetup setup;
-    setup.backend = std::make_unique<ReplaySerialBackend>(loop, std::move(capture), rawFile);
+    setup.backend = std::make_unique<ReplaySerialBackend>(loop, rawFile);
     setup.appPath = str(parser.value("app-path"));
     setup.dataFile = str(parser.value("data-file"));
     setup.blocking = parser.isSet("blocking");
     setup.showPanel = false;
+    setup.replay = true;
     int status = runTransfer(std::move(setup), loop);
     // A capture that ends before the end marker is a short capture, not a lost device.
     return status == kExitDeviceLost ? kExitTimeout : status;
@@ -163,8 +169,8 @@ int demoCommand(const QStringList& args) {
         "serial path and prints the table.");
     if (auto stop = parseArguments(parser, args, 0)) return *stop;
 
-    QString folder = QDir::temp().filePath(
-        QString("vantor-demo-%1").arg(QCoreApplication::applicationPid()));
+    QString folder =
+        QDir::temp().filePath(QString("vantor-demo-%1").arg(QCoreApplication::applicationPid()));
     QDir().mkpath(folder);
     std::string dir = str(folder);
     std::ofstream(dir + "/unit2.dat", std::ios::binary) << demoUnitFile();

@@ -14,7 +14,7 @@ namespace vantor::cli {
 // the blinking indicator while armed, and a hint after some seconds of
 // silence). Otherwise: one line per change of the status caption.
 class ConsolePanelView {
-public:
+  public:
     ConsolePanelView(Vantor_Comm& comm, std::FILE* out, bool terminal);
     ~ConsolePanelView();
     ConsolePanelView(const ConsolePanelView&) = delete;
@@ -25,7 +25,7 @@ public:
     // Ends the redrawn line so that later output starts on a line of its own.
     void close();
 
-private:
+  private:
     struct Subscription {
         Observable* model;
         int id;

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     if (command == "decode") return vantor::cli::decodeCommand(rest);
     if (command == "simulate") return vantor::cli::simulateCommand(rest);
     if (command == "demo") return vantor::cli::demoCommand(rest);
-    std::fprintf(stderr, "vantor-comm: unknown command '%s'\n\n%s", command.toLocal8Bit().constData(),
-                 kUsage);
+    std::fprintf(stderr, "vantor-comm: unknown command '%s'\n\n%s",
+                 command.toLocal8Bit().constData(), kUsage);
     return vantor::cli::kExitUsage;
 }

@@ -1,7 +1,8 @@
 // simulate: a meter on a pseudo-terminal.
-#include <cstdio>
 #include <poll.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include "arguments.h"
 #include "commands.h"

@@ -1,9 +1,10 @@
 #include "transfer_runner.h"
 
+#include <unistd.h>
+
 #include <QEventLoop>
 #include <QTimer>
 #include <cstdio>
-#include <unistd.h>
 
 #include "console_views.h"
 #include "files/unit_file.h"
@@ -12,26 +13,37 @@ namespace vantor::cli {
 
 namespace {
 
-const char* outcomeText(TransferOutcome outcome) {
+const char* outcomeText(TransferOutcome outcome, bool replay) {
     switch (outcome) {
-        case TransferOutcome::EndMarker: return "end marker";
-        case TransferOutcome::TimedOut: return "timeout";
-        case TransferOutcome::DeviceLost: return "device lost";
-        case TransferOutcome::NotArmed: return "not armed (port or data file could not be opened)";
-        case TransferOutcome::Aborted: return "aborted";
+        case TransferOutcome::DeviceLost:
+            return replay ? "end of capture" : "device lost";
+        case TransferOutcome::EndMarker:
+            return "end marker";
+        case TransferOutcome::TimedOut:
+            return "timeout";
+        case TransferOutcome::NotArmed:
+            return "not armed (port or data file could not be opened)";
+        case TransferOutcome::Aborted:
+            return "aborted";
         case TransferOutcome::None:
-        case TransferOutcome::Failed: break;
+        case TransferOutcome::Failed:
+            break;
     }
     return "error";
 }
 
 int exitStatus(const Vantor_Comm& comm) {
     switch (comm.LastTransferOutcome()) {
-        case TransferOutcome::EndMarker: return comm.fgTransferOK ? kExitOk : kExitFailure;
-        case TransferOutcome::TimedOut: return kExitTimeout;
-        case TransferOutcome::NotArmed: return kExitNotArmed;
-        case TransferOutcome::DeviceLost: return kExitDeviceLost;
-        default: return kExitFailure;
+        case TransferOutcome::EndMarker:
+            return comm.fgTransferOK ? kExitOk : kExitFailure;
+        case TransferOutcome::TimedOut:
+            return kExitTimeout;
+        case TransferOutcome::NotArmed:
+            return kExitNotArmed;
+        case TransferOutcome::DeviceLost:
+            return kExitDeviceLost;
+        default:
+            return kExitFailure;
     }
 }
 
@@ -114,7 +126,7 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
                  "records written: %d, frames received: %d, frames rejected: %d, bytes skipped: "
                  "%d, ended: %s\n",
                  comm.datano, s.framesReceived, s.framesRejected, s.bytesSkipped,
-                 outcomeText(comm.LastTransferOutcome()));
+                 outcomeText(comm.LastTransferOutcome(), setup.replay));
     if (s.recordsLost > 0) {
         std::fprintf(stderr, "records the data file refused: %d\n", s.recordsLost);
     }

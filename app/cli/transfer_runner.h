@@ -29,9 +29,10 @@ struct TransferSetup {
     std::string dataFile;  // empty: the day's file in appPath or in .
     bool blocking = false;
     std::optional<double> timeoutSeconds;
-    std::string rawFile;   // empty: no capture
+    std::string rawFile;  // empty: no capture
     bool view = false;
     bool showPanel = true;
+    bool replay = false;  // the line is a capture: its end is not a lost device
     // Runs from the event loop once the transfer is armed (the demo's meter
     // presses SEND then).
     std::function<void()> onArmed;

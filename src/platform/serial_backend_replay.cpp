@@ -1,43 +1,72 @@
 #include "platform/serial_backend_replay.h"
 
 #include <algorithm>
+#include <cerrno>
+
+#include "platform/output_file.h"
 
 namespace vantor {
 
-ReplaySerialBackend::ReplaySerialBackend(MessageLoop& loop, std::string capture, std::string name)
-    : loop_(loop), capture_(std::move(capture)), name_(std::move(name)) {}
+ReplaySerialBackend::ReplaySerialBackend(MessageLoop& loop, std::string path)
+    : loop_(loop), path_(std::move(path)) {}
 
-ReplaySerialBackend::~ReplaySerialBackend() { *alive_ = false; }
+ReplaySerialBackend::~ReplaySerialBackend() {
+    ++*generation_;
+    close();
+}
 
 void ReplaySerialBackend::open(const std::string&, const LineSettings&) {
-    open_ = true;
+    if (file_ != nullptr) return;
+    file_ = std::fopen(path_.c_str(), "rbe");
+    if (file_ == nullptr) throw fileErrorFromErrno(errno, true, true);
     buffer_.clear();
     readPos_ = 0;
-    std::weak_ptr<bool> alive = alive_;
     // Like a line, the bytes arrive after the opening call has returned.
-    loop_.post([this, alive] {
-        if (alive.expired() || !*alive.lock() || !open_) return;
-        buffer_ = capture_;
-        if (listener_ != nullptr && !buffer_.empty()) listener_->bytesArrived();
-    });
-    loop_.post([this, alive] {
-        if (alive.expired() || !*alive.lock() || !open_ || listener_ == nullptr) return;
-        listener_->deviceLost(RuntimeError(
-            kErrInputPastEnd, "Input past end of file: the capture " + name_ +
-                                  " ends before the meter's end marker"));
-    });
+    scheduleNextChunk();
 }
 
 void ReplaySerialBackend::close() {
-    open_ = false;
+    ++*generation_;
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
     buffer_.clear();
     readPos_ = 0;
+    chunkPending_ = false;
+}
+
+void ReplaySerialBackend::scheduleNextChunk() {
+    if (chunkPending_) return;
+    chunkPending_ = true;
+    std::weak_ptr<int> generation = generation_;
+    int current = *generation_;
+    loop_.post([this, generation, current] {
+        auto alive = generation.lock();
+        if (!alive || *alive != current) return;  // closed or gone meanwhile
+        chunkPending_ = false;
+        nextChunk();
+    });
+}
+
+void ReplaySerialBackend::nextChunk() {
+    if (file_ == nullptr || listener_ == nullptr) return;
+    buffer_.resize(kChunk);
+    std::size_t got = std::fread(buffer_.data(), 1, kChunk, file_);
+    buffer_.resize(got);
+    readPos_ = 0;
+    if (got > 0) {
+        listener_->bytesArrived();
+        return;
+    }
+    listener_->deviceLost(RuntimeError(
+        kErrInputPastEnd,
+        "Input past end of file: the capture " + path_ + " ends before the meter's end marker"));
 }
 
 std::string ReplaySerialBackend::read(std::size_t max) {
     std::size_t n = std::min(max, bytesAvailable());
     std::string out = buffer_.substr(readPos_, n);
     readPos_ += n;
+    if (bytesAvailable() == 0 && file_ != nullptr) scheduleNextChunk();
     return out;
 }
 

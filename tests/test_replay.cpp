@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include "fake_control.h"
+#include "frames.h"
+#include "platform/serial_backend_replay.h"
+
+namespace vantor {
+namespace {
+
+using testing::frame;
+using testing::readFile;
+
+struct Replay {
+    explicit Replay(const std::string& capture) {
+        testing::writeFile(dir.file("cap.bin"), capture);
+        comm = std::make_unique<Vantor_Comm>(
+            ControlPlatform{loop, messages, dates,
+                            std::make_unique<ReplaySerialBackend>(loop, dir.file("cap.bin"))});
+        comm->Port(1);
+        comm->df = dir.file("d.dat");
+    }
+    testing::ScratchDir dir;
+    FakeMessageLoop loop;
+    RecordingMessageSink messages;
+    FixedDateSource dates{Date{2009, 7, 30}};
+    std::unique_ptr<Vantor_Comm> comm;
+};
+
+// Three stray bytes first, so that frames straddle the chunk boundaries.
+// The event receiver skips them; the blocking reader's first frame then has
+// too many bytes before its CR and is counted without a line.
+std::string longCapture(int frames, bool blocking, std::string* expected) {
+    std::string capture = "\x01\x01\x01";
+    for (int i = 0; i < frames; ++i) {
+        capture += frame("02120100001234");
+        if (i > 0 || !blocking) *expected += std::to_string(i) + ",123.4,12,2\r\n";
+    }
+    return capture;
+}
+
+TEST(ReplaySerial, PlaysACaptureThroughBothDownloads) {
+    for (bool blocking : {false, true}) {
+        std::string expected;
+        const std::string capture = longCapture(9000, blocking, &expected) + testing::endMarker();
+        ASSERT_GT(capture.size(), 2 * ReplaySerialBackend::kChunk);
+        Replay r(capture);
+        if (blocking) {
+            r.comm->ReadDataLogger();
+        } else {
+            r.comm->Start();
+            r.loop.runPosted();
+        }
+        EXPECT_EQ(r.comm->LastTransferOutcome(), TransferOutcome::EndMarker) << blocking;
+        EXPECT_TRUE(readFile(r.comm->df) == expected) << blocking;  // too long to print
+    }
+}
+
+TEST(ReplaySerial, CaptureEndingEarlyReportsTheEndOfTheLine) {
+    for (bool blocking : {false, true}) {
+        std::string expected;
+        const std::string capture = longCapture(3, blocking, &expected) +
+                                    "\x02"
+                                    "0212";
+        Replay r(capture);
+        if (blocking) {
+            r.comm->ReadDataLogger();
+        } else {
+            r.comm->Start();
+            r.loop.runPosted();
+        }
+        EXPECT_EQ(r.comm->LastTransferOutcome(), TransferOutcome::DeviceLost);
+        EXPECT_EQ(readFile(r.comm->df), expected);
+        ASSERT_EQ(r.messages.messages.size(), 1u);
+        EXPECT_NE(r.messages.messages[0].find("ends before the meter's end marker"),
+                  std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace vantor
