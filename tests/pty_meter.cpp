@@ -47,7 +47,7 @@ void ensureQtApplication() {
     static int argc = 1;
     static char name[] = "vantor_tests";
     static char* argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);
+    static QCoreApplication app(argc, argv);
 }
 
 }  // namespace vantor::testing

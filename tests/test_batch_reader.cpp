@@ -233,6 +233,7 @@ TEST(BatchReader, FailuresBeforeReadingLeaveTheFlags) {
     b.serial->failNextOpen(SerialFailure::PermissionDenied);
     b.comm->fgTransferOK = VbTrue;
     b.comm->ReadDataLogger();
+    EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::NotArmed);
     EXPECT_EQ(b.comm->fgTransferOK, VbTrue);
     EXPECT_EQ(b.comm->fgComPortOpen, VbFalse);
     EXPECT_FALSE(std::filesystem::exists(b.comm->df));
@@ -241,6 +242,7 @@ TEST(BatchReader, FailuresBeforeReadingLeaveTheFlags) {
     b.comm->df = b.dir.file("no/folder.dat");
     b.comm->ReadDataLogger();
     EXPECT_EQ(b.messages.messages, (std::vector<std::string>{"Path not found"}));
+    EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::NotArmed);
     EXPECT_FALSE(b.serial->isOpen());
     EXPECT_EQ(b.comm->fgComPortOpen, VbFalse);
 }

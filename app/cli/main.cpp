@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
         return vantor::cli::kExitOk;
     }
     QStringList rest = args.mid(2);
-    rest.prepend(args[0] + " " + command);
+    rest.prepend("vantor-comm " + command);
     if (command == "download") return vantor::cli::downloadCommand(rest);
     if (command == "view") return vantor::cli::viewCommand(rest);
     if (command == "decode") return vantor::cli::decodeCommand(rest);

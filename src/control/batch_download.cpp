@@ -110,7 +110,8 @@ void Vantor_Comm::ReadDataLogger() {
         outcome = abortRequested_;
     } catch (const RuntimeError& e) {
         error = e;
-        outcome = deviceLost_                       ? TransferOutcome::DeviceLost
+        outcome = !openedFile                       ? TransferOutcome::NotArmed
+                  : deviceLost_                     ? TransferOutcome::DeviceLost
                   : e.number() == kErrDeviceTimeout ? TransferOutcome::TimedOut
                                                     : TransferOutcome::Failed;
     }
