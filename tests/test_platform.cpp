@@ -128,6 +128,7 @@ TEST(ItemReader, FollowsTheItemRules) {
         {"1,\"C         \",2\r\n", {"1", "C         ", "2"}},
         {"\"x\"junk,y\r\n", {"x", "y"}},
         {"a,,b\r\n", {"a", "", "b"}},
+        {"0,\"open\r\n1,x\r\n", {"0", "open", "1", "x"}},  // an open quote ends at the line end
     };
     ScratchDir dir;
     for (const auto& c : cases) {

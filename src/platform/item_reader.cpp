@@ -46,7 +46,11 @@ String ItemReader::readText() {
 
     String item;
     if (c == '"') {
-        while ((c = get()) != EOF && c != '"') item.push_back(static_cast<char>(c));
+        // A quote left open ends at the line end: an item never spans lines, so
+        // a broken unit file cannot put a line break into a data-file line.
+        while ((c = get()) != EOF && c != '"' && !isLineEnd(c)) {
+            item.push_back(static_cast<char>(c));
+        }
         // Whatever follows the closing quote up to the separator is not part of the item.
         if (c == '"') {
             while ((c = get()) != EOF && c != ',' && !isLineEnd(c)) {
