@@ -137,6 +137,40 @@ TEST(SerialPty, SecondControlOnTheSamePortIsRefusedAsBusy) {
     EXPECT_NE(messages2.messages[0].find("busy"), std::string::npos) << messages2.messages[0];
 }
 
+int openDescriptors() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+TEST(SerialPty, HundredDownloadsInARowLeakNothing) {
+    PtyControl p;
+    const std::string stream = frame("12120100001234") + frame("40120604154815") +
+                               testing::endMarker();
+    const std::string expected = "0,-123.4,12,2\r\n1,\"120604154815\",\"Time\",0\r\n";
+    int before = -1;
+    for (int i = 0; i < 100; ++i) {
+        const bool blocking = i % 2 == 1;
+        p.comm->df = p.dir.file("d" + std::to_string(i % 3) + ".dat");
+        if (blocking) {
+            QTimer::singleShot(0, [&] { p.meter.write(stream); });
+            p.comm->ReadDataLogger();
+        } else {
+            p.comm->Start();
+            p.meter.write(stream);
+            ASSERT_TRUE(p.runUntil([&] { return p.comm->fgTransferOK != 0; })) << i;
+        }
+        ASSERT_EQ(p.comm->LastTransferOutcome(), TransferOutcome::EndMarker) << i;
+        ASSERT_EQ(testing::readFile(p.comm->df), expected) << i;
+        p.comm->datano = 2;
+        p.comm->ViewData();
+        if (i == 1) before = openDescriptors();
+    }
+    // Ports and files were all given back: the process holds what it held after
+    // the first round of each mode.
+    EXPECT_EQ(openDescriptors(), before);
+}
+
 TEST(SerialPty, MissingDeviceIsNamed) {
     PtyControl p;
     p.comm->Ports().set(1, "/dev/vantor-no-such-tty");
