@@ -1,0 +1,98 @@
+// decode: a raw capture replayed into the data file its download wrote.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cli_harness.h"
+
+namespace vantor::clitest {
+namespace {
+
+class Decode : public ::testing::TestWithParam<Mode> {
+  protected:
+    std::vector<std::string> decodeArgs(const std::string& raw, const std::string& dataFile) const {
+        std::vector<std::string> args{"decode", raw, "--data-file", dataFile};
+        if (GetParam() == Mode::Blocking) args.push_back("--blocking");
+        return args;
+    }
+
+    TempDir dir;
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, Decode, ::testing::Values(Mode::Events, Mode::Blocking), modeName);
+
+TEST_P(Decode, CaptureGivesTheDataFileOfItsDownload) {
+    // Records of every kind, so the replay has more than the known frames to get right.
+    const std::string stream = knownFrames() + sim::transferStream(sim::standardMemory(30));
+    {
+        sim::PtyMeter meter;
+        Program download(downloadCommand(meter.device(), dir.file("d.dat"), GetParam(),
+                                         {"--raw", dir.file("capture.raw")}),
+                         dir);
+        ASSERT_TRUE(pressSend(meter, download, stream));
+        ASSERT_EQ(download.wait(), kExitOk) << download.err();
+    }
+    // The transfer ends at the last ESC, so the final CR may stay unread.
+    const std::string raw = readFile(dir.file("capture.raw"));
+    EXPECT_GE(raw.size() + 1, stream.size());
+    EXPECT_EQ(raw, stream.substr(0, raw.size()));
+    const std::string downloaded = readFile(dir.file("d.dat"));
+    EXPECT_EQ(countLines(downloaded), 34);
+
+    const RunResult r = run(decodeArgs(dir.file("capture.raw"), dir.file("decoded.dat")), dir);
+    EXPECT_EQ(r.status, kExitOk) << r.err;
+    EXPECT_EQ(readFile(dir.file("decoded.dat")), downloaded);
+}
+
+TEST_P(Decode, UnitFileNamesTheUnits) {
+    writeFile(dir.file("unit2.dat"), kUnitFile);
+    writeFile(dir.file("capture.raw"), knownFrames() + sim::endMarker());
+    std::vector<std::string> args = decodeArgs(dir.file("capture.raw"), dir.file("d.dat"));
+    args.insert(args.end(), {"--app-path", dir.path()});
+    const RunResult r = run(args, dir);
+    EXPECT_EQ(r.status, kExitOk) << r.err;
+    EXPECT_EQ(readFile(dir.file("d.dat")), knownDataFile("mg/L      "));
+}
+
+struct Cut {
+    const char* name;
+    std::string tail;  // what follows the known frames in the capture
+};
+
+class DecodeCut : public ::testing::TestWithParam<std::tuple<Mode, Cut>> {};
+
+TEST_P(DecodeCut, CaptureEndingBeforeTheEndMarkerKeepsTheRecords) {
+    const auto& [mode, cut] = GetParam();
+    TempDir dir;
+    writeFile(dir.file("capture.raw"), knownFrames() + cut.tail);
+    std::vector<std::string> args{"decode", dir.file("capture.raw"), "--data-file",
+                                  dir.file("d.dat")};
+    if (mode == Mode::Blocking) args.push_back("--blocking");
+    const RunResult r = run(args, dir);
+    EXPECT_EQ(r.status, kExitTimeout) << r.err;
+    EXPECT_EQ(readFile(dir.file("d.dat")), knownDataFile());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, DecodeCut,
+    ::testing::Combine(::testing::Values(Mode::Events, Mode::Blocking),
+                       ::testing::Values(Cut{"AfterAFrame", ""},
+                                         Cut{"InsideAFrame",
+                                             "\x02"
+                                             "0212010"},
+                                         Cut{"InsideTheEndMarker",
+                                             sim::endMarker().substr(0, 20)})),
+    [](const auto& info) {
+        return modeName({std::get<0>(info.param), info.index}) + std::get<1>(info.param).name;
+    });
+
+TEST(DecodeFailure, MissingCaptureIsAnError) {
+    TempDir dir;
+    const RunResult r =
+        run({"decode", dir.file("none.raw"), "--data-file", dir.file("d.dat")}, dir);
+    EXPECT_EQ(r.status, kExitFailure) << r.err;
+    EXPECT_EQ(r.err.rfind("error 53", 0), 0u) << r.err;
+}
+
+}  // namespace
+}  // namespace vantor::clitest

@@ -1,0 +1,195 @@
+// download from a meter on a pseudo-terminal, in both transfer modes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "cli_harness.h"
+
+namespace vantor::clitest {
+namespace {
+
+// The name of today's data file, yyyymmdd.dat, in local time.
+std::string dayFileName() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char name[32];
+    std::strftime(name, sizeof name, "%Y%m%d.dat", &local);
+    return name;
+}
+
+class Download : public ::testing::TestWithParam<Mode> {
+  protected:
+    std::vector<std::string> downloadArgs(const std::vector<std::string>& extra = {}) const {
+        return downloadCommand(meter.device(), dataFile, GetParam(), extra);
+    }
+
+    std::vector<std::string> withMode(std::vector<std::string> args) const {
+        if (GetParam() == Mode::Blocking) args.push_back("--blocking");
+        return args;
+    }
+
+    TempDir dir;
+    sim::PtyMeter meter;
+    const std::string dataFile = dir.file("d.dat");
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, Download, ::testing::Values(Mode::Events, Mode::Blocking),
+                         modeName);
+
+TEST_P(Download, WritesEveryRecordExactlyAndSummarises) {
+    Program p(downloadArgs(), dir);
+    ASSERT_TRUE(pressSend(meter, p, knownFrames() + sim::endMarker()));
+    EXPECT_EQ(p.wait(), kExitOk) << p.err();
+    EXPECT_EQ(readFile(dataFile), knownDataFile());
+    const std::string err = p.err();
+    EXPECT_TRUE(contains(err, "records written: 4,"));
+    EXPECT_TRUE(contains(err, "frames rejected: 0,"));
+    EXPECT_TRUE(contains(err, "bytes skipped: 0,"));
+    EXPECT_TRUE(contains(err, "ended: end marker"));
+    EXPECT_EQ(p.out(), "");
+}
+
+TEST_P(Download, UnitNamesFromTheUnitFileArePadded) {
+    writeFile(dir.file("unit2.dat"), kUnitFile);
+    Program p(downloadArgs({"--app-path", dir.path()}), dir);
+    ASSERT_TRUE(pressSend(meter, p, knownFrames() + sim::endMarker()));
+    EXPECT_EQ(p.wait(), kExitOk) << p.err();
+    EXPECT_EQ(readFile(dataFile), knownDataFile("mg/L      "));
+    EXPECT_TRUE(contains(p.err(), "records written: 4,"));
+}
+
+TEST_P(Download, ViewPrintsTheTableAfterTheTransfer) {
+    writeFile(dir.file("unit2.dat"), kUnitFile);
+    Program p(downloadArgs({"--app-path", dir.path(), "--view"}), dir);
+    ASSERT_TRUE(pressSend(meter, p, knownFrames() + sim::endMarker()));
+    ASSERT_EQ(p.wait(), kExitOk) << p.err();
+
+    // The layout is for people; what matters is that every row is there, in order.
+    std::vector<std::string> lines;
+    const std::string out = p.out();
+    for (std::size_t at = 0; at < out.size();) {
+        const std::size_t end = out.find('\n', at);
+        ASSERT_NE(end, std::string::npos) << "unterminated line in:\n" << out;
+        lines.push_back(out.substr(at, end - at));
+        at = end + 1;
+    }
+    auto find = [&](const std::vector<std::string>& words) -> std::ptrdiff_t {
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            bool all = true;
+            std::size_t from = 0;
+            for (const std::string& w : words) {
+                const std::size_t at = lines[i].find(w, from);
+                if (at == std::string::npos) {
+                    all = false;
+                    break;
+                }
+                from = at + w.size();
+            }
+            if (all) return static_cast<std::ptrdiff_t>(i);
+        }
+        return -1;
+    };
+    const std::ptrdiff_t header = find({"No.", "Channel", "Value", "Unit"});
+    const std::ptrdiff_t time = find({"1", "0", "120604 15:48:15", "Time"});
+    const std::ptrdiff_t simple = find({"2", "2", " 123.4", "12"});
+    const std::ptrdiff_t negative = find({"3", "2", "-123.4", "12"});
+    const std::ptrdiff_t extended = find({"4", "1", "123.45", "mg/L"});
+    EXPECT_EQ(header, 0) << out;
+    EXPECT_GT(time, header) << out;
+    EXPECT_GT(simple, time) << out;
+    EXPECT_GT(negative, simple) << out;
+    EXPECT_GT(extended, negative) << out;
+}
+
+TEST_P(Download, AppPathPutsTheDayFileInItsFolder) {
+    writeFile(dir.file("unit2.dat"), kUnitFile);
+    const std::string before = dayFileName();
+    Program p(command(withMode({"download", "--device", meter.device(), "--app-path", dir.path()})),
+              dir);
+    ASSERT_TRUE(pressSend(meter, p, knownFrames() + sim::endMarker()));
+    EXPECT_EQ(p.wait(), kExitOk) << p.err();
+    // The day may turn while the program runs.
+    std::string day = dir.file(before);
+    if (!exists(day)) day = dir.file(dayFileName());
+    EXPECT_EQ(readFile(day), knownDataFile("mg/L      ")) << day;
+}
+
+TEST_P(Download, WithoutAppPathTheDayFileIsInTheWorkingFolder) {
+    const std::string before = dayFileName();
+    Program p(command(withMode({"download", "--device", meter.device()})), dir);
+    ASSERT_TRUE(pressSend(meter, p, knownFrames() + sim::endMarker()));
+    EXPECT_EQ(p.wait(), kExitOk) << p.err();
+    std::string day = dir.file(before);
+    if (!exists(day)) day = dir.file(dayFileName());
+    EXPECT_EQ(readFile(day), knownDataFile()) << day;
+}
+
+TEST_P(Download, RawCaptureIsAppendedToTheFile) {
+    const std::string raw = dir.file("capture.raw");
+    writeFile(raw, "earlier;");
+    Program p(downloadArgs({"--raw", raw}), dir);
+    const std::string stream = knownFrames() + sim::endMarker();
+    ASSERT_TRUE(pressSend(meter, p, stream));
+    EXPECT_EQ(p.wait(), kExitOk) << p.err();
+    // The transfer ends at the last ESC, so the final CR may stay unread.
+    const std::string captured = readFile(raw);
+    EXPECT_EQ(captured.rfind("earlier;", 0), 0u);
+    const std::string added = captured.substr(std::min<std::size_t>(8, captured.size()));
+    EXPECT_GE(added.size() + 1, stream.size());
+    EXPECT_EQ(added, stream.substr(0, added.size()));
+}
+
+TEST_P(Download, TimeoutEndsTheTransferAndKeepsTheRecords) {
+    Program p(downloadArgs({"--timeout", "1"}), dir);
+    ASSERT_TRUE(pressSend(meter, p, knownFrames()));
+    EXPECT_EQ(p.wait(), kExitTimeout) << p.err();
+    EXPECT_EQ(readFile(dataFile), knownDataFile());
+    EXPECT_TRUE(contains(p.err(), "records written: 4,"));
+    EXPECT_TRUE(contains(p.err(), "ended: timeout"));
+}
+
+TEST_P(Download, DeviceLostMidTransferKeepsTheRecords) {
+    Program p(downloadArgs(), dir);
+    ASSERT_TRUE(pressSend(meter, p, knownFrames()));
+    ASSERT_TRUE(eventually([&] { return readFile(dataFile) == knownDataFile(); }))
+        << "data file so far:\n"
+        << readFile(dataFile);
+    meter.hangUp();
+    EXPECT_EQ(p.wait(), kExitDeviceLost) << p.err();
+    EXPECT_EQ(readFile(dataFile), knownDataFile());
+    EXPECT_TRUE(contains(p.err(), "records written: 4,"));
+    EXPECT_TRUE(contains(p.err(), "ended: device lost"));
+}
+
+TEST_P(Download, DeviceThatCannotBeOpenedEndsAtOnce) {
+    Program p(downloadCommand("/dev/nonexistent-tty", dataFile, GetParam()), dir);
+    EXPECT_EQ(p.wait(), kExitNotArmed) << p.err();
+}
+
+TEST_P(Download, DataFileInAMissingFolderEndsAtOnce) {
+    Program p(downloadCommand(meter.device(), dir.file("missing/d.dat"), GetParam()), dir);
+    EXPECT_EQ(p.wait(), kExitNotArmed) << p.err();
+    EXPECT_FALSE(exists(dir.file("missing")));
+}
+
+TEST_P(Download, AppPathWithoutUnitFileFailsBeforeArming) {
+    const std::string appDir = dir.file("app");
+    ASSERT_EQ(::mkdir(appDir.c_str(), 0755), 0);
+    Program p(command(withMode({"download", "--device", meter.device(), "--app-path", appDir})),
+              dir);
+    EXPECT_EQ(p.wait(), kExitFailure) << p.err();
+    const std::string err = p.err();
+    EXPECT_EQ(err.rfind("error 53", 0), 0u) << err;
+    EXPECT_FALSE(contains(err, "Press Send Key"));
+    EXPECT_FALSE(contains(err, "records written"));
+    EXPECT_TRUE(std::filesystem::is_empty(appDir)) << "the day's data file was made";
+}
+
+}  // namespace
+}  // namespace vantor::clitest

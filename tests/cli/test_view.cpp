@@ -1,0 +1,70 @@
+// view: a finished data file as a table.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "cli_harness.h"
+
+namespace vantor::clitest {
+namespace {
+
+const std::string kTsvHeader = "No.\tChannel\tValue\tUnit\n";
+
+TEST(View, TsvGivesEveryCellAsItIs) {
+    TempDir dir;
+    writeFile(dir.file("d.dat"), knownDataFile("mg/L      "));
+    const RunResult r = run({"view", dir.file("d.dat"), "--tsv"}, dir);
+    EXPECT_EQ(r.status, kExitOk) << r.err;
+    EXPECT_EQ(r.out, kTsvHeader +
+                         "1\t0\t120604 15:48:15\tTime\n"
+                         "2\t2\t123.4\t12\n"
+                         "3\t2\t-123.4\t12\n"
+                         "4\t1\t123.45\tmg/L      \n");
+}
+
+TEST(View, RecordsShowsOnlyTheFirstOnes) {
+    TempDir dir;
+    writeFile(dir.file("d.dat"), knownDataFile("mg/L      ") + "4,0.5,7,3\r\n");
+    const RunResult r = run({"view", dir.file("d.dat"), "--records", "2", "--tsv"}, dir);
+    EXPECT_EQ(r.status, kExitOk) << r.err;
+    EXPECT_EQ(r.out, kTsvHeader +
+                         "1\t0\t120604 15:48:15\tTime\n"
+                         "2\t2\t123.4\t12\n");
+}
+
+TEST(View, WithoutTsvPrintsATableForPeople) {
+    TempDir dir;
+    writeFile(dir.file("d.dat"), knownDataFile("mg/L      "));
+    const RunResult r = run({"view", dir.file("d.dat")}, dir);
+    EXPECT_EQ(r.status, kExitOk) << r.err;
+    EXPECT_TRUE(contains(r.out, "120604 15:48:15"));
+    EXPECT_TRUE(contains(r.out, "-123.4"));
+    EXPECT_TRUE(contains(r.out, "mg/L"));
+    EXPECT_FALSE(contains(r.out, "\t"));
+}
+
+struct BadFile {
+    const char* name;
+    std::optional<std::string> content;  // nothing: the file does not exist
+    const char* error;
+};
+
+class ViewBadFile : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(ViewBadFile, FailsWithTheControlsError) {
+    TempDir dir;
+    if (GetParam().content) writeFile(dir.file("d.dat"), *GetParam().content);
+    const RunResult r = run({"view", dir.file("d.dat"), "--tsv"}, dir);
+    EXPECT_EQ(r.status, kExitFailure) << r.err;
+    EXPECT_EQ(r.err.rfind(GetParam().error, 0), 0u) << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ViewBadFile,
+                         ::testing::Values(BadFile{"Missing", std::nullopt, "error 53: "},
+                                           BadFile{"Empty", std::string(), "error 9: "}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vantor::clitest
