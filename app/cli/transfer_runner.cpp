@@ -35,7 +35,8 @@ const char* outcomeText(TransferOutcome outcome, bool replay) {
 int exitStatus(const Vantor_Comm& comm) {
     switch (comm.LastTransferOutcome()) {
         case TransferOutcome::EndMarker:
-            return comm.fgTransferOK ? kExitOk : kExitFailure;
+            // Records the data file refused are a failure, even with the end marker in.
+            return comm.fgTransferOK && comm.Stats().recordsLost == 0 ? kExitOk : kExitFailure;
         case TransferOutcome::TimedOut:
             return kExitTimeout;
         case TransferOutcome::NotArmed:

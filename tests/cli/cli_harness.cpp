@@ -78,11 +78,17 @@ void Program::reap(int rawStatus) {
         status_ = WEXITSTATUS(rawStatus);
     } else if (WIFSIGNALED(rawStatus)) {
         status_ = 128 + WTERMSIG(rawStatus);
-        ADD_FAILURE() << "the program died of signal " << WTERMSIG(rawStatus) << "; stderr:\n"
-                      << err();
+        if (!killed_)
+            ADD_FAILURE() << "the program died of signal " << WTERMSIG(rawStatus) << "; stderr:\n"
+                          << err();
     } else {
         status_ = kHung;
     }
+}
+
+void Program::kill() {
+    killed_ = true;
+    if (pid_ > 0 && !status_) ::kill(pid_, SIGKILL);
 }
 
 bool Program::running() {

@@ -59,12 +59,16 @@ class Program {
     // the guard ran out on.
     int wait(std::chrono::milliseconds guard = kProgramGuard);
     bool running();
+    // Kills the program as a crash or a power cut would, and reaps it.
+    void kill();
 
     std::string out() const;
     std::string err() const;
 
   private:
     void reap(int rawStatus);
+
+    bool killed_ = false;  // a signal the test sent is no failure
 
     pid_t pid_ = -1;
     std::optional<int> status_;

@@ -1,0 +1,121 @@
+// Faults as a user meets them: a full disk, a folder without permission,
+// broken unit files, a killed program, a port already in use.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "cli_harness.h"
+
+namespace vantor::clitest {
+namespace {
+
+class Fault : public ::testing::TestWithParam<Mode> {
+  protected:
+    TempDir dir;
+    sim::PtyMeter meter;
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, Fault, ::testing::Values(Mode::Events, Mode::Blocking), modeName);
+
+TEST_P(Fault, FullDiskIsReportedOnceAndNoRecordIsCountedThatIsNotThere) {
+    Program p(downloadCommand(meter.device(), "/dev/full", GetParam()), dir);
+    ASSERT_TRUE(pressSend(meter, p, knownFrames() + knownFrames() + sim::endMarker()));
+    EXPECT_EQ(p.wait(), kExitFailure) << p.err();
+    const std::string err = p.err();
+    EXPECT_EQ(err.find("Disk full"), err.rfind("Disk full")) << err;
+    EXPECT_TRUE(contains(err, "Disk full"));
+    EXPECT_TRUE(contains(err, "records written: 0,"));
+    EXPECT_TRUE(contains(err, "records the data file refused: 8"));
+}
+
+TEST_P(Fault, DataFileWithoutPermissionIsNotArmed) {
+    // Root passes every permission check on ordinary folders; sysfs still says no.
+    std::string file = "/sys/kernel/notes";
+    if (::geteuid() != 0) {
+        ::mkdir(dir.file("locked").c_str(), 0500);
+        file = dir.file("locked/d.dat");
+    }
+    Program p(downloadCommand(meter.device(), file, GetParam()), dir);
+    EXPECT_EQ(p.wait(), kExitNotArmed) << p.err();
+    EXPECT_TRUE(contains(p.err(), "Permission denied"));
+}
+
+TEST_P(Fault, SecondDownloadOnABusyPortIsRefusedAtOnce) {
+    Program first(downloadCommand(meter.device(), dir.file("a.dat"), Mode::Events), dir);
+    ASSERT_TRUE(eventually([&] { return meter.peerOpen(); }));
+    Program second(downloadCommand(meter.device(), dir.file("b.dat"), GetParam()), dir);
+    EXPECT_EQ(second.wait(), kExitNotArmed) << second.err();
+    EXPECT_TRUE(contains(second.err(), "busy"));
+    // The first download is unharmed.
+    meter.send(knownFrames() + sim::endMarker(), false);
+    EXPECT_EQ(first.wait(), kExitOk) << first.err();
+    EXPECT_EQ(readFile(dir.file("a.dat")), knownDataFile());
+}
+
+TEST_P(Fault, KilledMidTransferLeavesOnlyWholeLines) {
+    const std::string data = dir.file("d.dat");
+    Program p(downloadCommand(meter.device(), data, GetParam()), dir);
+    ASSERT_TRUE(eventually([&] { return meter.peerOpen(); }));
+    std::string stream;
+    for (int i = 0; i < 400; ++i) stream += knownFrames();
+    meter.sendAsync(stream, true);
+    ASSERT_TRUE(eventually([&] { return countLines(readFile(data)) >= 20; }));
+    p.kill();
+    EXPECT_EQ(p.wait(), 128 + SIGKILL);
+    meter.stop();
+    meter.wait();
+
+    const std::string file = readFile(data);
+    // Every complete line carries the next sequence number.
+    std::size_t whole = file.rfind("\r\n") + 2;
+    int n = 0;
+    for (std::size_t at = 0; at < whole; ++n) {
+        std::size_t end = file.find("\r\n", at) + 2;
+        std::string line = file.substr(at, end - at);
+        std::size_t comma = line.find(',');
+        ASSERT_EQ(line.substr(0, comma), std::to_string(n)) << line;
+        at = end;
+    }
+    EXPECT_GE(n, 20);
+    EXPECT_LE(file.size() - whole, 40u);  // at most a part of one line after the last whole one
+}
+
+struct UnitCase {
+    const char* name;
+    std::string contents;
+    int status;
+    const char* error;  // start of standard error, or empty
+};
+
+TEST(FaultUnitFile, BrokenUnitFilesAreRefusedClearlyOrRead) {
+    std::string lines302;
+    for (int i = 0; i < 302; ++i) lines302 += std::to_string(i) + ",u\r\n";
+    const UnitCase cases[] = {
+        {"302 lines", lines302, kExitFailure, "error 9: Subscript out of range"},
+        {"odd number of items", "0,V\r\n1\r\n", kExitFailure, "error 62: Input past end of file"},
+        {"binary bytes", std::string("0,\x01\xff\x00\x7f\r\n1,\x80\x80\r\n", 12), kExitOk, ""},
+        {"no final line end", "0,V\r\n1,mg/L", kExitOk, ""},
+        {"one 10 MB line", "0," + std::string(10 << 20, 'x'), kExitOk, ""},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        sim::PtyMeter meter;
+        writeFile(dir.file("unit2.dat"), c.contents);
+        Program p(downloadCommand(meter.device(), dir.file("d.dat"), Mode::Events,
+                                  {"--app-path", dir.path()}),
+                  dir);
+        if (c.status == kExitOk) {
+            ASSERT_TRUE(pressSend(meter, p, knownFrames() + sim::endMarker())) << c.name;
+        }
+        EXPECT_EQ(p.wait(), c.status) << c.name << "\n" << p.err();
+        if (*c.error != '\0') {
+            EXPECT_EQ(p.err().rfind(c.error, 0), 0u) << c.name << "\n" << p.err();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vantor::clitest
