@@ -44,18 +44,6 @@ std::optional<Long> countRecords(const std::string& path) {
     return static_cast<Long>(std::min<long long>(items / 4, 0x7fffffff));
 }
 
-// A unit file for the demo's meter: a name for every code it can send (0 to 159).
-std::string demoUnitFile() {
-    static const char* const kNames[] = {
-        "V",   "mV",   "A",  "mA",    "Ohm",   "kOhm", "Hz", "kHz", "uF",  "degC", "degF", "%RH",
-        "ppm", "mg/L", "pH", "mS/cm", "uS/cm", "lux",  "dB", "Pa",  "kPa", "bar",  "m/s",  "rpm"};
-    std::string out;
-    for (int code = 0; code < 160; ++code) {
-        out += std::to_string(code) + "," + kNames[code % std::size(kNames)] + "\r\n";
-    }
-    return out;
-}
-
 }  // namespace
 
 int downloadCommand(const QStringList& args) {
@@ -173,7 +161,7 @@ int demoCommand(const QStringList& args) {
         QDir::temp().filePath(QString("vantor-demo-%1").arg(QCoreApplication::applicationPid()));
     QDir().mkpath(folder);
     std::string dir = str(folder);
-    std::ofstream(dir + "/unit2.dat", std::ios::binary) << demoUnitFile();
+    std::ofstream(dir + "/unit2.dat", std::ios::binary) << sim::unitFile();
 
     std::unique_ptr<sim::PtyMeter> meter;
     try {

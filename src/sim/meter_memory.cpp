@@ -176,4 +176,15 @@ std::string captureFromFile(const std::string& path) {
     return bytes;
 }
 
+std::string unitFile() {
+    static const char* const kNames[] = {
+        "V",   "mV",   "A",  "mA",    "Ohm",   "kOhm", "Hz", "kHz", "uF",  "degC", "degF", "%RH",
+        "ppm", "mg/L", "pH", "mS/cm", "uS/cm", "lux",  "dB", "Pa",  "kPa", "bar",  "m/s",  "rpm"};
+    std::string out;
+    for (int code = 0; code < 160; ++code) {
+        out += std::to_string(code) + "," + kNames[code % std::size(kNames)] + "\r\n";
+    }
+    return out;
+}
+
 }  // namespace vantor::sim

@@ -51,6 +51,8 @@ std::string transferStream(const std::vector<MeterRecord>& memory);
 // The raw bytes of a capture file, to be replayed as they are. Throws std::runtime_error
 // naming the file when it cannot be read.
 std::string captureFromFile(const std::string& path);
+// A unit file (unit2.dat) naming every unit code the simulated meter sends (0 to 159).
+std::string unitFile();
 
 // A meter on a pseudo-terminal. The line is raw from the start, so bytes queued before the
 // downloader configures its end are neither echoed nor translated. Not copyable.

@@ -1,0 +1,291 @@
+#include "main_window.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "files/unit_file.h"
+#include "port_picker.h"
+#include "simulated_meter.h"
+#include "widgets/data_grid_view.h"
+#include "widgets/qt_message_sink.h"
+#include "widgets/vantor_comm_widget.h"
+#ifdef VANTOR_GUI_CHARTS
+#include "readings_chart.h"
+#endif
+
+namespace vantor::gui {
+
+namespace {
+
+QString fromControl(const String& s) {
+    return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QPushButton* button(const QString& text, const char* name, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    return b;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+    setWindowTitle(tr("Vantor Comm"));
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+
+    // The control sits on the form in a sunken frame of its design size.
+    auto* site = new QFrame(central);
+    site->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    auto* siteLayout = new QVBoxLayout(site);
+    siteLayout->setContentsMargins(2, 2, 2, 2);
+    comm_ = new VantorCommWidget(site);
+    comm_->setObjectName("vantorComm");
+    siteLayout->addWidget(comm_);
+    site->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+
+    auto* download = new QGroupBox(tr("Download"), central);
+    auto* grid = new QGridLayout(download);
+    picker_ = new PortPicker(download);
+    picker_->setObjectName("portPicker");
+    simulateButton_ = button(tr("Simulated meter"), "simulatedMeterButton", download);
+    simulateButton_->setToolTip(
+        tr("Starts a meter on a pseudo-terminal and selects it; it "
+           "presses SEND by itself after Start or Read."));
+    folderLabel_ = new QLabel(download);
+    folderLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    folderLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    folderButton_ = button(tr("Folder\u2026"), "folderButton", download);
+    folderButton_->setToolTip(tr("The folder of unit2.dat; the data file is written there."));
+    startButton_ = button(tr("Start"), "startButton", download);
+    startButton_->setToolTip(tr("Arms the download; then press SEND on the meter."));
+    readButton_ = button(tr("Read"), "readButton", download);
+    readButton_->setToolTip(tr("Downloads in one blocking call."));
+    viewButton_ = button(tr("View"), "viewButton", download);
+    viewButton_->setToolTip(tr("Shows the records of the data file."));
+    grid->addWidget(new QLabel(tr("Device:"), download), 0, 0);
+    grid->addWidget(picker_, 0, 1);
+    grid->addWidget(simulateButton_, 0, 2);
+    grid->addWidget(new QLabel(tr("Folder:"), download), 1, 0);
+    grid->addWidget(folderLabel_, 1, 1);
+    grid->addWidget(folderButton_, 1, 2);
+    auto* actions = new QHBoxLayout();
+    actions->addWidget(startButton_);
+    actions->addWidget(readButton_);
+    actions->addWidget(viewButton_);
+    actions->addStretch(1);
+    grid->addLayout(actions, 2, 0, 1, 3);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(3, 1);
+
+    auto* top = new QHBoxLayout();
+    top->addWidget(site, 0, Qt::AlignTop);
+    top->addWidget(download, 1);
+
+    auto* split = new QSplitter(Qt::Horizontal, central);
+    table_ = new DataGridView(split);
+    table_->setObjectName("dataTable");
+    table_->setSource(comm_);
+    split->addWidget(table_);
+#ifdef VANTOR_GUI_CHARTS
+    chart_ = new ReadingsChart(split);
+    chart_->setObjectName("readingsChart");
+    split->addWidget(chart_);
+#else
+    auto* noChart = new QLabel(tr("Built without Qt Charts: no chart."), split);
+    noChart->setAlignment(Qt::AlignCenter);
+    split->addWidget(noChart);
+#endif
+    split->setStretchFactor(0, 2);
+    split->setStretchFactor(1, 3);
+    split->setSizes({490, 560});
+
+    auto* v = new QVBoxLayout(central);
+    v->addLayout(top);
+    v->addWidget(split, 1);
+
+    status_ = new QLabel(this);
+    status_->setObjectName("transferStatus");
+    statusBar()->addWidget(status_, 1);
+
+    connect(simulateButton_, &QPushButton::clicked, this, &MainWindow::startSimulatedMeter);
+    connect(folderButton_, &QPushButton::clicked, this, &MainWindow::chooseFolder);
+    connect(startButton_, &QPushButton::clicked, this, &MainWindow::start);
+    connect(readButton_, &QPushButton::clicked, this, &MainWindow::read);
+    connect(viewButton_, &QPushButton::clicked, this, &MainWindow::view);
+    connect(picker_, &PortPicker::deviceChosen, this,
+            [this](const QString& device) { comm_->setDevice(comm_->port(), device); });
+    // The signal comes from inside the control's event; finish outside it.
+    connect(comm_, &VantorCommWidget::transferEnded, this, &MainWindow::afterTransfer,
+            Qt::QueuedConnection);
+    connect(table_, &DataGridView::refreshed, this, &MainWindow::refreshChart);
+
+    comm_->setPort(1);
+    comm_->setDevice(comm_->port(), picker_->currentDevice());
+    // Until a folder is chosen, the day's data file goes to the current folder.
+    comm_->control().df =
+        dataFileName(QDir::currentPath().toLocal8Bit().toStdString(), LocalDateSource().today());
+    folderLabel_->setText(tr("(none; data file in %1)").arg(QDir::currentPath()));
+
+    poll_ = new QTimer(this);
+    connect(poll_, &QTimer::timeout, this, &MainWindow::updateStatus);
+    poll_->start(500);
+    updateStatus();
+}
+
+MainWindow::~MainWindow() {
+    // The children go after this destructor (the control first, and the table
+    // lets go of its grid then): none of their signals may reach this window.
+    for (QObject* sender : {static_cast<QObject*>(comm_), static_cast<QObject*>(table_),
+                            static_cast<QObject*>(picker_)}) {
+        disconnect(sender, nullptr, this, nullptr);
+    }
+}
+
+QString MainWindow::statusText() const {
+    Vantor_Comm& c = comm_->control();
+    Long frames = 0;
+    c.Read_Status(frames);
+    Long records = 0;
+    String file;
+    c.GetFilename(records, file);
+    return QStringLiteral("frames: %1  records: %2  file: %3")
+        .arg(frames)
+        .arg(records)
+        .arg(fromControl(file));
+}
+
+void MainWindow::updateStatus() {
+    status_->setText(statusText());
+}
+
+void MainWindow::showError(const RuntimeError& e) {
+    QtMessageSink(this).show("error " + std::to_string(e.number()) + ": " + e.description());
+}
+
+void MainWindow::chooseFolder() {
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, tr("Folder of unit2.dat and the data file"), comm_->appPath());
+    if (!folder.isEmpty()) useFolder(folder);
+}
+
+void MainWindow::useFolder(const QString& folder) {
+    comm_->setAppPath(folder);
+    folderLabel_->setText(folder);
+    try {
+        comm_->control().ReadUnitFile();
+    } catch (const RuntimeError& e) {
+        // df names the folder's data file all the same.
+        showError(e);
+    }
+    updateStatus();
+}
+
+void MainWindow::start() {
+    comm_->control().Start();
+    if (comm_->control().fgComPortOpen) pressSendIfSimulated();
+}
+
+void MainWindow::read() {
+    if (reading_) return;
+    setBusy(true);
+    reading_ = true;
+    // Runs while the download waits in the event loop for the first byte.
+    pressSendIfSimulated();
+    comm_->control().ReadDataLogger();
+    reading_ = false;
+    setBusy(false);
+    if (closeAfterRead_) QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void MainWindow::view() {
+    try {
+        comm_->control().ViewData();
+        table_->gridModel()->refresh();
+    } catch (const RuntimeError& e) {
+        showError(e);
+    }
+}
+
+void MainWindow::startSimulatedMeter() {
+    if (!meter_) {
+        try {
+            meter_ = std::make_unique<SimulatedMeter>();
+        } catch (const std::exception& e) {
+            QtMessageSink(this).show(std::string("Cannot start the simulated meter: ") + e.what());
+            return;
+        }
+    }
+    picker_->addDevice(meter_->device(), tr("Simulated meter"));
+    // Its unit codes need names; a folder the operator chose is left alone.
+    if (comm_->appPath().isEmpty() && !meter_->unitFolder().isEmpty()) {
+        useFolder(meter_->unitFolder());
+    }
+}
+
+void MainWindow::pressSendIfSimulated() {
+    if (!meter_ || picker_->currentDevice() != meter_->device()) return;
+    QTimer::singleShot(sendDelayMs_, this, [this] {
+        // Only into a port that is listening: bytes left in the line would
+        // start the next download.
+        if (meter_ && comm_->control().fgComPortOpen) meter_->pressSend();
+    });
+}
+
+void MainWindow::afterTransfer() {
+    Vantor_Comm& c = comm_->control();
+    if (c.datano > 0) {
+        try {
+            c.ViewData();
+        } catch (const RuntimeError& e) {
+            showError(e);
+        }
+    }
+    table_->gridModel()->refresh();
+    updateStatus();
+    emit downloadFinished();
+}
+
+void MainWindow::refreshChart() {
+#ifdef VANTOR_GUI_CHARTS
+    // The table lets go of the grid when the control goes; so does the chart.
+    if (const DataGrid* grid = table_->gridModel()->grid()) {
+        chart_->showReadings(*grid);
+    } else {
+        chart_->clear();
+    }
+#endif
+}
+
+void MainWindow::setBusy(bool busy) {
+    for (QPushButton* b :
+         {startButton_, readButton_, viewButton_, folderButton_, simulateButton_}) {
+        b->setEnabled(!busy);
+    }
+    picker_->setEnabled(!busy);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (reading_) {
+        // The blocking download is still on the stack: end it, and close once it has returned.
+        closeAfterRead_ = true;
+        comm_->control().AbortTransfer();
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+}  // namespace vantor::gui

@@ -1,0 +1,70 @@
+#include "port_picker.h"
+
+#include <QDir>
+#include <QSerialPortInfo>
+#include <algorithm>
+
+namespace vantor::gui {
+
+namespace {
+
+QString label(const QString& device, const QString& description) {
+    return description.isEmpty() ? device : device + QStringLiteral(" \u2014 ") + description;
+}
+
+}  // namespace
+
+PortPicker::PortPicker(QWidget* parent) : QComboBox(parent) {
+    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    setMinimumContentsLength(28);
+    connect(this, &QComboBox::currentIndexChanged, this, [this] {
+        if (!refreshing_) emit deviceChosen(currentDevice());
+    });
+    refresh();
+}
+
+void PortPicker::refresh() {
+    const QString before = currentDevice();
+    refreshing_ = true;
+    clear();
+    for (const auto& [device, description] : extra_) addItem(label(device, description), device);
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        const QString device = info.systemLocation();
+        if (findData(device) >= 0) continue;
+        QString description = info.description();
+        if (!info.manufacturer().isEmpty() && !description.contains(info.manufacturer())) {
+            description += (description.isEmpty() ? "" : ", ") + info.manufacturer();
+        }
+        addItem(label(device, description), device);
+    }
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files, QDir::Name)) {
+        const QString device = link.absoluteFilePath();
+        if (findData(device) >= 0) continue;
+        addItem(label(device, QStringLiteral("stable name of ") + link.symLinkTarget()), device);
+    }
+    int index = findData(before);
+    setCurrentIndex(index >= 0 ? index : (count() > 0 ? 0 : -1));
+    refreshing_ = false;
+    if (currentDevice() != before) emit deviceChosen(currentDevice());
+}
+
+void PortPicker::addDevice(const QString& device, const QString& description) {
+    if (std::none_of(extra_.begin(), extra_.end(),
+                     [&](const auto& e) { return e.first == device; })) {
+        extra_.append({device, description});
+    }
+    refresh();
+    setCurrentIndex(findData(device));
+}
+
+QString PortPicker::currentDevice() const {
+    return currentIndex() >= 0 ? currentData().toString() : QString();
+}
+
+void PortPicker::showPopup() {
+    refresh();
+    QComboBox::showPopup();
+}
+
+}  // namespace vantor::gui

@@ -1,0 +1,35 @@
+// Picks the serial device: the system's serial ports with their
+// descriptions, the stable names under /dev/serial/by-id, and devices the
+// program added itself (a simulated meter's pseudo-terminal).
+#pragma once
+
+#include <QComboBox>
+#include <QList>
+#include <QPair>
+
+namespace vantor::gui {
+
+class PortPicker : public QComboBox {
+    Q_OBJECT
+
+  public:
+    explicit PortPicker(QWidget* parent = nullptr);
+
+    // Lists the devices present now, keeping the selection where it still exists.
+    void refresh();
+    // Keeps `device` in the list from now on and selects it.
+    void addDevice(const QString& device, const QString& description);
+    // The selected device's path; empty when nothing is listed.
+    QString currentDevice() const;
+    // Devices come and go: the list is rebuilt each time it opens.
+    void showPopup() override;
+
+  signals:
+    void deviceChosen(const QString& device);
+
+  private:
+    QList<QPair<QString, QString>> extra_;  // device, description
+    bool refreshing_ = false;
+};
+
+}  // namespace vantor::gui

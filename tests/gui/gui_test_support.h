@@ -1,0 +1,70 @@
+// Helpers of the widget tests: scratch folders, waiting in the event loop,
+// confirming message boxes, and a widget on the fake platform.
+#pragma once
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/fake/date_source_fixed.h"
+#include "platform/fake/message_loop_fake.h"
+#include "platform/fake/message_sink_recording.h"
+#include "platform/fake/serial_backend_fake.h"
+#include "widgets/vantor_comm_widget.h"
+
+namespace vantor::testing {
+
+class ScratchDir {
+  public:
+    ScratchDir();
+    ~ScratchDir();
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+void writeFile(const std::string& path, const std::string& bytes);
+
+// Runs the Qt event loop until `done` holds or the guard passes (a guard
+// against hanging, far longer than any run needs); returns `done()`.
+bool waitUntil(const std::function<bool()>& done, int guardMs = 60000);
+
+// Confirms every modal message box as soon as it is up, and notes what it showed.
+class MessageBoxWatcher {
+  public:
+    MessageBoxWatcher();
+    ~MessageBoxWatcher();
+
+    struct Seen {
+        std::string text;
+        std::string title;
+        int buttons;
+        bool okOnly;
+        QWidget* parent;
+    };
+    std::vector<Seen> seen;
+
+  private:
+    QTimer timer_;
+};
+
+// A VantorCommWidget over the fake loop, serial port, message sink and date.
+struct FakeWidgetHost {
+    FakeWidgetHost();
+    ~FakeWidgetHost();
+
+    FakeMessageLoop loop;
+    RecordingMessageSink messages;
+    FixedDateSource dates{Date{2012, 6, 4}};
+    FakeSerialBackend* serial = nullptr;  // owned by the control
+    std::unique_ptr<VantorCommWidget> widget;
+    Vantor_Comm& comm() { return widget->control(); }
+};
+
+}  // namespace vantor::testing
