@@ -45,15 +45,27 @@ bool waitUntilRead(const std::string& device) {
     if (fd < 0) return false;
     // The kernel hands bytes written while nobody had the line open to its
     // input queue shortly after an open, and refills the queue as it drains:
-    // only a queue found empty several times in a row has really been read.
+    // only a queue found the same several times in a row has settled.
     pollfd in{fd, POLLIN, 0};
     ::poll(&in, 1, 200);
-    bool said = false;
-    for (int empty = 0; empty < 5;) {
+    constexpr int kSettled = 5;        // checks, 10 ms apart
+    constexpr int kGiveUp = 10 * 100;  // 10 s without progress once reading began
+    int last = -1, same = 0;
+    bool reading = false, said = false;
+    for (;;) {
         int waiting = 0;
         if (::ioctl(fd, FIONREAD, &waiting) != 0) break;
-        empty = waiting == 0 ? empty + 1 : 0;
-        if (waiting > 0 && !said) {
+        same = waiting == last ? same + 1 : 0;
+        reading = reading || (last >= 0 && waiting < last);
+        last = waiting;
+        // The event-driven download stops at the end marker's last ESC and
+        // leaves the closing CR on the line.
+        if (waiting <= 1 && same >= kSettled) break;
+        if (reading && same >= kGiveUp) {
+            std::fprintf(stderr, "the download stopped reading with %d bytes left\n", waiting);
+            break;
+        }
+        if (waiting > 1 && !said) {
             std::fprintf(stderr, "waiting for a download to read the line\n");
             said = true;
         }

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <QSerialPort>
+#include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -13,10 +15,14 @@
 
 namespace vantor {
 
-QtSerialBackend::QtSerialBackend() : port_(std::make_unique<QSerialPort>()) {
-    QObject::connect(port_.get(), &QSerialPort::readyRead, port_.get(), [this] {
-        if (listener_ != nullptr) listener_->bytesArrived();
-    });
+QtSerialBackend::QtSerialBackend(std::chrono::milliseconds holdOff)
+    : port_(std::make_unique<QSerialPort>()),
+      holdTimer_(std::make_unique<QTimer>()),
+      holdOff_(holdOff) {
+    holdTimer_->setSingleShot(true);
+    holdTimer_->setTimerType(Qt::PreciseTimer);
+    QObject::connect(holdTimer_.get(), &QTimer::timeout, port_.get(), [this] { holdOffOver(); });
+    QObject::connect(port_.get(), &QSerialPort::readyRead, port_.get(), [this] { readyRead(); });
     QObject::connect(
         port_.get(), &QSerialPort::errorOccurred, port_.get(),
         [this](QSerialPort::SerialPortError error) {
@@ -36,12 +42,50 @@ QtSerialBackend::~QtSerialBackend() {
 void QtSerialBackend::markLost(const std::string& why) {
     // Keep what had arrived, and let go of the dead device at once: its
     // notifier would otherwise fire without end.
-    QByteArray rest = port_->readAll();
-    lostBuffer_.assign(rest.constData(), static_cast<std::size_t>(rest.size()));
+    take();
+    holdTimer_->stop();
+    holding_ = false;
     lost_ = true;
     port_->close();
     port_->clearError();
     if (listener_ != nullptr) listener_->deviceLost(serialError(SerialFailure::Lost, device_, why));
+}
+
+std::size_t QtSerialBackend::take() {
+    if (readPos_ == buffer_.size()) {
+        buffer_.clear();
+        readPos_ = 0;
+    }
+    QByteArray bytes = port_->readAll();
+    buffer_.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return static_cast<std::size_t>(bytes.size());
+}
+
+void QtSerialBackend::notify() {
+    if (listener_ != nullptr && bytesAvailable() > 0) listener_->bytesArrived();
+}
+
+void QtSerialBackend::readyRead() {
+    // While holding, QSerialPort's full one-byte buffer keeps the line unwatched.
+    if (holding_ || lost_) return;
+    take();
+    holding_ = true;
+    holdTimer_->start(holdOff_);
+    notify();
+}
+
+void QtSerialBackend::holdOffOver() {
+    if (!port_->isOpen()) return;
+    port_->setReadBufferSize(0);
+    port_->waitForReadyRead(0);  // everything the line holds, in one read
+    std::size_t got = take();
+    port_->setReadBufferSize(1);
+    if (got > 0) {
+        holdTimer_->start(holdOff_);
+    } else {
+        holding_ = false;  // quiet: the next byte is reported at once
+    }
+    notify();
 }
 
 void QtSerialBackend::open(const std::string& device, const LineSettings& settings) {
@@ -56,6 +100,10 @@ void QtSerialBackend::open(const std::string& device, const LineSettings& settin
     }
     device_ = device;
     lost_ = false;
+    holding_ = false;
+    buffer_.clear();
+    readPos_ = 0;
+    port_->setReadBufferSize(1);
     port_->setPortName(QString::fromStdString(device));
     if (!port_->open(QIODevice::ReadWrite)) {
         auto error = port_->error();
@@ -121,9 +169,12 @@ void QtSerialBackend::configure(const LineSettings& s) {
 }
 
 void QtSerialBackend::close() {
+    holdTimer_->stop();
+    holding_ = false;
     if (port_->isOpen()) port_->close();
     lost_ = false;
-    lostBuffer_.clear();
+    buffer_.clear();
+    readPos_ = 0;
 }
 
 bool QtSerialBackend::isOpen() const {
@@ -131,18 +182,16 @@ bool QtSerialBackend::isOpen() const {
 }
 
 std::size_t QtSerialBackend::bytesAvailable() {
-    if (lost_) return lostBuffer_.size();
-    return static_cast<std::size_t>(std::max<qint64>(0, port_->bytesAvailable()));
+    // Bytes still in QSerialPort (the first of a burst) count as waiting too.
+    if (!lost_ && port_->isOpen() && port_->bytesAvailable() > 0 && !holding_) take();
+    return buffer_.size() - readPos_;
 }
 
 std::string QtSerialBackend::read(std::size_t max) {
-    if (lost_) {
-        std::string out = lostBuffer_.substr(0, max);
-        lostBuffer_.erase(0, out.size());
-        return out;
-    }
-    QByteArray bytes = port_->read(static_cast<qint64>(max));
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    std::size_t n = std::min(max, bytesAvailable());
+    std::string out = buffer_.substr(readPos_, n);
+    readPos_ += n;
+    return out;
 }
 
 }  // namespace vantor
