@@ -86,9 +86,8 @@ void Vantor_Comm::ReadDataLogger() {
             BatchFramer::Step step = framer.feed(waitForByte(), *this, m_);
             counters_.framesReceived = framer.sequence() + 1;
             if (step.decode) {
-                line_.clear();
-                decodeCells(*this, m_, framer.sequence(), line_);
-                files_.output(kDataFile).writeLine(line_);
+                files_.output(kDataFile).writeLineWith(
+                    [&](std::string& line) { decodeCells(*this, m_, framer.sequence(), line); });
                 ++datano;
             }
             if (step.finished) break;

@@ -119,17 +119,22 @@ void Vantor_Comm::DecodeFrame() {
     ++m_.lDecodeCount;
     UnitIndex = unitCodeOf(m_);
     if (m_.iEscCount >= kEscStopRecords) return;
-    line_.clear();
-    decodeCells(*this, m_, m_.lDecodeCount - 1, line_);
-    // Without an open data file (SCI_Init alone) there is nowhere to write.
-    if (!files_.isOpen(kDataFile)) return;
-    files_.output(kDataFile).writeLine(line_);
+    const Long sequence = m_.lDecodeCount - 1;
+    OutputFile* out = files_.findOutput(kDataFile);
+    if (out == nullptr) {
+        // Without an open data file (SCI_Init alone) there is nowhere to write.
+        line_.clear();
+        decodeCells(*this, m_, sequence, line_);
+        return;
+    }
+    out->writeLineWith([&](std::string& line) { decodeCells(*this, m_, sequence, line); });
     ++datano;
 }
 
 void Vantor_Comm::flushRecords() {
-    if (!files_.isOpen(kDataFile)) return;
-    OutputFile& out = files_.output(kDataFile);
+    OutputFile* file = files_.findOutput(kDataFile);
+    if (file == nullptr) return;
+    OutputFile& out = *file;
     std::size_t lost = out.flush();
     if (lost == 0) return;
     datano -= static_cast<Long>(lost);

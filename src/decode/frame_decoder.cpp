@@ -17,6 +17,10 @@ double powerOfTen(int n) {
 }
 
 void appendInteger(std::string& out, long long value) {
+    if (value >= 0 && value <= 9) {
+        out.push_back(static_cast<char>('0' + value));
+        return;
+    }
     char buf[24];
     auto r = std::to_chars(buf, buf + sizeof buf, value);
     out.append(buf, r.ptr);
@@ -49,24 +53,36 @@ void decodeCells(ControlPublic& pub, ControlPrivate& m, Long sequence, std::stri
         return;
     }
 
+    // The reading's text is written from its digits, which is what the
+    // number format gives for dValue, only without going through binary.
+    long long digits = 0;
+    int textScale = 0;
+    bool negative = false;
     if (kind == 4) {
         if (!isDigitValue(cell(m, 11))) {
             m.dValue = kInvalidValue;
+            digits = static_cast<long long>(kInvalidValue);
         } else {
             double value = 0;
-            for (int pos = 7; pos <= 14; ++pos) value = value * 10 + cell(m, pos);
+            for (int pos = 7; pos <= 14; ++pos) {
+                value = value * 10 + cell(m, pos);
+                digits = digits * 10 + cell(m, pos);
+            }
             const int scale = cell(m, 6);
             if (scale <= 6) {
                 value /= powerOfTen(scale);
+                textScale = scale;
             } else if (scale >= 7 && scale <= 9) {
                 value *= powerOfTen(scale - 6);
+                digits *= static_cast<long long>(powerOfTen(scale - 6));
             }
-            if (cell(m, 5) == 1) value = -value;
+            negative = cell(m, 5) == 1;
+            if (negative) value = -value;
             m.dValue = value;
         }
         const Integer channel = hexAdjust(b2);
         m.iDigit[13] = channel;
-        appendNumber(line, m.dValue);
+        if (!appendScaledDecimal(line, negative, digits, textScale)) appendNumber(line, m.dValue);
         line.push_back(',');
         if (pub.UnitIndex >= 0 && pub.UnitIndex <= 300) {
             appendQuoted(line, m.sUnitName[static_cast<std::size_t>(pub.UnitIndex)].view());
@@ -81,14 +97,17 @@ void decodeCells(ControlPublic& pub, ControlPrivate& m, Long sequence, std::stri
 
     if (!isDigitValue(cell(m, 11))) {
         m.dValue = kInvalidValue;
+        digits = static_cast<long long>(kInvalidValue);
     } else {
-        double value =
-            cell(m, 11) * 1000.0 + cell(m, 12) * 100.0 + cell(m, 13) * 10.0 + cell(m, 14);
+        digits = cell(m, 11) * 1000LL + cell(m, 12) * 100LL + cell(m, 13) * 10LL + cell(m, 14);
+        double value = static_cast<double>(digits);
         value /= powerOfTen(cell(m, 6));
-        if (kind == 1 || kind == 3) value = -value;
+        textScale = cell(m, 6);
+        negative = kind == 1 || kind == 3;
+        if (negative) value = -value;
         m.dValue = value;
     }
-    appendNumber(line, m.dValue);
+    if (!appendScaledDecimal(line, negative, digits, textScale)) appendNumber(line, m.dValue);
     line.push_back(',');
     appendInteger(line, pub.UnitIndex);
     line.push_back(',');

@@ -65,12 +65,17 @@ ItemReader& FileTable::openInput(Integer number, const String& path) {
     return ref;
 }
 
-OutputFile& FileTable::output(Integer number) {
+OutputFile* FileTable::findOutput(Integer number) {
     auto it = files_.find(number);
-    if (it == files_.end() || !std::holds_alternative<std::unique_ptr<OutputFile>>(it->second)) {
-        throw RuntimeError(kErrBadFileNumber);
-    }
-    return *std::get<std::unique_ptr<OutputFile>>(it->second);
+    if (it == files_.end()) return nullptr;
+    auto* out = std::get_if<std::unique_ptr<OutputFile>>(&it->second);
+    return out != nullptr ? out->get() : nullptr;
+}
+
+OutputFile& FileTable::output(Integer number) {
+    OutputFile* out = findOutput(number);
+    if (out == nullptr) throw RuntimeError(kErrBadFileNumber);
+    return *out;
 }
 
 std::size_t FileTable::close(Integer number) {

@@ -30,6 +30,8 @@ class FileTable {
     bool isOpen(Integer number) const { return files_.count(number) != 0; }
     // The file under `number` open for output; error 52 otherwise.
     OutputFile& output(Integer number);
+    // The same, or nullptr when `number` is not open for output.
+    OutputFile* findOutput(Integer number);
     // Closes `number` (nothing happens if it is not open). Returns the lines
     // of an output file that could not be written at the final flush.
     std::size_t close(Integer number);

@@ -60,6 +60,40 @@ void appendNumber(std::string& out, double value) {
     }
 }
 
+bool appendScaledDecimal(std::string& out, bool negative, long long digits, int scale) {
+    if (digits < 0) {
+        digits = -digits;
+        negative = !negative;
+    }
+    if (scale < 0 || digits < 0) return false;
+    if (digits == 0) {
+        out.push_back('0');  // negative zero too
+        return true;
+    }
+    char text[24];
+    auto res = std::to_chars(text, text + sizeof text, digits);
+    int n = static_cast<int>(res.ptr - text);
+    int exponent = n - 1 - scale;
+    if (exponent < -10 || exponent >= 15 || n > 15) return false;
+    while (scale > 0 && text[n - 1] == '0') {
+        --n;
+        --scale;
+    }
+    if (negative) out.push_back('-');
+    if (scale == 0) {
+        out.append(text, static_cast<std::size_t>(n));
+    } else if (scale >= n) {
+        out.append("0.");
+        out.append(static_cast<std::size_t>(scale - n), '0');
+        out.append(text, static_cast<std::size_t>(n));
+    } else {
+        out.append(text, static_cast<std::size_t>(n - scale));
+        out.push_back('.');
+        out.append(text + n - scale, static_cast<std::size_t>(scale));
+    }
+    return true;
+}
+
 std::string formatNumber(double value) {
     std::string out;
     appendNumber(out, value);

@@ -12,5 +12,9 @@ namespace vantor {
 std::string formatNumber(double value);
 // Appends the same text to `out` without allocating a temporary.
 void appendNumber(std::string& out, double value);
+// Appends the text formatNumber gives for (negative ? -1 : 1) * digits / 10^scale,
+// written straight from the digits, and returns true; returns false, writing
+// nothing, when that number needs the exponent form or more than 15 digits.
+bool appendScaledDecimal(std::string& out, bool negative, long long digits, int scale);
 
 }  // namespace vantor

@@ -21,6 +21,14 @@ class OutputFile {
 
     // Appends `line` and CR LF to the pending lines.
     void writeLine(std::string_view line);
+    // Appends a line that `build` writes in place (without its line end):
+    // the same as writeLine, without a copy.
+    template <class Build>
+    void writeLineWith(Build&& build) {
+        build(pending_);
+        pending_.append("\r\n");
+        ++pendingLines_;
+    }
     std::size_t pendingLines() const { return pendingLines_; }
 
     // Hands the pending lines to the operating system. Returns the number of
