@@ -1,0 +1,657 @@
+// Throughput of the event-driven download path (receiver, decoder, data file)
+// on an in-memory stream, against the floor of only writing its output; and
+// the decoder's and number formatter's cost per call.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "control/vantor_comm.h"
+#include "decode/frame_decoder.h"
+#include "platform/fake/date_source_fixed.h"
+#include "platform/fake/message_loop_fake.h"
+#include "platform/fake/message_sink_recording.h"
+#include "platform/fake/serial_backend_fake.h"
+#include "platform/number_format.h"
+#include "platform/output_file.h"
+#include "serial/frame_receiver.h"
+#include "sim/meter_simulator.h"
+#include "trial_decoder.h"
+
+namespace {
+
+using namespace vantor;
+
+constexpr int kFrames = 1'000'000;
+constexpr double kGoalRatio = 3.0;
+
+// The one-million-frame stream and the data file it must produce; built once.
+struct Workload {
+    std::string dir;
+    std::string dataFile;
+    std::string stream;
+    std::string expected;
+};
+
+// Built on first use only, so that the micro-benchmarks alone start at once.
+std::unique_ptr<Workload> gWorkload;
+
+Workload& workload() {
+    if (!gWorkload) {
+        auto made = std::make_unique<Workload>();
+        made->dir = bench::makeScratchDir("throughput");
+        made->dataFile = made->dir + "/data.dat";
+        made->stream = sim::transferStream(sim::standardMemory(kFrames));
+        made->expected = bench::decodeOnFakePlatform(made->stream, made->dataFile, 1 << 16);
+        gWorkload = std::move(made);
+    }
+    return *gWorkload;
+}
+
+// The stream cut into reads of one size, and where each event's write ends.
+struct Prepared {
+    std::vector<std::string> reads;
+    std::vector<std::size_t> batchEnds;
+};
+
+const Prepared& prepared(std::size_t readSize) {
+    static std::map<std::size_t, Prepared> cache;
+    auto it = cache.find(readSize);
+    if (it != cache.end()) return it->second;
+    Workload& w = workload();
+    Prepared p;
+    for (std::size_t at = 0; at < w.stream.size(); at += readSize) {
+        p.reads.push_back(w.stream.substr(at, readSize));
+    }
+    if (bench::decodeOnFakePlatform(w.stream, w.dataFile, readSize, &p.batchEnds) != w.expected) {
+        throw std::runtime_error("the data file depends on the read size");
+    }
+    return cache.emplace(readSize, std::move(p)).first->second;
+}
+
+void setThroughput(benchmark::State& state, const Prepared& p) {
+    const auto iterations = static_cast<std::int64_t>(state.iterations());
+    state.SetItemsProcessed(iterations * kFrames);
+    state.SetBytesProcessed(iterations * static_cast<std::int64_t>(workload().stream.size()));
+    state.counters["events"] = static_cast<double>(p.reads.size());
+}
+
+// A control on the fake platform, fed one arrive() per read.
+struct FakeHost {
+    FakeMessageLoop loop;
+    RecordingMessageSink messages;
+    FixedDateSource dates{Date{2012, 6, 4}};
+    FakeSerialBackend* serial = nullptr;
+    std::unique_ptr<Vantor_Comm> comm;
+
+    FakeHost() {
+        auto backend = std::make_unique<FakeSerialBackend>();
+        serial = backend.get();
+        comm = std::make_unique<Vantor_Comm>(
+            ControlPlatform{loop, messages, dates, std::move(backend)});
+    }
+};
+
+void runDownloads(benchmark::State& state, const std::string& dataFile, bool check) {
+    const Prepared& p = prepared(static_cast<std::size_t>(state.range(0)));
+    FakeHost host;
+    host.comm->Port(1);
+    host.comm->df = dataFile;
+    for (auto _ : state) {
+        host.comm->Start();
+        for (const std::string& bytes : p.reads) host.serial->arrive(bytes);
+    }
+    if (host.comm->LastTransferOutcome() != TransferOutcome::EndMarker ||
+        host.comm->datano != kFrames || !host.messages.messages.empty()) {
+        state.SkipWithError("the transfer did not end normally");
+        return;
+    }
+    if (check && bench::readWholeFile(dataFile) != workload().expected) {
+        state.SkipWithError("the data file is not the expected one");
+        return;
+    }
+    setThroughput(state, p);
+}
+
+// Receiver + decoder + data file, through Vantor_Comm's receive event.
+void BM_Download(benchmark::State& state) {
+    runDownloads(state, workload().dataFile, true);
+}
+BENCHMARK(BM_Download)->Arg(256)->Arg(4096)->Arg(65536)->Unit(benchmark::kMillisecond);
+
+// The same path with the data file on /dev/null: everything but the file's cost.
+void BM_DownloadToDevNull(benchmark::State& state) {
+    runDownloads(state, "/dev/null", false);
+}
+BENCHMARK(BM_DownloadToDevNull)->Arg(4096)->Unit(benchmark::kMillisecond);
+
+void writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw std::runtime_error("write failed");
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+// The floor: the data file's exact bytes, in the batches the control writes
+// them, to the same file, opened and closed as the control does.
+void BM_WriteFloor(benchmark::State& state) {
+    const Prepared& p = prepared(static_cast<std::size_t>(state.range(0)));
+    const Workload& w = workload();
+    for (auto _ : state) {
+        int fd = ::open(w.dataFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            state.SkipWithError("cannot open the data file");
+            return;
+        }
+        std::size_t done = 0;
+        for (std::size_t end : p.batchEnds) {
+            if (end > done) writeAll(fd, w.expected.data() + done, end - done);
+            done = end;
+        }
+        ::close(fd);
+    }
+    setThroughput(state, p);
+}
+BENCHMARK(BM_WriteFloor)->Arg(256)->Arg(4096)->Arg(65536)->Unit(benchmark::kMillisecond);
+
+// The receiver alone, with a dispatch that does nothing.
+void BM_ReceiveOnly(benchmark::State& state) {
+    const Prepared& p = prepared(static_cast<std::size_t>(state.range(0)));
+    const std::function<void()> dispatch = [] {};
+    for (auto _ : state) {
+        ControlPrivate m;
+        m.bySync[1] = 2;
+        m.iFrameEnd = 15;
+        m.iSyncIdx = 1;
+        ReceiverCounters counters;
+        for (const std::string& bytes : p.reads) {
+            if (receiveBytes(m, bytes, dispatch, counters) == ReceiveResult::TransferEnded) break;
+        }
+        benchmark::DoNotOptimize(counters);
+    }
+    setThroughput(state, p);
+}
+BENCHMARK(BM_ReceiveOnly)->Arg(4096)->Unit(benchmark::kMillisecond);
+
+// Cells of frames as the control's dispatch fills them (frame position j in
+// cell 15 - j, start byte included).
+std::vector<std::array<Integer, 16>> cellsOf(const std::string& stream, std::size_t frames) {
+    std::vector<std::array<Integer, 16>> out;
+    for (std::size_t f = 0; f < frames && (f + 1) * sim::kFrameSize <= stream.size(); ++f) {
+        std::array<Integer, 16> cells{};
+        for (std::size_t j = 0; j < sim::kFrameSize; ++j) {
+            cells[15 - j] = digitValue(static_cast<Byte>(stream[f * sim::kFrameSize + j]));
+        }
+        out.push_back(cells);
+    }
+    return out;
+}
+
+// Frames of one kind (or all of them, in the stream's order) for the decoder.
+std::vector<std::array<Integer, 16>> framesOfKind(int kind) {
+    std::vector<std::array<Integer, 16>> all =
+        cellsOf(sim::transferStream(sim::standardMemory(4096)), 4096);
+    if (kind < 0) return all;
+    std::vector<std::array<Integer, 16>> picked;
+    for (const auto& c : all) {
+        const bool time = c[14] == 4 && c[13] == 0;
+        const bool extended = c[14] == 4 && !time;
+        const int k = time ? 0 : extended ? 1 : 2;
+        if (k == kind) picked.push_back(c);
+    }
+    return picked;
+}
+
+// One decodeCells call per iteration: 0 time stamps, 1 extended readings,
+// 2 simple readings, -1 the stream's mix.
+void BM_DecodeCells(benchmark::State& state) {
+    const auto frames = framesOfKind(static_cast<int>(state.range(0)));
+    ControlPublic pub;
+    auto m = std::make_unique<ControlPrivate>();
+    std::string line;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        m->iDigit = frames[i];  // the decoder rewrites a cell of extended readings
+        if (++i == frames.size()) i = 0;
+        line.clear();
+        decodeCells(pub, *m, 12345, line);
+        benchmark::DoNotOptimize(line.data());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_DecodeCells)->ArgName("kind")->Arg(0)->Arg(1)->Arg(2)->Arg(-1);
+
+// Values the decoder hands the formatter, from the standard memory's readings.
+std::vector<double> decodedValues() {
+    std::vector<double> values;
+    ControlPublic pub;
+    auto m = std::make_unique<ControlPrivate>();
+    std::string line;
+    for (const auto& cells : framesOfKind(-1)) {
+        m->iDigit = cells;
+        if (cells[14] == 4 && cells[13] == 0) continue;
+        decodeCells(pub, *m, 0, line);
+        values.push_back(m->dValue);
+    }
+    return values;
+}
+
+std::vector<double> valuesOf(int set) {
+    switch (set) {
+        case 0:
+            return {1234500, 42, 7, 65535, 999999};  // whole numbers
+        case 1:
+            return {123.45, -0.25, 0.5, 3.1416, -12.5};  // fractions
+        case 2:
+            return {0.000000001, 1.5e-9, 2.5e-7, 0.0001234};  // small, still plain
+        case 3:
+            return {1.234e19, 1.5e-14, -9.87654321e20, 1e300};  // exponent form
+        default:
+            return decodedValues();
+    }
+}
+
+// appendNumber into a reused line, as the decoder calls it. Sets: 0 whole,
+// 1 fractions, 2 small, 3 exponent form, 4 the decoder's own values.
+void BM_AppendNumber(benchmark::State& state) {
+    const auto values = valuesOf(static_cast<int>(state.range(0)));
+    std::string out;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        out.clear();
+        appendNumber(out, values[i]);
+        if (++i == values.size()) i = 0;
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_AppendNumber)->ArgName("set")->DenseRange(0, 4);
+
+// formatNumber, which returns a new string, on the decoder's values.
+void BM_FormatNumber(benchmark::State& state) {
+    const auto values = valuesOf(4);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        std::string s = formatNumber(values[i]);
+        if (++i == values.size()) i = 0;
+        benchmark::DoNotOptimize(s.data());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_FormatNumber);
+
+// References for the formatter: the rounding conversion it is built on, and C's %.15G.
+void BM_ToCharsScientific14(benchmark::State& state) {
+    const auto values = valuesOf(4);
+    char buf[40];
+    std::size_t i = 0;
+    for (auto _ : state) {
+        auto r = std::to_chars(buf, buf + sizeof buf, values[i], std::chars_format::scientific, 14);
+        if (++i == values.size()) i = 0;
+        benchmark::DoNotOptimize(r.ptr);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_ToCharsScientific14);
+
+void BM_SnprintfG15(benchmark::State& state) {
+    const auto values = valuesOf(4);
+    char buf[40];
+    std::size_t i = 0;
+    for (auto _ : state) {
+        int n = std::snprintf(buf, sizeof buf, "%.15G", values[i]);
+        if (++i == values.size()) i = 0;
+        benchmark::DoNotOptimize(n);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_SnprintfG15);
+
+// --- The proposed decoder fast paths (trial_decoder.h), measured in place ---
+
+// Compares the trial decoder with decodeCells on every simple reading, on
+// many extended readings and on malformed cells; returns the first
+// difference, or an empty string.
+std::string trialDecoderDifference() {
+    auto m1 = std::make_unique<ControlPrivate>();
+    auto m2 = std::make_unique<ControlPrivate>();
+    ControlPublic p1, p2;
+    std::string l1, l2;
+    long checked = 0;
+    auto compare = [&](const std::array<Integer, 16>& cells) -> bool {
+        m1->iDigit = cells;
+        m2->iDigit = cells;
+        l1.clear();
+        l2.clear();
+        decodeCells(p1, *m1, 4242, l1);
+        bench::trialDecodeCells(p2, *m2, 4242, l2);
+        ++checked;
+        return l1 == l2 && p1.UnitIndex == p2.UnitIndex && m1->iDigit == m2->iDigit &&
+               (m1->dValue == m2->dValue || (m1->dValue != m1->dValue && m2->dValue != m2->dValue));
+    };
+    auto setCell = [](std::array<Integer, 16>& cells, int position, int value) {
+        cells[static_cast<std::size_t>(15 - position)] = static_cast<Integer>(value);
+    };
+    std::array<Integer, 16> cells{};
+    setCell(cells, 0, 2);
+    setCell(cells, 15, 13);
+    // Every simple reading: four kinds, ten decimal codes, 0..9999.
+    for (int kind = 0; kind <= 3; ++kind) {
+        for (int decimals = 0; decimals <= 9; ++decimals) {
+            for (int value = 0; value <= 9999; ++value) {
+                setCell(cells, 1, kind);
+                setCell(cells, 2, 1 + value % 9);
+                setCell(cells, 3, value % 10);
+                setCell(cells, 4, (value / 10) % 10);
+                setCell(cells, 5, 0);
+                setCell(cells, 6, decimals);
+                for (int pos = 7; pos <= 10; ++pos) setCell(cells, pos, 0);
+                for (int pos = 14, v = value; pos >= 11; --pos, v /= 10)
+                    setCell(cells, pos, v % 10);
+                if (!compare(cells)) return "simple reading: " + l1 + " | " + l2;
+            }
+        }
+    }
+    // Extended readings of every scale and sign, values of every length.
+    std::uint64_t seed = 0x2545F4914F6CDD1Dull;
+    auto next = [&seed] {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return seed;
+    };
+    for (int i = 0; i < 2'000'000; ++i) {
+        const std::uint64_t r = next();
+        std::uint64_t limit = 10;
+        for (int d = static_cast<int>(r % 8); d > 0; --d) limit *= 10;
+        std::uint64_t value = (r >> 8) % limit;
+        setCell(cells, 1, 4);
+        const int channel = 1 + static_cast<int>((r >> 40) % 15);
+        setCell(cells, 2, channel < 10 ? channel : channel + 7);
+        setCell(cells, 3,
+                static_cast<int>((r >> 44) % 16) < 10 ? static_cast<int>((r >> 44) % 10) : 17);
+        setCell(cells, 4, static_cast<int>((r >> 48) % 10));
+        setCell(cells, 5, static_cast<int>((r >> 52) % 2));
+        setCell(cells, 6, static_cast<int>((r >> 54) % 10));
+        for (int pos = 14; pos >= 7; --pos, value /= 10)
+            setCell(cells, pos, static_cast<int>(value % 10));
+        if (!compare(cells)) return "extended reading: " + l1 + " | " + l2;
+    }
+    // Malformed cells: letters, control bytes and ESC anywhere.
+    static const int kOdd[] = {0, 1, 4, 5, 9, 17, 22, 27, 13, 2, 200, 3};
+    for (int i = 0; i < 1'000'000; ++i) {
+        for (int pos = 1; pos <= 14; ++pos) {
+            const std::uint64_t r = next();
+            setCell(
+                cells, pos,
+                r % 4 == 0 ? kOdd[(r >> 8) % std::size(kOdd)] : static_cast<int>((r >> 8) % 10));
+        }
+        if (next() % 2 == 0) setCell(cells, 1, 4);
+        if (!compare(cells)) return "malformed cells: " + l1 + " | " + l2;
+    }
+    return {};
+}
+
+// Runs receiveBytes and the trial receiver side by side over damaged copies
+// of a stream (bytes dropped, doubled, replaced, start bytes, CR and ESC put
+// in), in reads of random sizes; returns the first difference in what they
+// dispatch, count or leave in the control record, or an empty string.
+std::string trialReceiverDifference() {
+    const std::string clean = sim::transferStream(sim::standardMemory(20000));
+    std::uint64_t seed = 0x9E3779B97F4A7C15ull;
+    auto next = [&seed] {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return seed;
+    };
+    static const char kStrayBytes[] = {2, 13, 27, 27, '0', 'A'};
+    for (int round = 0; round < 60; ++round) {
+        std::string stream;
+        const std::uint64_t rate = 1 + round % 6 * 40;  // damage per ten thousand bytes
+        for (char ch : clean) {
+            const std::uint64_t r = next();
+            if (r % 10000 >= rate) {
+                stream.push_back(ch);
+                continue;
+            }
+            switch ((r >> 20) % 4) {
+                case 0:
+                    break;  // dropped
+                case 1:
+                    stream.append(2, ch);
+                    break;
+                case 2:
+                    stream.push_back(kStrayBytes[(r >> 24) % std::size(kStrayBytes)]);
+                    break;
+                default:
+                    stream.push_back(kStrayBytes[(r >> 24) % std::size(kStrayBytes)]);
+                    stream.push_back(ch);
+                    break;
+            }
+        }
+        auto a = std::make_unique<ControlPrivate>();
+        auto b = std::make_unique<ControlPrivate>();
+        for (ControlPrivate* m : {a.get(), b.get()}) {
+            m->bySync[1] = 2;
+            m->iFrameEnd = 15;
+            m->iSyncIdx = 1;
+        }
+        std::vector<std::string> logA, logB;
+        auto logger = [](ControlPrivate& m, std::vector<std::string>& log) {
+            return [&m, &log] {
+                std::string entry;
+                for (const auto& v : m.vFrameBuf) entry.push_back(static_cast<char>(v.value_or(0)));
+                entry += "|" + std::to_string(m.iRxState) + "," + std::to_string(m.iRxIdx) + "," +
+                         std::to_string(m.iEscCount) + "," + std::to_string(m.lFrameCount);
+                log.push_back(entry);
+            };
+        };
+        const std::function<void()> dispatchA = logger(*a, logA), dispatchB = logger(*b, logB);
+        ReceiverCounters ca, cb;
+        for (std::size_t at = 0; at < stream.size();) {
+            const std::size_t n = 1 + next() % (round % 2 == 0 ? 64 : 5000);
+            const std::string_view read = std::string_view(stream).substr(at, n);
+            at += read.size();
+            const ReceiveResult ra = receiveBytes(*a, read, dispatchA, ca);
+            const ReceiveResult rb = bench::trialReceiveBytes(*b, read, dispatchB, cb);
+            const bool same = ra == rb && logA == logB && ca.framesReceived == cb.framesReceived &&
+                              ca.framesRejected == cb.framesRejected &&
+                              ca.bytesSkipped == cb.bytesSkipped && a->iRxState == b->iRxState &&
+                              a->iRxIdx == b->iRxIdx && a->iEscCount == b->iEscCount &&
+                              a->lFrameCount == b->lFrameCount && a->iSyncIdx == b->iSyncIdx &&
+                              a->vFrameBuf == b->vFrameBuf;
+            if (!same) return "round " + std::to_string(round) + " at byte " + std::to_string(at);
+            logA.clear();
+            logB.clear();
+            if (ra == ReceiveResult::TransferEnded) break;
+        }
+    }
+    return {};
+}
+
+// The download path rebuilt from the control's parts (receiver, the
+// dispatch, OutputFile flushed once per read) with chosen parts: trial 0 the
+// product's receiveBytes and decodeCells, 1 the trial decoder, 2 the trial
+// decoder and receiver. Only the differences between them matter;
+// BM_Download is the product's own figure.
+void BM_TrialPipeline(benchmark::State& state) {
+    const int trial = static_cast<int>(state.range(1));
+    if (trial >= 1) {
+        static const std::string difference = trialDecoderDifference();
+        if (!difference.empty()) {
+            state.SkipWithError(("the trial decoder differs: " + difference).c_str());
+            return;
+        }
+    }
+    if (trial >= 2) {
+        static const std::string difference = trialReceiverDifference();
+        if (!difference.empty()) {
+            state.SkipWithError(("the trial receiver differs: " + difference).c_str());
+            return;
+        }
+    }
+    const auto receive = trial >= 2 ? &bench::trialReceiveBytes : &receiveBytes;
+    const Prepared& p = prepared(static_cast<std::size_t>(state.range(0)));
+    const Workload& w = workload();
+    ControlPublic pub;
+    auto m = std::make_unique<ControlPrivate>();
+    std::string line;
+    std::unique_ptr<OutputFile> out;
+    const std::function<void()> dispatch = [&] {
+        m->vFrameBuf[0] = m->bySync[1];
+        for (int j = 0; j <= 15; ++j) {
+            m->iDigit[static_cast<std::size_t>(15 - j)] =
+                digitValue(m->vFrameBuf[static_cast<std::size_t>(j)].value_or(0));
+        }
+        ++m->lDecodeCount;
+        pub.UnitIndex = unitCodeOf(*m);
+        if (m->iEscCount >= kEscStopRecords) return;
+        line.clear();
+        if (trial >= 1) {
+            bench::trialDecodeCells(pub, *m, m->lDecodeCount - 1, line);
+        } else {
+            decodeCells(pub, *m, m->lDecodeCount - 1, line);
+        }
+        out->writeLine(line);
+    };
+    for (auto _ : state) {
+        int fd = ::open(w.dataFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        out = std::make_unique<OutputFile>(fd);
+        m->iRxState = 0;
+        m->bySync[1] = 2;
+        m->iFrameEnd = 15;
+        m->iSyncIdx = 1;
+        m->iRxIdx = 0;
+        m->iEscCount = 0;
+        m->lDecodeCount = 0;
+        ReceiverCounters counters;
+        for (const std::string& bytes : p.reads) {
+            const ReceiveResult result = receive(*m, bytes, dispatch, counters);
+            out->flush();
+            if (result == ReceiveResult::TransferEnded) break;
+        }
+        out->close();
+    }
+    if (bench::readWholeFile(w.dataFile) != w.expected) {
+        state.SkipWithError("the data file is not the expected one");
+        return;
+    }
+    setThroughput(state, p);
+}
+BENCHMARK(BM_TrialPipeline)
+    ->ArgNames({"read", "trial"})
+    ->Args({4096, 0})
+    ->Args({4096, 1})
+    ->Args({4096, 2})
+    ->Unit(benchmark::kMillisecond);
+
+// The trial decoder per call, as BM_DecodeCells.
+void BM_TrialDecodeCells(benchmark::State& state) {
+    const auto frames = framesOfKind(static_cast<int>(state.range(0)));
+    ControlPublic pub;
+    auto m = std::make_unique<ControlPrivate>();
+    std::string line;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        m->iDigit = frames[i];
+        if (++i == frames.size()) i = 0;
+        line.clear();
+        bench::trialDecodeCells(pub, *m, 12345, line);
+        benchmark::DoNotOptimize(line.data());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_TrialDecodeCells)->ArgName("kind")->Arg(0)->Arg(1)->Arg(2)->Arg(-1);
+
+// The console report, then the cost of the download path against the write
+// floor of the same read size, in CPU time (the cost itself, steady on a busy
+// machine) and in real time.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    explicit RatioReporter(bool colour) : ConsoleReporter(colour ? OO_Defaults : OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            // The mean when repetitions are asked for, else the single run.
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "mean") continue;
+            const std::string key = run.run_name.function_name + "/" + run.run_name.args;
+            times_[key] = {run.GetAdjustedCPUTime(), run.GetAdjustedRealTime()};
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::ostream& out = GetOutputStream();
+        for (const auto& [key, time] : times_) {
+            std::string readSize;
+            if (key.rfind("BM_Download/", 0) == 0) {
+                readSize = key.substr(key.find('/') + 1);
+            } else if (key.rfind("BM_TrialPipeline/read:", 0) == 0) {
+                const std::size_t from = key.find(':') + 1;
+                readSize = key.substr(from, key.find('/', from) - from);
+            } else {
+                continue;
+            }
+            auto floor = times_.find("BM_WriteFloor/" + readSize);
+            if (floor == times_.end() || floor->second.cpu <= 0 || floor->second.real <= 0) {
+                continue;
+            }
+            const double cpu = time.cpu / floor->second.cpu;
+            const double real = time.real / floor->second.real;
+            char text[200];
+            std::snprintf(text, sizeof text,
+                          "%-36s / BM_WriteFloor/%s: CPU %.2f, real %.2f (goal <= %.0f): %s\n",
+                          key.c_str(), readSize.c_str(), cpu, real, kGoalRatio,
+                          cpu <= kGoalRatio ? "met" : "MISSED");
+            out << text;
+        }
+    }
+
+  private:
+    struct Times {
+        double cpu = 0;
+        double real = 0;
+    };
+    std::map<std::string, Times> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The reporter is ours, so the colour flag has to be read here.
+    bool colour = ::isatty(STDOUT_FILENO) != 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--benchmark_color=false" || a == "--benchmark_color=no") colour = false;
+        if (a == "--benchmark_color=true" || a == "--benchmark_color=yes") colour = true;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter(colour);
+    int status = 0;
+    try {
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+    } catch (const std::exception& e) {
+        std::cerr << "vantor_bench: " << e.what() << "\n";
+        status = 1;
+    }
+    benchmark::Shutdown();
+    if (gWorkload) bench::removeTree(gWorkload->dir);
+    return status;
+}
