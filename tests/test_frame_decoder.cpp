@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "decode/frame_decoder.h"
 #include "frames.h"
+#include "platform/number_format.h"
 
 namespace vantor {
 namespace {
@@ -59,6 +62,25 @@ TEST_F(FrameDecoder, WorkedExamplesAndEdgeCases) {
     for (const auto& c : cases) {
         EXPECT_EQ(decode(c.body), c.line) << c.body;
         EXPECT_EQ(pub.UnitIndex, c.unitIndex) << c.body;
+    }
+}
+
+TEST_F(FrameDecoder, ValueTextIsAlwaysTheNumberFormatOfDValue) {
+    // Readings are written from their digits; that must never differ from
+    // the general number format of the value the decoder computed.
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> anyCell(-48, 207), digit(0, 9), scale(-3, 30);
+    for (int i = 0; i < 200000; ++i) {
+        for (auto& cell : m.iDigit)
+            cell = static_cast<Integer>(i % 3 == 0 ? anyCell(random) : digit(random));
+        m.iDigit[14] = static_cast<Integer>(i % 2 == 0 ? 4 : digit(random));  // kind
+        m.iDigit[13] = static_cast<Integer>(1 + digit(random));               // not a time frame
+        m.iDigit[9] = static_cast<Integer>(scale(random));
+        std::string line;
+        decodeCells(pub, m, 0, line);
+        const std::size_t a = line.find(',') + 1;
+        const std::string value = line.substr(a, line.find(',', a) - a);
+        ASSERT_EQ(value, formatNumber(m.dValue)) << line;
     }
 }
 

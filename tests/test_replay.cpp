@@ -24,6 +24,15 @@ struct Replay {
     RecordingMessageSink messages;
     FixedDateSource dates{Date{2009, 7, 30}};
     std::unique_ptr<Vantor_Comm> comm;
+
+    void download(bool blocking) {
+        if (blocking) {
+            comm->ReadDataLogger();
+        } else {
+            comm->Start();
+            loop.runPosted();
+        }
+    }
 };
 
 // Three stray bytes first, so that frames straddle the chunk boundaries.
@@ -44,12 +53,7 @@ TEST(ReplaySerial, PlaysACaptureThroughBothDownloads) {
         const std::string capture = longCapture(9000, blocking, &expected) + testing::endMarker();
         ASSERT_GT(capture.size(), 2 * ReplaySerialBackend::kChunk);
         Replay r(capture);
-        if (blocking) {
-            r.comm->ReadDataLogger();
-        } else {
-            r.comm->Start();
-            r.loop.runPosted();
-        }
+        r.download(blocking);
         EXPECT_EQ(r.comm->LastTransferOutcome(), TransferOutcome::EndMarker) << blocking;
         EXPECT_TRUE(readFile(r.comm->df) == expected) << blocking;  // too long to print
     }
@@ -62,12 +66,7 @@ TEST(ReplaySerial, CaptureEndingEarlyReportsTheEndOfTheLine) {
                                     "\x02"
                                     "0212";
         Replay r(capture);
-        if (blocking) {
-            r.comm->ReadDataLogger();
-        } else {
-            r.comm->Start();
-            r.loop.runPosted();
-        }
+        r.download(blocking);
         EXPECT_EQ(r.comm->LastTransferOutcome(), TransferOutcome::DeviceLost);
         EXPECT_EQ(readFile(r.comm->df), expected);
         ASSERT_EQ(r.messages.messages.size(), 1u);

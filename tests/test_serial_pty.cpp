@@ -145,8 +145,8 @@ int openDescriptors() {
 
 TEST(SerialPty, HundredDownloadsInARowLeakNothing) {
     PtyControl p;
-    const std::string stream = frame("12120100001234") + frame("40120604154815") +
-                               testing::endMarker();
+    const std::string stream =
+        frame("12120100001234") + frame("40120604154815") + testing::endMarker();
     const std::string expected = "0,-123.4,12,2\r\n1,\"120604154815\",\"Time\",0\r\n";
     int before = -1;
     for (int i = 0; i < 100; ++i) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "fake_control.h"
 #include "platform/fake/date_source_fixed.h"
 #include "platform/fake/message_loop_fake.h"
 #include "platform/fake/message_sink_recording.h"
@@ -17,19 +18,6 @@
 #include "widgets/vantor_comm_widget.h"
 
 namespace vantor::testing {
-
-class ScratchDir {
-  public:
-    ScratchDir();
-    ~ScratchDir();
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
-void writeFile(const std::string& path, const std::string& bytes);
 
 // Runs the Qt event loop until `done` holds or the guard passes (a guard
 // against hanging, far longer than any run needs); returns `done()`.

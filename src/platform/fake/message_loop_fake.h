@@ -18,7 +18,9 @@ class FakeMessageLoop : public MessageLoop {
     void waitForEvents(std::chrono::milliseconds maxWait) override;
     Clock::time_point now() const override { return now_; }
 
-    void post(std::function<void()> fn) override { post(std::chrono::milliseconds(0), std::move(fn)); }
+    void post(std::function<void()> fn) override {
+        post(std::chrono::milliseconds(0), std::move(fn));
+    }
     // Runs `fn` once when the clock reaches now() + `delay`.
     void post(std::chrono::milliseconds delay, std::function<void()> fn);
     void postAt(Clock::time_point due, std::function<void()> fn);
