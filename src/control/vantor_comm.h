@@ -4,8 +4,11 @@
 // Threading: everything runs on the thread that created the control and owns
 // its MessageLoop. Receive events of the serial port and the blink timer's
 // ticks run from that loop, between the host's calls or while an operation
-// waits in the loop; none of the control's members needs a lock, and no
-// method may be called from another thread.
+// waits in the loop (ReadDataLogger, or a message box); none of the control's
+// members needs a lock, and no method may be called from another thread.
+// From inside the control's own callbacks (onTransferEnded, onBytesRead, a
+// message box) a host may read fields and poll, and may call AbortTransfer;
+// it must not start another transfer there.
 //
 // Ownership: the control owns its constituent parts (the serial control
 // MSComm1, the panel, its file table and data grid) for its whole life. The
@@ -76,9 +79,32 @@ class Vantor_Comm : public ControlPublic {
     // fg_Two_Display and bReadDataOK are members of ControlPublic: the host
     // reads and writes them directly.
 
+    // The operations of the interface, in the order of its slots.
+
     // Sets YesNo to True. It examines nothing.
     void CheckFile(Boolean& YesNo);
 
+    // Reads the first datano records of df and lays them out in Grid().
+    // Errors: 9 (datano below 1), 53 or 76, 62 (fewer records), 13 or 6 (a
+    // channel that is not a 16-bit number). The grid is untouched on error.
+    void ViewData();
+
+    // A whole download in one call: opens the port and df itself, reads the
+    // stream byte by byte (waiting in the message loop, so timers and other
+    // events keep running), decodes every frame, and shows "Data Received
+    // O.K!" at the end. Failures, a silent meter (ReadTimeout) and a lost
+    // device are shown in a message box; the port and data file this call
+    // opened are released, with every record written so far kept.
+    void ReadDataLogger();
+
+    // Opens df for output as file number 2, clears the transfer counters and
+    // runs SCI_Init. When the port could not be opened, the data file is
+    // closed again and fgComPortOpen stays False: nothing is armed.
+    void ReadDataLogger_2();
+
+    // Opens the serial port Port at 9600,N,8,1 and resets the receiver to
+    // hunting. Failures are shown in a message box; it always returns.
+    void SCI_Init();
     // Stored and returned only; the line is always 9600,N,8,1.
     void Settings(const String& sSettings);
     String Settings() const;
@@ -98,41 +124,21 @@ class Vantor_Comm : public ControlPublic {
     // returns 0. Error 9 when the array is unallocated or lacks one of the
     // indices 0..5; elements copied before stay copied.
     Integer GetParameter(VbArray<Integer>& iParameter);
-    // Sets filename to df and idatano to datano.
-    void GetFilename(Long& idatano, String& filename);
-
-    // The host gives the control a new size (also when first shown).
-    void UserControl_Resize();
-
-    // Opens the serial port Port at 9600,N,8,1 and resets the receiver to
-    // hunting. Failures are shown in a message box; it always returns.
-    void SCI_Init();
     // Arms an event-driven download: panel to "Press Send Key to Transfer
     // Data", then ReadDataLogger_2. Always returns 0; failures are shown in a
     // message box.
     Integer Start();
-    // Opens df for output as file number 2, clears the transfer counters and
-    // runs SCI_Init. When the port could not be opened, the data file is
-    // closed again and fgComPortOpen stays False: nothing is armed.
-    void ReadDataLogger_2();
-
-    // A whole download in one call: opens the port and df itself, reads the
-    // stream byte by byte (waiting in the message loop, so timers and other
-    // events keep running), decodes every frame, and shows "Data Received
-    // O.K!" at the end. Failures, a silent meter (ReadTimeout) and a lost
-    // device are shown in a message box; the port and data file this call
-    // opened are released, with every record written so far kept.
-    void ReadDataLogger();
+    // Sets filename to df and idatano to datano.
+    void GetFilename(Long& idatano, String& filename);
 
     // Loads the unit names from AppPath/unit2.dat and sets df to
     // AppPath/yyyymmdd.dat (today). Errors 53 or 76 (no such file or folder;
     // df is set all the same), 9 (more than 301 lines), 62 (odd item count).
     void ReadUnitFile();
 
-    // Reads the first datano records of df and lays them out in Grid().
-    // Errors: 9 (datano below 1), 53 or 76, 62 (fewer records), 13 or 6 (a
-    // channel that is not a 16-bit number). The grid is untouched on error.
-    void ViewData();
+    // The control's own event handler: the host gives it a new size (also
+    // when first shown).
+    void UserControl_Resize();
 
     // --- Additions for hosts on this platform ---
 
