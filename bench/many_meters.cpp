@@ -8,9 +8,8 @@
 // is the process's own; with --same-process they are threads of this process
 // and the main thread's CPU clock is the downloader's share.
 //
-// --hold-off MS replaces the product's QtSerialBackend by a trial backend
-// that coalesces receive notifications (hold_off_backend.h), to measure what
-// that would save.
+// --hold-off MS gives every QtSerialBackend that hold-off: receive
+// notifications coalesced into one read per MS while a line keeps sending.
 //
 // With meters in a child process it also reports, per meter, the time from
 // its last write to the end of its control's transfer. --blocking downloads
@@ -38,7 +37,6 @@
 
 #include "bench_support.h"
 #include "control/vantor_comm.h"
-#include "hold_off_backend.h"
 #include "platform/fake/date_source_fixed.h"
 #include "platform/fake/message_sink_recording.h"
 #include "platform/qt/message_loop_qt.h"
@@ -237,12 +235,7 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < n; ++i) {
             sinks.push_back(std::make_unique<RecordingMessageSink>());
             std::unique_ptr<SerialBackend> backend;
-            if (o.holdOffMs > 0) {
-                backend = std::make_unique<bench::HoldOffSerialBackend>(
-                    std::chrono::milliseconds(o.holdOffMs));
-            } else {
-                backend = std::make_unique<QtSerialBackend>();
-            }
+            backend = std::make_unique<QtSerialBackend>(std::chrono::milliseconds(o.holdOffMs));
             controls.push_back(std::make_unique<Vantor_Comm>(
                 ControlPlatform{loop, *sinks.back(), dates, std::move(backend)}));
             Vantor_Comm& comm = *controls.back();
@@ -351,7 +344,7 @@ int main(int argc, char** argv) {
             o.records, o.records + o.meters - 1, o.blocking ? "ReadDataLogger" : "Start",
             o.sameProcess ? "meters are threads of this process" : "meters in a child process",
             o.holdOffMs > 0
-                ? ("trial backend, hold-off " + std::to_string(o.holdOffMs) + " ms").c_str()
+                ? ("QtSerialBackend, hold-off " + std::to_string(o.holdOffMs) + " ms").c_str()
                 : "QtSerialBackend",
             exact, n);
         std::printf(

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QTimer>
+#include <thread>
 
 #include "fake_control.h"
 #include "frames.h"
@@ -120,6 +121,36 @@ TEST(SerialPty, MeterHangingUpIsReportedAsDeviceLost) {
     EXPECT_EQ(testing::readFile(p.comm->df), "0,-123.4,12,2\r\n");
     ASSERT_EQ(p.messages.messages.size(), 1u);
     EXPECT_NE(p.messages.messages[0].find(p.meter.device()), std::string::npos);
+}
+
+TEST(SerialPty, MeterHangingUpRightAfterItsLastByteLosesNoRecord) {
+    // The kernel drops what a reader has not taken when the line goes away,
+    // so every byte must be taken as it comes.
+    for (bool blocking : {false, true}) {
+        PtyControl p;
+        const std::string stream = frame("12120100001234") + frame("02120100001234");
+        std::thread meter;
+        auto play = [&] {
+            meter = std::thread([&] {
+                for (char b : stream) {
+                    p.meter.write(std::string(1, b));
+                    std::this_thread::sleep_for(std::chrono::microseconds(1040));
+                }
+                p.meter.hangUp();
+            });
+        };
+        if (blocking) {
+            QTimer::singleShot(0, play);
+            p.comm->ReadDataLogger();
+        } else {
+            p.comm->Start();
+            play();
+            p.runUntil([&] { return p.comm->fgComPortOpen == 0; });
+        }
+        meter.join();
+        EXPECT_EQ(p.comm->LastTransferOutcome(), TransferOutcome::DeviceLost) << blocking;
+        EXPECT_EQ(testing::readFile(p.comm->df), "0,-123.4,12,2\r\n1,123.4,12,2\r\n") << blocking;
+    }
 }
 
 TEST(SerialPty, SecondControlOnTheSamePortIsRefusedAsBusy) {

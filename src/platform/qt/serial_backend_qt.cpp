@@ -69,8 +69,10 @@ void QtSerialBackend::readyRead() {
     // While holding, QSerialPort's full one-byte buffer keeps the line unwatched.
     if (holding_ || lost_) return;
     take();
-    holding_ = true;
-    holdTimer_->start(holdOff_);
+    if (holdOff_.count() > 0) {
+        holding_ = true;
+        holdTimer_->start(holdOff_);
+    }
     notify();
 }
 
@@ -103,7 +105,7 @@ void QtSerialBackend::open(const std::string& device, const LineSettings& settin
     holding_ = false;
     buffer_.clear();
     readPos_ = 0;
-    port_->setReadBufferSize(1);
+    port_->setReadBufferSize(holdOff_.count() > 0 ? 1 : 0);
     port_->setPortName(QString::fromStdString(device));
     if (!port_->open(QIODevice::ReadWrite)) {
         auto error = port_->error();

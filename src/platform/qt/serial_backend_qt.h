@@ -1,10 +1,14 @@
 // A serial port on QSerialPort: opened exclusively, raw, no flow control.
 //
-// A paced line brings one byte at a time; waking for each would cost more
-// than everything else a download does. After the first byte of a burst the
-// backend lets QSerialPort fill a one-byte buffer and stop watching the line,
-// and every `holdOff` takes whatever has arrived in one read, until the line
-// is quiet again. The first byte after a pause is still reported at once.
+// A paced line brings one byte at a time. By default every arrival is taken
+// at once: a device that goes away takes with it whatever the kernel still
+// holds for the reader, so nothing waits there longer than it must. A host
+// that runs many meters on one thread can choose a hold-off instead: after
+// the first byte of a burst QSerialPort keeps a one-byte buffer and stops
+// watching the line, and every `holdOff` the backend takes whatever has
+// arrived in one read, until the line is quiet again. That costs a fraction
+// of the wakeups, and risks the last `holdOff` of bytes if the device
+// vanishes right after sending them.
 #pragma once
 
 #include <chrono>
@@ -20,9 +24,7 @@ namespace vantor {
 // Lives on the thread of the Qt event loop that delivers its notifications.
 class QtSerialBackend : public SerialBackend {
   public:
-    static constexpr std::chrono::milliseconds kHoldOff{20};
-
-    explicit QtSerialBackend(std::chrono::milliseconds holdOff = kHoldOff);
+    explicit QtSerialBackend(std::chrono::milliseconds holdOff = std::chrono::milliseconds(0));
     ~QtSerialBackend() override;
 
     void setListener(Listener* listener) override { listener_ = listener; }
