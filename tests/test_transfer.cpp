@@ -306,6 +306,12 @@ TEST(Transfer, AbortKeepsTheRecordsAndReleasesFileAndPort) {
     EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n");
     a.comm->Start();
     EXPECT_TRUE(a.messages.messages.empty());
+
+    // Once a transfer has ended, an abort changes nothing.
+    a.serial->arrive(testing::endMarker());
+    a.comm->AbortTransfer();
+    EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::EndMarker);
+    EXPECT_EQ(a.comm->fgTransferOK, VbTrue);
 }
 
 TEST(Transfer, BlinkPhaseCarriesOverFromOneTransferToTheNext) {

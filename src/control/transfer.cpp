@@ -181,6 +181,8 @@ void Vantor_Comm::AbortTransfer(TransferOutcome why) {
         abortRequested_ = why;
         return;
     }
+    // Nothing armed: a finished transfer keeps its outcome.
+    if (!files_.isOpen(kDataFile) && !MSComm1_.PortOpen()) return;
     flushRecords();
     files_.close(kDataFile);
     try {
