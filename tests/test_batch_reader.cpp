@@ -11,12 +11,12 @@ using testing::endFrame;
 using testing::endMarker;
 using testing::FakeControl;
 using testing::frame;
+using testing::kExtendedBody;
+using testing::kSimpleBody;
+using testing::kTimeBody;
 using testing::readFile;
 using testing::ScratchDir;
 
-const std::string kA = "41010200012345";
-const std::string kB = "02120100001234";
-const std::string kT = "40120604154815";
 const std::string kLineA = ",123.45,\"mg/L      \",1\r\n";
 const std::string kLineB = ",123.4,12,2\r\n";
 
@@ -45,7 +45,8 @@ TEST(BatchReader, WellFormedFramesThenTheEndMarker) {
         Batch b;
         b.comm->fg_Two_Display = 3;
         b.comm->bReadDataOK = VbTrue;
-        b.download(frame(kA) + frame(kB) + frame(kT) + endMarker(), chunk);
+        b.download(frame(kExtendedBody) + frame(kSimpleBody) + frame(kTimeBody) + endMarker(),
+                   chunk);
         EXPECT_EQ(readFile(b.comm->df),
                   "0" + kLineA + "1" + kLineB + "2,\"120604154815\",\"Time\",0\r\n")
             << chunk;
@@ -75,26 +76,27 @@ TEST(BatchReader, FramingEdgeCases) {
     };
     const std::string nul(1, '\0');
     const Case cases[] = {
-        {"starts mid-frame: counted, not decoded", kA.substr(5) + "\r" + frame(kB) + endMarker(),
-         "1" + kLineB},
+        {"starts mid-frame: counted, not decoded",
+         kExtendedBody.substr(5) + "\r" + frame(kSimpleBody) + endMarker(), "1" + kLineB},
         {"more than 16 bytes before the first CR",
-         std::string(40, '7') + "\r" + frame(kB) + endMarker(), "1" + kLineB},
+         std::string(40, '7') + "\r" + frame(kSimpleBody) + endMarker(), "1" + kLineB},
         {"NUL in a block: exactly 15 bytes before the next CR are decoded",
-         frame(kA) +
+         frame(kExtendedBody) +
              "\x02"
              "4101" +
-             nul + frame(kB) + frame(kB) + endMarker(),
+             nul + frame(kSimpleBody) + frame(kSimpleBody) + endMarker(),
          "0" + kLineA + "1" + kLineB + "2" + kLineB},
         {"NUL in a block: other counts are only counted",
-         frame(kA) +
+         frame(kExtendedBody) +
              "\x02"
              "4101" +
-             nul + "020001234\r" + frame(kB) + endMarker(),
+             nul + "020001234\r" + frame(kSimpleBody) + endMarker(),
          "0" + kLineA + "2" + kLineB},
         {"ESC in the synchronising phase is not counted",
-         std::string(14, '\x1b') + "\r" + frame(kB) + endMarker(), "1" + kLineB},
+         std::string(14, '\x1b') + "\r" + frame(kSimpleBody) + endMarker(), "1" + kLineB},
         {"the count stepping past 28 inside a block ends the transfer",
-         frame(kA) + endFrame() + "\x02" + std::string(15, '\x1b') + frame(kB), "0" + kLineA},
+         frame(kExtendedBody) + endFrame() + "\x02" + std::string(15, '\x1b') + frame(kSimpleBody),
+         "0" + kLineA},
         {"space in the stamp and in the scale code",
          frame("401206 4154815") + frame("41010 00012345") + endMarker(),
          "0,\"1206-164154815\",\"Time\",0\r\n1,1.2345E+20,\"mg/L      \",1\r\n"},
@@ -114,7 +116,8 @@ TEST(BatchReader, BlocksAfterTheFourteenthEscAreNotDecoded) {
     // Seven ESC in each of two blocks reach 14 inside the second: neither
     // that block nor a later one writes a line.
     const std::string sevenEsc = "4101020" + std::string(7, '\x1b');
-    b.download(frame(kA) + frame(sevenEsc) + frame(sevenEsc) + frame(kB) + endFrame());
+    b.download(frame(kExtendedBody) + frame(sevenEsc) + frame(sevenEsc) + frame(kSimpleBody) +
+               endFrame());
     EXPECT_EQ(readFile(b.comm->df), "0" + kLineA + "1,999999,\"mg/L      \",1\r\n");
     EXPECT_EQ(b.comm->fgTransferOK, VbTrue);
 }
@@ -123,7 +126,7 @@ TEST(BatchReader, SilentMeterTimesOutAndReleasesEverything) {
     Batch b;
     b.comm->Panel().Timer1.setEnabled(true);
     b.serial->scheduleArrival(b.loop, 10,
-                              frame(kA) + frame(kB) +
+                              frame(kExtendedBody) + frame(kSimpleBody) +
                                   "\x02"
                                   "41");
     auto start = b.loop.now();
@@ -142,7 +145,7 @@ TEST(BatchReader, SilentMeterTimesOutAndReleasesEverything) {
 
     // The next call works.
     b.messages.messages.clear();
-    b.download(frame(kB) + endMarker());
+    b.download(frame(kSimpleBody) + endMarker());
     EXPECT_EQ(readFile(b.comm->df), "0" + kLineB);
     EXPECT_EQ(b.messages.messages, (std::vector<std::string>{"Data Received O.K!"}));
 }
@@ -150,13 +153,13 @@ TEST(BatchReader, SilentMeterTimesOutAndReleasesEverything) {
 TEST(BatchReader, TimeOutIsSettableAndZeroWaitsForEver) {
     Batch b;
     b.comm->setReadTimeout(2s);
-    b.serial->scheduleArrival(b.loop, 1500, frame(kB));
+    b.serial->scheduleArrival(b.loop, 1500, frame(kSimpleBody));
     b.serial->scheduleArrival(b.loop, 1500, endMarker());
     b.comm->ReadDataLogger();
     EXPECT_EQ(b.comm->fgTransferOK, VbTrue);
 
     b.comm->setReadTimeout(0s);
-    b.serial->scheduleArrival(b.loop, 3600 * 1000, frame(kB) + endMarker());
+    b.serial->scheduleArrival(b.loop, 3600 * 1000, frame(kSimpleBody) + endMarker());
     b.comm->ReadDataLogger();
     EXPECT_EQ(b.comm->fgTransferOK, VbTrue);
 }
@@ -169,8 +172,8 @@ TEST(BatchReader, EventsAndTicksRunDuringTheWait) {
     std::vector<std::string> counts;
     b.comm->Panel().Label1[4].subscribe(
         [&] { counts.push_back(b.comm->Panel().Label1[4].caption()); });
-    b.serial->scheduleArrival(b.loop, 100, frame(kA));
-    b.serial->scheduleArrival(b.loop, 1000, frame(kB));
+    b.serial->scheduleArrival(b.loop, 100, frame(kExtendedBody));
+    b.serial->scheduleArrival(b.loop, 1000, frame(kSimpleBody));
     b.serial->scheduleArrival(b.loop, 1000, endMarker());
     b.comm->ReadDataLogger();
     EXPECT_EQ(hostEvents, 1);
@@ -181,14 +184,14 @@ TEST(BatchReader, EventsAndTicksRunDuringTheWait) {
 TEST(BatchReader, ArmedTransferIsLeftAsItWas) {
     Batch b;
     b.comm->Start();
-    b.serial->arrive(frame(kB));
+    b.serial->arrive(frame(kSimpleBody));
     b.comm->ReadDataLogger();
     ASSERT_EQ(b.messages.messages.size(), 1u);
     EXPECT_EQ(b.messages.messages[0].rfind("Port already open", 0), 0u);
     EXPECT_EQ(b.comm->fgComPortOpen, VbTrue);
     EXPECT_TRUE(b.comm->Panel().Timer1.enabled());
     EXPECT_EQ(b.comm->MSComm1().InputLen(), 0);
-    b.serial->arrive(frame(kA) + endMarker());
+    b.serial->arrive(frame(kExtendedBody) + endMarker());
     EXPECT_EQ(readFile(b.comm->df), "0" + kLineB + "1" + kLineA);
 }
 
@@ -197,14 +200,14 @@ TEST(BatchReader, ReceiveEventsOfAnEarlierStartTakeNothing) {
     b.comm->Start();
     b.serial->arrive(endMarker());  // that transfer is over; RThreshold stays 1
     ASSERT_EQ(b.comm->MSComm1().RThreshold(), 1);
-    b.download(frame(kA) + frame(kB) + endMarker());
+    b.download(frame(kExtendedBody) + frame(kSimpleBody) + endMarker());
     EXPECT_EQ(readFile(b.comm->df), "0" + kLineA + "1" + kLineB);
 }
 
 TEST(BatchReader, LostDeviceKeepsTheRecordsAndReleasesThePort) {
     Batch b;
     b.serial->scheduleArrival(b.loop, 10,
-                              frame(kA) +
+                              frame(kExtendedBody) +
                                   "\x02"
                                   "0212");
     b.loop.post(500ms, [&] { b.serial->lose(); });
@@ -219,7 +222,7 @@ TEST(BatchReader, LostDeviceKeepsTheRecordsAndReleasesThePort) {
 
 TEST(BatchReader, HostAbortEndsTheWaitQuietly) {
     Batch b;
-    b.serial->scheduleArrival(b.loop, 10, frame(kA));
+    b.serial->scheduleArrival(b.loop, 10, frame(kExtendedBody));
     b.loop.post(5000ms, [&] { b.comm->AbortTransfer(TransferOutcome::TimedOut); });
     b.comm->ReadDataLogger();
     EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::TimedOut);

@@ -10,6 +10,9 @@ namespace {
 
 using testing::endFrame;
 using testing::frame;
+using testing::kExtendedBody;
+using testing::kSimpleBody;
+using testing::kTimeBody;
 
 // Runs the receiver from its hunting state over `reads`, collecting the
 // bodies (positions 1..14) of the frames it dispatches.
@@ -47,16 +50,13 @@ std::vector<std::vector<std::string>> splitsOf(const std::string& s) {
     return out;
 }
 
-const std::string kA = "41010200012345";
-const std::string kB = "02120100001234";
-const std::string kC = "40120604154815";
-
 TEST(FrameReceiver, FramesComeOutWholeHoweverTheReadsAreSplit) {
-    const std::string stream = "xx" + frame(kA) + "\x1b\x01" + frame(kB) + frame(kC) + "\r";
+    const std::string stream =
+        "xx" + frame(kExtendedBody) + "\x1b\x01" + frame(kSimpleBody) + frame(kTimeBody) + "\r";
     for (const auto& reads : splitsOf(stream)) {
         Receiver run;
         EXPECT_EQ(run.feed(reads), ReceiveResult::Continue);
-        EXPECT_EQ(run.bodies, (std::vector<std::string>{kA, kB, kC}));
+        EXPECT_EQ(run.bodies, (std::vector<std::string>{kExtendedBody, kSimpleBody, kTimeBody}));
         EXPECT_EQ(run.m.lFrameCount, 3);
         EXPECT_EQ(run.m.iEscCount, 0);  // bytes between frames are never ESC-counted
         EXPECT_EQ(run.counters.bytesSkipped, 5);
@@ -75,21 +75,21 @@ TEST(FrameReceiver, StartByteInsideAFrameIsData) {
 
 TEST(FrameReceiver, BadTerminatorDropsThatFrameOnlyAndHuntsAgainAtTheFailingByte) {
     // A frame that lost a byte on the line: its 16th byte is the next frame's STX.
-    const std::string shortFrame = "\x02" + kA.substr(0, 13) + "\r";
-    const std::string stream = shortFrame + frame(kB) + frame(kC);
+    const std::string shortFrame = "\x02" + kExtendedBody.substr(0, 13) + "\r";
+    const std::string stream = shortFrame + frame(kSimpleBody) + frame(kTimeBody);
     for (const auto& reads : splitsOf(stream)) {
         Receiver run;
         run.feed(reads);
-        EXPECT_EQ(run.bodies, (std::vector<std::string>{kB, kC}));
+        EXPECT_EQ(run.bodies, (std::vector<std::string>{kSimpleBody, kTimeBody}));
         EXPECT_EQ(run.counters.framesRejected, 1);
     }
 }
 
 TEST(FrameReceiver, EscAsFailingTerminatorIsNotCounted) {
     Receiver run;
-    run.feed({"\x02" + kA + "\x1b" + frame(kB)});
+    run.feed({"\x02" + kExtendedBody + "\x1b" + frame(kSimpleBody)});
     EXPECT_EQ(run.m.iEscCount, 0);
-    EXPECT_EQ(run.bodies, (std::vector<std::string>{kB}));
+    EXPECT_EQ(run.bodies, (std::vector<std::string>{kSimpleBody}));
 }
 
 TEST(FrameReceiver, FramesAfterTheFirstEscAreDispatchedButNotCounted) {
@@ -97,19 +97,19 @@ TEST(FrameReceiver, FramesAfterTheFirstEscAreDispatchedButNotCounted) {
         "410102000123\x1b"
         "5";
     Receiver run;
-    run.feed({frame(kA) + frame(withEsc) + frame(kB)});
+    run.feed({frame(kExtendedBody) + frame(withEsc) + frame(kSimpleBody)});
     EXPECT_EQ(run.bodies.size(), 3u);
     EXPECT_EQ(run.m.lFrameCount, 1);
     EXPECT_EQ(run.m.iEscCount, 1);
 }
 
 TEST(FrameReceiver, EndMarkerEndsAtTheTwentyEighthEscWithoutItsTerminator) {
-    const std::string stream = frame(kA) + endFrame() + endFrame() + frame(kB);
+    const std::string stream = frame(kExtendedBody) + endFrame() + endFrame() + frame(kSimpleBody);
     for (const auto& reads : splitsOf(stream)) {
         Receiver run;
         EXPECT_EQ(run.feed(reads), ReceiveResult::TransferEnded);
         // The first end frame is dispatched; the second ends at position 14.
-        EXPECT_EQ(run.bodies, (std::vector<std::string>{kA, std::string(14, '\x1b')}));
+        EXPECT_EQ(run.bodies, (std::vector<std::string>{kExtendedBody, std::string(14, '\x1b')}));
         EXPECT_EQ(run.m.iEscCount, 28);
         EXPECT_EQ(run.m.iRxIdx, 14);
     }

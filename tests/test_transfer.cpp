@@ -11,12 +11,11 @@ using testing::endFrame;
 using testing::endMarker;
 using testing::FakeControl;
 using testing::frame;
+using testing::kExtendedBody;
+using testing::kSimpleBody;
+using testing::kTimeBody;
 using testing::readFile;
 using testing::ScratchDir;
-
-const std::string kA = "41010200012345";
-const std::string kB = "02120100001234";
-const std::string kT = "40120604154815";
 
 struct Armed : FakeControl {
     Armed() {
@@ -85,11 +84,11 @@ TEST(TransferStart, UnopenableDataFileShowsOneMessageAndKeepsTheCounters) {
 TEST(TransferStart, SecondStartWhileArmedLeavesTheFirstTransferAlone) {
     Armed a;
     a.comm->Start();
-    a.serial->arrive(frame(kA));
+    a.serial->arrive(frame(kExtendedBody));
     a.comm->Start();
     EXPECT_EQ(a.messages.messages, (std::vector<std::string>{"File already open"}));
     EXPECT_EQ(a.comm->datano, 1);
-    a.serial->arrive(frame(kB) + endMarker());
+    a.serial->arrive(frame(kSimpleBody) + endMarker());
     EXPECT_EQ(a.comm->datano, 2);
     EXPECT_EQ(readFile(a.comm->df),
               "0,123.45,\"" + std::string(10, '\0') + "\",1\r\n1,123.4,12,2\r\n");
@@ -112,7 +111,7 @@ TEST(TransferStart, PortThatCannotBeOpenedArmsNothing) {
     a.comm->Start();
     EXPECT_EQ(a.messages.messages.size(), 1u);
     EXPECT_EQ(a.comm->fgComPortOpen, VbTrue);
-    a.serial->arrive(frame(kB) + endMarker());
+    a.serial->arrive(frame(kSimpleBody) + endMarker());
     EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n");
 }
 
@@ -146,7 +145,7 @@ TEST(PortSetup, SecondCallWhileOpenOnlyResetsTheReceiver) {
     EXPECT_TRUE(a.messages.messages.empty());
     // The abandoned frame's rest is skipped; the next frame is whole.
     a.comm->ReadDataLogger_2();
-    a.serial->arrive("0200012345\r" + frame(kB));
+    a.serial->arrive("0200012345\r" + frame(kSimpleBody));
     EXPECT_EQ(a.comm->datano, 1);
 }
 
@@ -175,8 +174,8 @@ TEST(PortSetup, HostPortMapChoosesTheDevice) {
 const std::string kNul10(10, '\0');
 
 TEST(Transfer, WholeDownloadGivesTheExactFileWhateverTheReadSplit) {
-    const std::string stream =
-        frame(kT) + std::string("\0\0", 2) + frame(kA) + frame(kB) + endMarker() + "junk";
+    const std::string stream = frame(kTimeBody) + std::string("\0\0", 2) + frame(kExtendedBody) +
+                               frame(kSimpleBody) + endMarker() + "junk";
     const std::string expected =
         "0,\"120604154815\",\"Time\",0\r\n"
         "1,123.45,\"" +
@@ -211,7 +210,7 @@ TEST(Transfer, RecordsStopAtTheFourteenthEsc) {
     Armed a;
     a.comm->Start();
     // One frame carrying 14 ESC bytes inside, then a normal frame: no line for either.
-    a.serial->arrive(frame(kA) + endFrame() + frame(kB));
+    a.serial->arrive(frame(kExtendedBody) + endFrame() + frame(kSimpleBody));
     EXPECT_EQ(a.comm->datano, 1);
     EXPECT_EQ(a.comm->UnitIndex, 12);  // still decoded
     EXPECT_EQ(a.frames(), 1);
@@ -224,7 +223,7 @@ TEST(Transfer, RecordsStopAtTheFourteenthEsc) {
 TEST(Transfer, CounterFollowsTheRecordsOnEachTick) {
     Armed a;
     a.comm->Start();
-    for (int i = 0; i < 5; ++i) a.serial->scheduleArrival(a.loop, 300, frame(kB));
+    for (int i = 0; i < 5; ++i) a.serial->scheduleArrival(a.loop, 300, frame(kSimpleBody));
     a.serial->scheduleArrival(a.loop, 300, endMarker());
     std::vector<std::string> shown;
     a.comm->Panel().Label1[4].subscribe(
@@ -239,7 +238,7 @@ TEST(Transfer, CounterFollowsTheRecordsOnEachTick) {
 TEST(Transfer, RecordsReachTheFileBeforeTheEventReturns) {
     Armed a;
     a.comm->Start();
-    a.serial->arrive(frame(kB) + frame(kB));
+    a.serial->arrive(frame(kSimpleBody) + frame(kSimpleBody));
     EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n1,123.4,12,2\r\n");
 }
 
@@ -247,8 +246,8 @@ TEST(Transfer, FullDiskIsShownOnceAndDatanoCountsTheLinesInTheFile) {
     Armed a;
     a.comm->df = "/dev/full";
     a.comm->Start();
-    a.serial->arrive(frame(kB));
-    a.serial->arrive(frame(kB) + frame(kA));
+    a.serial->arrive(frame(kSimpleBody));
+    a.serial->arrive(frame(kSimpleBody) + frame(kExtendedBody));
     a.serial->arrive(endMarker());
     EXPECT_EQ(a.messages.messages, (std::vector<std::string>{"Disk full"}));
     EXPECT_EQ(a.comm->datano, 0);
@@ -259,7 +258,7 @@ TEST(Transfer, FullDiskIsShownOnceAndDatanoCountsTheLinesInTheFile) {
 TEST(Transfer, FramesWithoutADataFileWriteNothing) {
     Armed a;
     a.comm->SCI_Init();
-    a.serial->arrive(frame(kB) + frame(kA));
+    a.serial->arrive(frame(kSimpleBody) + frame(kExtendedBody));
     EXPECT_EQ(a.comm->datano, 0);
     EXPECT_EQ(a.comm->UnitIndex, 1);
     EXPECT_FALSE(std::filesystem::exists(a.comm->df));
@@ -268,7 +267,7 @@ TEST(Transfer, FramesWithoutADataFileWriteNothing) {
 TEST(Transfer, DestroyingTheControlMidTransferKeepsEveryRecord) {
     Armed a;
     a.comm->Start();
-    a.serial->arrive(frame(kB) + frame(kT));
+    a.serial->arrive(frame(kSimpleBody) + frame(kTimeBody));
     a.comm.reset();
     EXPECT_EQ(readFile(a.dir.file("d.dat")), "0,123.4,12,2\r\n1,\"120604154815\",\"Time\",0\r\n");
 }
@@ -278,7 +277,7 @@ TEST(Transfer, DeviceLostEndsTheTransferVisiblyAndKeepsTheRecords) {
     bool ended = false;
     a.comm->onTransferEnded = [&] { ended = true; };
     a.comm->Start();
-    a.serial->arrive(frame(kB) +
+    a.serial->arrive(frame(kSimpleBody) +
                      "\x02"
                      "41");
     a.serial->lose();
@@ -299,7 +298,7 @@ TEST(Transfer, DeviceLostEndsTheTransferVisiblyAndKeepsTheRecords) {
 TEST(Transfer, AbortKeepsTheRecordsAndReleasesFileAndPort) {
     Armed a;
     a.comm->Start();
-    a.serial->arrive(frame(kB));
+    a.serial->arrive(frame(kSimpleBody));
     a.comm->AbortTransfer(TransferOutcome::TimedOut);
     EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::TimedOut);
     EXPECT_FALSE(a.serial->isOpen());
@@ -330,7 +329,8 @@ TEST(Transfer, BlinkPhaseCarriesOverFromOneTransferToTheNext) {
 TEST(Transfer, DiagnosticsCountWhatTheLineCarried) {
     Armed a;
     a.comm->Start();
-    a.serial->arrive("ab" + frame(kB) + "\x02" + kA.substr(0, 13) + "\r" + frame(kB) + endMarker());
+    a.serial->arrive("ab" + frame(kSimpleBody) + "\x02" + kExtendedBody.substr(0, 13) + "\r" +
+                     frame(kSimpleBody) + endMarker());
     const TransferStats& s = a.comm->Stats();
     EXPECT_EQ(s.framesReceived, 3);  // two readings and the first end frame
     EXPECT_EQ(s.framesRejected, 1);
