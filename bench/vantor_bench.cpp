@@ -530,7 +530,7 @@ void BM_TrialPipeline(benchmark::State& state) {
     };
     for (auto _ : state) {
         int fd = ::open(w.dataFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        out = std::make_unique<OutputFile>(fd);
+        out = std::make_unique<OutputFile>(fd, w.dataFile, false);
         m->iRxState = 0;
         m->bySync[1] = 2;
         m->iFrameEnd = 15;

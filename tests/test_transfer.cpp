@@ -70,7 +70,8 @@ TEST(TransferStart, UnopenableDataFileShowsOneMessageAndKeepsTheCounters) {
     a.comm->df = "";
     a.comm->datano = 4;
     EXPECT_EQ(a.comm->Start(), 0);
-    EXPECT_EQ(a.messages.messages, (std::vector<std::string>{"Bad file name or number"}));
+    EXPECT_EQ(a.messages.messages,
+              (std::vector<std::string>{"Bad file name or number: no file name given"}));
     EXPECT_EQ(a.comm->datano, 4);
     EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
     EXPECT_EQ(a.comm->Panel().Label1[2].caption(), "Press Send Key to Transfer Data");
@@ -78,7 +79,8 @@ TEST(TransferStart, UnopenableDataFileShowsOneMessageAndKeepsTheCounters) {
 
     a.comm->df = a.dir.file("no/such/folder.dat");
     a.comm->Start();
-    EXPECT_EQ(a.messages.messages.back(), "Path not found");
+    EXPECT_EQ(a.messages.messages.back(), "Path not found: " + a.comm->df + " (the folder " +
+                                              a.dir.file("no/such") + " does not exist)");
 }
 
 TEST(TransferStart, SecondStartWhileArmedLeavesTheFirstTransferAlone) {
@@ -86,7 +88,8 @@ TEST(TransferStart, SecondStartWhileArmedLeavesTheFirstTransferAlone) {
     a.comm->Start();
     a.serial->arrive(frame(kExtendedBody));
     a.comm->Start();
-    EXPECT_EQ(a.messages.messages, (std::vector<std::string>{"File already open"}));
+    EXPECT_EQ(a.messages.messages,
+              (std::vector<std::string>{"File already open: file number 2 is still in use"}));
     EXPECT_EQ(a.comm->datano, 1);
     a.serial->arrive(frame(kSimpleBody) + endMarker());
     EXPECT_EQ(a.comm->datano, 2);
@@ -100,17 +103,26 @@ TEST(TransferStart, PortThatCannotBeOpenedArmsNothing) {
     a.serial->failNextOpen(SerialFailure::Missing);
     EXPECT_EQ(a.comm->Start(), 0);
     ASSERT_EQ(a.messages.messages.size(), 1u);
-    EXPECT_EQ(a.messages.messages[0], "Invalid port number: no serial device /dev/ttyS8");
+    EXPECT_EQ(a.messages.messages[0],
+              "No such serial device: /dev/ttyS8; check the port number or device name, and that "
+              "the serial adapter is plugged in");
     EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
     EXPECT_EQ(a.comm->fgTransferOK, VbFalse);
     EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::NotArmed);
-    EXPECT_TRUE(std::filesystem::exists(a.comm->df));  // created empty, then released
+    EXPECT_FALSE(std::filesystem::exists(a.comm->df));  // no empty file left behind
 
-    // With the port corrected, the next Start works.
+    // The last download's file is kept as it was.
+    testing::writeFile(a.comm->df, "0,1,2,3\r\n");
+    a.serial->failNextOpen(SerialFailure::Busy);
+    a.comm->Start();
+    EXPECT_EQ(readFile(a.comm->df), "0,1,2,3\r\n");
+
+    // With the port corrected, the next Start works, and empties the file.
     a.comm->Port(1);
     a.comm->Start();
-    EXPECT_EQ(a.messages.messages.size(), 1u);
+    EXPECT_EQ(a.messages.messages.size(), 2u);
     EXPECT_EQ(a.comm->fgComPortOpen, VbTrue);
+    EXPECT_EQ(readFile(a.comm->df), "");
     a.serial->arrive(frame(kSimpleBody) + endMarker());
     EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n");
 }
@@ -153,7 +165,7 @@ TEST(PortSetup, FailuresNameTheDeviceAndTheCause) {
     const std::pair<SerialFailure, std::string> cases[] = {
         {SerialFailure::PermissionDenied, "Permission denied: /dev/ttyS0"},
         {SerialFailure::Busy, "Port already open: /dev/ttyS0 is busy"},
-        {SerialFailure::Missing, "Invalid port number: no serial device /dev/ttyS0"},
+        {SerialFailure::Missing, "No such serial device: /dev/ttyS0"},
     };
     for (const auto& [kind, prefix] : cases) {
         Armed a;
@@ -249,7 +261,8 @@ TEST(Transfer, FullDiskIsShownOnceAndDatanoCountsTheLinesInTheFile) {
     a.serial->arrive(frame(kSimpleBody));
     a.serial->arrive(frame(kSimpleBody) + frame(kExtendedBody));
     a.serial->arrive(endMarker());
-    EXPECT_EQ(a.messages.messages, (std::vector<std::string>{"Disk full"}));
+    EXPECT_EQ(a.messages.messages,
+              (std::vector<std::string>{"Disk full: /dev/full (No space left on device)"}));
     EXPECT_EQ(a.comm->datano, 0);
     EXPECT_EQ(a.comm->Stats().recordsLost, 3);
     EXPECT_EQ(a.comm->fgTransferOK, VbTrue);

@@ -134,7 +134,8 @@ int decodeCommand(const QStringList& args) {
         std::fclose(f);
     } else {
         printError(fileErrorFromErrno(
-            errno, true, QFileInfo(QString::fromLocal8Bit(rawFile.c_str())).dir().exists()));
+            errno, true, QFileInfo(QString::fromLocal8Bit(rawFile.c_str())).dir().exists(),
+            rawFile));
         return kExitFailure;
     }
     QtMessageLoop loop;

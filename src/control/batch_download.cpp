@@ -61,6 +61,8 @@ void Vantor_Comm::ReadDataLogger() {
                            " is in use by a transfer armed with Start");
             return;
         }
+        // A call that fails must not read as the last one's success.
+        fgTransferOK = VbFalse;
         MSComm1_.setCommPort(m_.iCommPort);
         MSComm1_.setSettings("9600,N,8,1");
         MSComm1_.setInputLen(1);
@@ -86,13 +88,14 @@ void Vantor_Comm::ReadDataLogger() {
             BatchFramer::Step step = framer.feed(waitForByte(), *this, m_);
             counters_.framesReceived = framer.sequence() + 1;
             if (step.decode) {
+                if (hasUnnamedUnit(m_)) ++stats_.unnamedUnits;
                 files_.output(kDataFile).writeLineWith(
                     [&](std::string& line) { decodeCells(*this, m_, framer.sequence(), line); });
                 ++datano;
             }
             if (step.finished) break;
         }
-        flushRecords();
+        flushRecords(true);
         batchActive_ = false;
 
         fgTransferOK = VbTrue;
@@ -120,7 +123,7 @@ void Vantor_Comm::ReadDataLogger() {
     abortRequested_ = TransferOutcome::None;
     stopIndicator();
     if (openedFile) {
-        flushRecords();
+        flushRecords(true);
         files_.close(kDataFile);
     }
     if (openedPort) {

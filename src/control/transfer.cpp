@@ -47,7 +47,9 @@ void Vantor_Comm::StartTransfer() {
 
 void Vantor_Comm::ReadDataLogger_2() {
     try {
-        files_.openOutput(kDataFile, df);
+        // Emptied only once the port is open: a start that cannot arm must
+        // not destroy the last download.
+        OutputFile& out = files_.openOutput(kDataFile, df, false);
         m_.iEscCount = 0;
         datano = 0;
         m_.lDecodeCount = 0;
@@ -58,11 +60,18 @@ void Vantor_Comm::ReadDataLogger_2() {
         SCI_Init();
         m_.lFrameCount = 0;
         if (MSComm1_.PortOpen()) {
+            try {
+                out.empty();
+            } catch (const RuntimeError&) {
+                files_.abandon(kDataFile);
+                MSComm1_.setPortOpen(VbFalse);
+                throw;
+            }
             fgComPortOpen = VbTrue;
         } else {
             // Nothing can be heard: release the file so that a later Start
             // with a corrected port works.
-            files_.close(kDataFile);
+            files_.abandon(kDataFile);
             outcome_ = TransferOutcome::NotArmed;
         }
         fgTransferOK = VbFalse;
@@ -120,6 +129,7 @@ void Vantor_Comm::DecodeFrame() {
     UnitIndex = unitCodeOf(m_);
     if (m_.iEscCount >= kEscStopRecords) return;
     const Long sequence = m_.lDecodeCount - 1;
+    if (hasUnnamedUnit(m_)) ++stats_.unnamedUnits;
     OutputFile* out = files_.findOutput(kDataFile);
     if (out == nullptr) {
         // Without an open data file (SCI_Init alone) there is nowhere to write.
@@ -131,11 +141,11 @@ void Vantor_Comm::DecodeFrame() {
     ++datano;
 }
 
-void Vantor_Comm::flushRecords() {
+void Vantor_Comm::flushRecords(bool toDisk) {
     OutputFile* file = files_.findOutput(kDataFile);
     if (file == nullptr) return;
     OutputFile& out = *file;
-    std::size_t lost = out.flush();
+    std::size_t lost = toDisk ? out.settle() : out.flush();
     if (lost == 0) return;
     datano -= static_cast<Long>(lost);
     stats_.recordsLost += static_cast<Long>(lost);
@@ -161,6 +171,7 @@ void Vantor_Comm::finish(TransferOutcome outcome) {
 
 void Vantor_Comm::EndTransfer() {
     // Every step runs, whatever an earlier one met.
+    flushRecords(true);
     fgTransferOK = VbTrue;
     panel_.Label1[2].setCaption("Data Transfer OK");
     panel_.Label1[4].setCaption(std::to_string(datano));
@@ -183,7 +194,7 @@ void Vantor_Comm::AbortTransfer(TransferOutcome why) {
     }
     // Nothing armed: a finished transfer keeps its outcome.
     if (!files_.isOpen(kDataFile) && !MSComm1_.PortOpen()) return;
-    flushRecords();
+    flushRecords(true);
     files_.close(kDataFile);
     try {
         MSComm1_.setPortOpen(VbFalse);

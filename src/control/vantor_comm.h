@@ -58,6 +58,7 @@ struct TransferStats {
     Long framesRejected = 0;  // frames dropped for a bad terminator
     Long bytesSkipped = 0;    // bytes between frames
     Long recordsLost = 0;     // decoded records the data file refused (disk full, ...)
+    Long unnamedUnits = 0;    // extended readings written with a unit no unit file named
 };
 
 // What the host supplies to a control.
@@ -95,11 +96,14 @@ class Vantor_Comm : public ControlPublic {
     // O.K!" at the end. Failures, a silent meter (ReadTimeout) and a lost
     // device are shown in a message box; the port and data file this call
     // opened are released, with every record written so far kept.
+    // fgTransferOK is False from the start of the call until it succeeds.
     void ReadDataLogger();
 
     // Opens df for output as file number 2, clears the transfer counters and
-    // runs SCI_Init. When the port could not be opened, the data file is
-    // closed again and fgComPortOpen stays False: nothing is armed.
+    // runs SCI_Init; once the port is open the data file is emptied. When the
+    // port could not be opened, the data file is left as it was (a file that
+    // did not exist is not left behind) and fgComPortOpen stays False:
+    // nothing is armed. A data file another download writes is refused.
     void ReadDataLogger_2();
 
     // Opens the serial port Port at 9600,N,8,1 and resets the receiver to
@@ -174,8 +178,9 @@ class Vantor_Comm : public ControlPublic {
     void MSComm1_OnComm();
     void DispatchFrame();
     void DecodeFrame();
-    // Hands the records decoded so far to the operating system.
-    void flushRecords();
+    // Hands the records decoded so far to the operating system; `toDisk`
+    // also waits until they are on the disk, as an end of transfer does.
+    void flushRecords(bool toDisk = false);
     void EndTransfer();
     void stopIndicator();
     void finish(TransferOutcome outcome);

@@ -29,6 +29,15 @@ inline Integer unitCodeOf(const ControlPrivate& m) {
 
 inline constexpr double kInvalidValue = 999999;
 
+// True for the cells of an extended reading whose unit code has an entry in
+// the table that no unit file filled (its name is ten NULs). Ask before
+// decodeCells, which changes the cells.
+inline bool hasUnnamedUnit(const ControlPrivate& m) {
+    if (cell(m, 1) != 4 || cell(m, 2) == 0) return false;
+    const Integer unit = unitCodeOf(m);
+    return unit >= 0 && unit <= 300 && m.sUnitName[static_cast<std::size_t>(unit)] == Text10();
+}
+
 // Decodes the frame in m.iDigit: sets UnitIndex and dValue (and, for an
 // extended reading, the adjusted channel in cell 13), and appends its
 // data-file line without the line end to `line`. The caller has made the

@@ -1,6 +1,7 @@
 #include "platform/file_table.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,28 @@ bool isDirectory(const String& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+RuntimeError described(ErrorNumber number, const std::string& what) {
+    return RuntimeError(number, standardDescription(number) + ": " + what);
+}
+
+RuntimeError notAFile(const String& path) {
+    return described(kErrPathFileAccess,
+                     path + " is not a regular file (a pipe or socket): give a file name");
+}
+
+// The mode of a file opened with O_NONBLOCK, which is cleared again; a pipe
+// or socket is closed and refused.
+mode_t fileMode(int fd, const String& path) {
+    struct stat st {};
+    ::fstat(fd, &st);
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        ::close(fd);
+        throw notAFile(path);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return st.st_mode;
+}
+
 }  // namespace
 
 Integer FileTable::FreeFile() const {
@@ -34,19 +57,45 @@ Integer FileTable::FreeFile() const {
 
 void FileTable::checkNew(Integer number, const String& path) const {
     if (number < 1 || number > kMaxNumber) throw RuntimeError(kErrBadFileNumber);
-    if (isOpen(number)) throw RuntimeError(kErrFileAlreadyOpen);
-    if (path.empty() || path.find('\0') != String::npos) throw RuntimeError(kErrBadFileNumber);
-    if (isDirectory(path)) throw RuntimeError(kErrPathFileAccess);
+    if (isOpen(number)) {
+        throw described(kErrFileAlreadyOpen,
+                        "file number " + std::to_string(number) + " is still in use");
+    }
+    if (path.empty()) throw described(kErrBadFileNumber, "no file name given");
+    if (path.find('\0') != String::npos) throw described(kErrBadFileNumber, "a NUL in the name");
+    if (isDirectory(path)) throw described(kErrPathFileAccess, path + " is a folder");
 }
 
-OutputFile& FileTable::openOutput(Integer number, const String& path) {
+OutputFile& FileTable::openOutput(Integer number, const String& path, bool emptyNow) {
     checkNew(number, path);
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Non-blocking, so that a pipe without a reader fails instead of hanging.
+    constexpr int kFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    bool created = true;
+    int fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        created = false;
+        fd = ::open(path.c_str(), kFlags);
+        if (fd < 0 && errno == ENOENT) {
+            // A dangling symbolic link: make what it points to.
+            created = true;
+            fd = ::open(path.c_str(), kFlags | O_CREAT, 0666);
+        }
+    }
     if (fd < 0) {
         int err = errno;
-        throw fileErrorFromErrno(err, false, parentExists(path));
+        if (err == ENXIO) throw notAFile(path);
+        throw fileErrorFromErrno(err, false, parentExists(path), path);
     }
-    auto file = std::make_unique<OutputFile>(fd);
+    bool regular = S_ISREG(fileMode(fd, path));
+    if (regular && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        throw described(kErrPermissionDenied,
+                        path +
+                            " is being written by another download: wait until it has "
+                            "ended, or choose another data file");
+    }
+    auto file = std::make_unique<OutputFile>(fd, path, created);
+    if (emptyNow) file->empty();
     OutputFile& ref = *file;
     files_[number] = std::move(file);
     return ref;
@@ -54,11 +103,14 @@ OutputFile& FileTable::openOutput(Integer number, const String& path) {
 
 ItemReader& FileTable::openInput(Integer number, const String& path) {
     checkNew(number, path);
-    std::FILE* f = std::fopen(path.c_str(), "rbe");
-    if (f == nullptr) {
+    // Non-blocking, so that a pipe without a writer cannot hang the reader.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
         int err = errno;
-        throw fileErrorFromErrno(err, true, parentExists(path));
+        throw fileErrorFromErrno(err, true, parentExists(path), path);
     }
+    fileMode(fd, path);
+    std::FILE* f = ::fdopen(fd, "rb");
     auto reader = std::make_unique<ItemReader>(f);
     ItemReader& ref = *reader;
     files_[number] = std::move(reader);
@@ -85,6 +137,11 @@ std::size_t FileTable::close(Integer number) {
     if (auto* out = std::get_if<std::unique_ptr<OutputFile>>(&it->second)) lost = (*out)->close();
     files_.erase(it);
     return lost;
+}
+
+void FileTable::abandon(Integer number) {
+    if (OutputFile* out = findOutput(number)) out->abandon();
+    close(number);
 }
 
 void FileTable::closeAll() {

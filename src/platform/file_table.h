@@ -19,10 +19,14 @@ class FileTable {
     // The lowest file number not in use (1..255); error 67 when none is free.
     Integer FreeFile() const;
 
-    // Creates or truncates `path` for output under `number`.
-    // Errors: 52 bad number or empty name, 55 number in use, 76 missing folder,
-    // 70 no permission, 75 other access failures.
-    OutputFile& openOutput(Integer number, const String& path);
+    // Creates or truncates `path` for output under `number`. With `emptyNow`
+    // false an existing file keeps its contents until OutputFile::empty(), so
+    // that a caller who then cannot go on can leave it as it was (abandon).
+    // A regular file is locked against other writers while it is open.
+    // Errors, their descriptions naming the path: 52 bad number or empty
+    // name, 55 number in use, 76 missing folder, 70 no permission or written
+    // by another download, 75 a folder, pipe or socket, or other failures.
+    OutputFile& openOutput(Integer number, const String& path, bool emptyNow = true);
     // Opens an existing file for reading. Errors as openOutput, and 53 when
     // the file does not exist in an existing folder.
     ItemReader& openInput(Integer number, const String& path);
@@ -35,6 +39,8 @@ class FileTable {
     // Closes `number` (nothing happens if it is not open). Returns the lines
     // of an output file that could not be written at the final flush.
     std::size_t close(Integer number);
+    // Closes an output file and undoes its opening (OutputFile::abandon).
+    void abandon(Integer number);
     void closeAll();
 
   private:

@@ -1,19 +1,65 @@
 #include "platform/output_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace vantor {
 
+namespace {
+
+std::string folderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+RuntimeError writeError(int err, const std::string& path) {
+    if (err == ENOSPC || err == EDQUOT || err == EFBIG) {
+        return RuntimeError(kErrDiskFull, standardDescription(kErrDiskFull) + ": " + path + " (" +
+                                              std::strerror(err) + ")");
+    }
+    return fileErrorFromErrno(err, false, true, path);
+}
+
+}  // namespace
+
+OutputFile::OutputFile(int fd, std::string path, bool created)
+    : fd_(fd), path_(std::move(path)), created_(created) {
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0) {
+        dev_ = st.st_dev;
+        ino_ = st.st_ino;
+        regular_ = S_ISREG(st.st_mode);
+    }
+}
+
 OutputFile::~OutputFile() {
     close();
+}
+
+void OutputFile::empty() {
+    if (fd_ < 0 || !regular_) return;
+    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) {
+        throw fileErrorFromErrno(errno, false, true, path_);
+    }
+    committed_ = 0;
+    committedLines_ = 0;
 }
 
 void OutputFile::writeLine(std::string_view line) {
     pending_.append(line);
     pending_.append("\r\n");
     ++pendingLines_;
+}
+
+std::size_t OutputFile::fail(const RuntimeError& error, std::size_t lost) {
+    lastError_ = error;
+    pending_.clear();
+    pendingLines_ = 0;
+    return lost;
 }
 
 std::size_t OutputFile::flush() {
@@ -38,21 +84,49 @@ std::size_t OutputFile::flush() {
                 }
             }
             committed_ += static_cast<long long>(whole);
+            committedLines_ += lines;
             if (::ftruncate(fd_, committed_) == 0) ::lseek(fd_, committed_, SEEK_SET);
-            std::size_t lost = pendingLines_ - lines;
-            lastError_ = err == ENOSPC || err == EDQUOT || err == EFBIG
-                             ? RuntimeError(kErrDiskFull)
-                             : fileErrorFromErrno(err, false, true);
-            pending_.clear();
-            pendingLines_ = 0;
-            return lost;
+            return fail(writeError(err, path_), pendingLines_ - lines);
         }
         done += static_cast<std::size_t>(n);
     }
     committed_ += static_cast<long long>(done);
+    committedLines_ += pendingLines_;
     pending_.clear();
     pendingLines_ = 0;
     return 0;
+}
+
+std::size_t OutputFile::settle() {
+    if (fd_ < 0) return 0;
+    std::size_t lost = flush();
+    if (!regular_) return lost;
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) != 0 || st.st_dev != dev_ || st.st_ino != ino_) {
+        // Whatever was written went to a file nobody can find any more.
+        std::size_t gone = committedLines_;
+        committedLines_ = 0;
+        return lost + fail(RuntimeError(kErrPathFileAccess,
+                                        standardDescription(kErrPathFileAccess) + ": " + path_ +
+                                            " was removed or replaced while records were "
+                                            "written to it; they are lost"),
+                           gone);
+    }
+    if (::fsync(fd_) != 0) {
+        std::size_t gone = committedLines_;
+        committedLines_ = 0;
+        return lost + fail(writeError(errno, path_), gone);
+    }
+    if (created_) {
+        // A new file's name is only safe once its folder is on the disk too.
+        int dir = ::open(folderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+        created_ = false;
+    }
+    return lost;
 }
 
 std::size_t OutputFile::close() {
@@ -63,23 +137,43 @@ std::size_t OutputFile::close() {
     return lost;
 }
 
-RuntimeError fileErrorFromErrno(int err, bool forInput, bool parentExists) {
+void OutputFile::abandon() {
+    if (fd_ < 0) return;
+    pending_.clear();
+    pendingLines_ = 0;
+    struct stat st {};
+    bool untouched = ::fstat(fd_, &st) == 0 && st.st_size == 0;
+    if (created_ && untouched && ::stat(path_.c_str(), &st) == 0 && st.st_dev == dev_ &&
+        st.st_ino == ino_) {
+        ::unlink(path_.c_str());
+    }
+    ::close(fd_);
+    fd_ = -1;
+}
+
+RuntimeError fileErrorFromErrno(int err, bool forInput, bool parentExists,
+                                const std::string& path) {
+    auto error = [&](ErrorNumber number, const std::string& why) {
+        return RuntimeError(number, standardDescription(number) + ": " + path + why);
+    };
     switch (err) {
         case ENOENT:
-            return RuntimeError(forInput && parentExists ? kErrFileNotFound : kErrPathNotFound);
+            if (forInput && parentExists) return error(kErrFileNotFound, "");
+            return error(kErrPathNotFound, " (the folder " + folderOf(path) + " does not exist)");
         case ENOTDIR:
-            return RuntimeError(kErrPathNotFound);
+            return error(kErrPathNotFound, " (a part of the path is not a folder)");
         case EACCES:
         case EPERM:
-            return RuntimeError(kErrPermissionDenied);
+            return error(kErrPermissionDenied,
+                         forInput ? " (no read access)" : " (no write access)");
         case ENOSPC:
         case EDQUOT:
-            return RuntimeError(kErrDiskFull);
+            return error(kErrDiskFull, "");
         case EMFILE:
         case ENFILE:
-            return RuntimeError(kErrTooManyFiles);
+            return error(kErrTooManyFiles, "");
         default:
-            return RuntimeError(kErrPathFileAccess);
+            return error(kErrPathFileAccess, std::string(" (") + std::strerror(err) + ")");
     }
 }
 

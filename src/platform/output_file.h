@@ -2,6 +2,8 @@
 // batches so that a crash never leaves more than the last line incomplete.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -13,11 +15,17 @@ namespace vantor {
 
 class OutputFile {
   public:
-    // Takes ownership of an open file descriptor.
-    explicit OutputFile(int fd) : fd_(fd) {}
+    // Takes ownership of an open file descriptor for `path`; `created` tells
+    // that the open made the file, so that abandon() can remove it again.
+    OutputFile(int fd, std::string path, bool created);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
+
+    const std::string& path() const { return path_; }
+
+    // Empties the file; an error when it cannot be cut.
+    void empty();
 
     // Appends `line` and CR LF to the pending lines.
     void writeLine(std::string_view line);
@@ -37,19 +45,36 @@ class OutputFile {
     std::size_t flush();
     const std::optional<RuntimeError>& lastError() const { return lastError_; }
 
+    // Flushes, then makes sure the lines are on the disk under path(): a
+    // file removed or replaced meanwhile, or one the disk failed to keep,
+    // counts all its lines as lost. Returns the lines lost.
+    std::size_t settle();
+
     // Flushes and closes; returns the lines lost as flush() does.
     std::size_t close();
+    // Closes without a word written, leaving no trace: a file the open
+    // created is removed again while it is still empty.
+    void abandon();
 
   private:
+    std::size_t fail(const RuntimeError& error, std::size_t lost);
+
     int fd_;
+    std::string path_;
+    bool created_;
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
+    bool regular_ = false;
     std::string pending_;
     std::size_t pendingLines_ = 0;
-    long long committed_ = 0;  // bytes of whole lines known to be in the file
+    long long committed_ = 0;         // bytes of whole lines known to be in the file
+    std::size_t committedLines_ = 0;  // and their lines
     std::optional<RuntimeError> lastError_;
 };
 
-// Maps an errno value of a failed open, read or write to a run-time error.
-// `forInput` tells a missing file (53) from a missing folder (76).
-RuntimeError fileErrorFromErrno(int err, bool forInput, bool parentExists);
+// Maps an errno value of a failed open, read or write of `path` to a
+// run-time error whose description names the path. `forInput` tells a
+// missing file (53) from a missing folder (76).
+RuntimeError fileErrorFromErrno(int err, bool forInput, bool parentExists, const std::string& path);
 
 }  // namespace vantor

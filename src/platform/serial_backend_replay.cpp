@@ -18,7 +18,7 @@ ReplaySerialBackend::~ReplaySerialBackend() {
 void ReplaySerialBackend::open(const std::string&, const LineSettings&) {
     if (file_ != nullptr) return;
     file_ = std::fopen(path_.c_str(), "rbe");
-    if (file_ == nullptr) throw fileErrorFromErrno(errno, true, true);
+    if (file_ == nullptr) throw fileErrorFromErrno(errno, true, true, path_);
     buffer_.clear();
     readPos_ = 0;
     // Like a line, the bytes arrive after the opening call has returned.
