@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <thread>
 
 #include "fake_control.h"
@@ -207,9 +210,40 @@ TEST(SerialPty, MissingDeviceIsNamed) {
     p.comm->Ports().set(1, "/dev/vantor-no-such-tty");
     p.comm->SCI_Init();
     ASSERT_EQ(p.messages.messages.size(), 1u);
-    EXPECT_EQ(p.messages.messages[0].rfind(
-                  "Invalid port number: no serial device /dev/vantor-no-such-tty", 0),
+    EXPECT_EQ(p.messages.messages[0].rfind("No such serial device: /dev/vantor-no-such-tty", 0),
               0u);
+}
+
+TEST(SerialPty, LiveForeignLockRefusesThePortAndNamesItsHolder) {
+    if (::access("/var/lock", W_OK) != 0) GTEST_SKIP() << "/var/lock is not writable";
+    // QSerialPort alone would take a uucp lock for stale and delete it.
+    for (bool binary : {false, true}) {
+        PtyControl p;
+        std::string name = p.meter.device().substr(std::string("/dev/").size());
+        std::replace(name.begin(), name.end(), '/', '_');
+        const std::string lock = "/var/lock/LCK.." + name;
+        const int holder = static_cast<int>(::getppid());
+        char text[16];
+        std::snprintf(text, sizeof text, "%10d\n", holder);
+        const std::string content =
+            binary ? std::string(reinterpret_cast<const char*>(&holder), sizeof holder) : text;
+        struct Remove {
+            std::string path;
+            ~Remove() { ::unlink(path.c_str()); }
+        } remove{lock};
+        {
+            std::ofstream out(lock, std::ios::binary);
+            out << content;
+        }
+        p.comm->SCI_Init();
+        EXPECT_EQ(p.comm->fgComPortOpen, VbFalse) << binary;
+        ASSERT_EQ(p.messages.messages.size(), 1u) << binary;
+        EXPECT_NE(p.messages.messages[0].find("busy, in use by another program (process " +
+                                              std::to_string(holder) + " holds " + lock + ")"),
+                  std::string::npos)
+            << p.messages.messages[0];
+        EXPECT_EQ(testing::readFile(lock), content) << binary;
+    }
 }
 
 }  // namespace

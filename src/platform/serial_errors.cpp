@@ -7,7 +7,9 @@ RuntimeError serialError(SerialFailure kind, const std::string& device, const st
     switch (kind) {
         case SerialFailure::Missing:
             return RuntimeError(kErrPortInvalid,
-                                "Invalid port number: no serial device " + device + extra);
+                                "No such serial device: " + device + extra +
+                                    "; check the port number or device name, and that the "
+                                    "serial adapter is plugged in");
         case SerialFailure::PermissionDenied:
             return RuntimeError(kErrPermissionDenied,
                                 "Permission denied: " + device +

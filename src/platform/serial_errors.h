@@ -10,7 +10,9 @@ namespace vantor {
 
 enum class SerialFailure { Missing, PermissionDenied, Busy, Lost, Other };
 
-// `detail` is the operating system's own text, added when it says more.
+// `device` is the name as the user gave it, followed by the real device in
+// parentheses when that differs. `detail` is the operating system's own text,
+// added when it says more.
 RuntimeError serialError(SerialFailure kind, const std::string& device,
                          const std::string& detail = {});
 

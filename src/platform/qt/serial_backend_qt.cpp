@@ -1,5 +1,6 @@
 #include "platform/qt/serial_backend_qt.h"
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -9,11 +10,118 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string_view>
 
 #include "platform/serial_errors.h"
 
 namespace vantor {
+
+namespace {
+
+// Devices open in some backend of this process. A lock file with our own pid
+// is live only if one of them holds it; otherwise it is left from a dead
+// process whose pid we got.
+std::mutex heldMutex;
+std::set<std::string> held;
+
+// Left to itself QSerialPort would read a bare name as /dev/NAME and a
+// relative path against /dev as well.
+std::string absolutePath(const std::string& name) {
+    struct stat st {};
+    if (name.find('/') == std::string::npos && ::lstat(name.c_str(), &st) != 0) {
+        return "/dev/" + name;
+    }
+    std::error_code ec;
+    auto path = std::filesystem::absolute(name, ec);
+    return ec ? name : path.string();
+}
+
+// The name QSerialPort gives the lock of `real`: below /dev with '/' as '_'
+// (LCK..ttyUSB0, LCK..pts_3), so both of us look at the same file.
+std::string lockPath(const std::string& real) {
+    std::string name = real.rfind("/dev/", 0) == 0 ? real.substr(5) : real;
+    std::replace(name.begin(), name.end(), '/', '_');
+    return "/var/lock/LCK.." + name;
+}
+
+// The pid at the start of a lock file: text (uucp's "%10d\n", Qt's "%d\n")
+// or, from some older programs, a native int.
+std::optional<pid_t> lockOwner(std::string_view bytes) {
+    std::string_view line = bytes.substr(0, bytes.find('\n'));
+    std::size_t first = line.find_first_not_of(' ');
+    if (first != std::string_view::npos) {
+        line.remove_prefix(first);
+        pid_t pid = 0;
+        auto [end, ec] = std::from_chars(line.data(), line.data() + line.size(), pid);
+        std::string_view rest(end, static_cast<std::size_t>(line.data() + line.size() - end));
+        if (ec == std::errc() && pid > 0 && rest.find_first_not_of(" \t\r") == rest.npos) {
+            return pid;
+        }
+    }
+    int binary = 0;
+    if (bytes.size() == sizeof binary) {
+        std::memcpy(&binary, bytes.data(), sizeof binary);
+        if (binary > 0) return static_cast<pid_t>(binary);
+    }
+    return std::nullopt;
+}
+
+bool alive(pid_t pid) {
+    // Our own pid counts only through `held`, asked before: otherwise the file
+    // is left from a dead process whose pid we got.
+    if (pid == ::getpid()) return false;
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// Refuses the port while another program's lock is live and removes a stale
+// one. QSerialPort must never see a live one: it takes a uucp lock, which
+// names no program, for stale and deletes it.
+void checkLock(const std::string& shown, const std::string& real) {
+    const std::string path = lockPath(real);
+    for (int round = 0; round < 3; ++round) {
+        struct stat judged {};
+        if (::lstat(path.c_str(), &judged) != 0) return;
+        // Anything but a plain file here is garbage, and a FIFO must not block us.
+        int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        std::optional<pid_t> owner;
+        if (fd >= 0) {
+            char bytes[64];
+            ssize_t n = -1;
+            struct stat opened {};
+            if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+                opened.st_ino == judged.st_ino && opened.st_dev == judged.st_dev) {
+                n = ::read(fd, bytes, sizeof bytes);
+            }
+            if (n > 0) owner = lockOwner(std::string_view(bytes, static_cast<std::size_t>(n)));
+            ::close(fd);
+        }
+        if (owner && alive(*owner)) {
+            throw serialError(SerialFailure::Busy, shown,
+                              "process " + std::to_string(*owner) + " holds " + path);
+        }
+        // Only the file just judged goes, not one another program made since.
+        struct stat now {};
+        if (::lstat(path.c_str(), &now) != 0) return;
+        if (now.st_dev != judged.st_dev || now.st_ino != judged.st_ino) continue;
+        if (::unlink(path.c_str()) == 0 || errno == ENOENT) return;
+        const std::string why = std::strerror(errno);
+        // QSerialPort would fail on it as well, and say less.
+        throw serialError(
+            SerialFailure::Other, shown,
+            "the stale lock " + path + " cannot be removed: " + why + "; remove it as root");
+    }
+    throw serialError(SerialFailure::Busy, shown, "other programs keep replacing " + path);
+}
+
+}  // namespace
 
 QtSerialBackend::QtSerialBackend(std::chrono::milliseconds holdOff)
     : port_(std::make_unique<QSerialPort>()),
@@ -46,7 +154,7 @@ void QtSerialBackend::markLost(const std::string& why) {
     holdTimer_->stop();
     holding_ = false;
     lost_ = true;
-    port_->close();
+    release();
     port_->clearError();
     if (listener_ != nullptr) listener_->deviceLost(serialError(SerialFailure::Lost, device_, why));
 }
@@ -91,49 +199,73 @@ void QtSerialBackend::holdOffOver() {
 }
 
 void QtSerialBackend::open(const std::string& device, const LineSettings& settings) {
-    struct stat st {};
-    if (::stat(device.c_str(), &st) != 0) {
-        int err = errno;
-        if (err == EACCES) throw serialError(SerialFailure::PermissionDenied, device);
-        throw serialError(SerialFailure::Missing, device, std::strerror(err));
+    const std::string path = absolutePath(device);
+    char* resolved = device.empty() ? nullptr : ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        int err = device.empty() ? ENOENT : errno;
+        const std::string plain = std::filesystem::path(path).lexically_normal().string();
+        const std::string shown = plain == device ? device : device + " (" + plain + ")";
+        if (err == EACCES) throw serialError(SerialFailure::PermissionDenied, shown);
+        throw serialError(SerialFailure::Missing, shown, err == ENOENT ? "" : std::strerror(err));
     }
-    if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
-        throw serialError(SerialFailure::PermissionDenied, device);
+    const std::string real(resolved);
+    std::free(resolved);
+    const std::string shown = real == device ? device : device + " (" + real + ")";
+    if (::access(real.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+        throw serialError(SerialFailure::PermissionDenied, shown);
     }
-    device_ = device;
+    {
+        // Two backends of this process must not both judge the lock free.
+        std::lock_guard lock(heldMutex);
+        if (held.count(real) != 0) throw serialError(SerialFailure::Busy, shown);
+        checkLock(shown, real);
+        held.insert(real);
+    }
+    real_ = real;
+    device_ = shown;
     lost_ = false;
     holding_ = false;
     buffer_.clear();
     readPos_ = 0;
     port_->setReadBufferSize(holdOff_.count() > 0 ? 1 : 0);
-    port_->setPortName(QString::fromStdString(device));
+    // The real name, so that QSerialPort's lock file is the one checked above.
+    port_->setPortName(QString::fromStdString(real));
     if (!port_->open(QIODevice::ReadWrite)) {
         auto error = port_->error();
         std::string text = port_->errorString().toStdString();
         port_->clearError();
+        release();
         switch (error) {
             case QSerialPort::DeviceNotFoundError:
-                throw serialError(SerialFailure::Missing, device, text);
+                throw serialError(SerialFailure::Missing, shown, text);
             case QSerialPort::PermissionError:
                 // Access was checked above: another program holds the port.
-                throw serialError(SerialFailure::Busy, device, text);
+                throw serialError(SerialFailure::Busy, shown, text);
             default:
-                throw serialError(SerialFailure::Other, device, text);
+                throw serialError(SerialFailure::Other, shown, text);
         }
     }
     // Keep other programs (and other controls) off the port while it is ours.
     int fd = static_cast<int>(port_->handle());
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        port_->close();
-        throw serialError(SerialFailure::Busy, device);
+        release();
+        throw serialError(SerialFailure::Busy, shown);
     }
     ::ioctl(fd, TIOCEXCL);
     try {
         configure(settings);
     } catch (...) {
-        port_->close();
+        release();
         throw;
     }
+}
+
+void QtSerialBackend::release() {
+    if (port_->isOpen()) port_->close();
+    if (real_.empty()) return;
+    std::lock_guard lock(heldMutex);
+    held.erase(real_);
+    real_.clear();
 }
 
 void QtSerialBackend::configure(const LineSettings& s) {
@@ -173,7 +305,7 @@ void QtSerialBackend::configure(const LineSettings& s) {
 void QtSerialBackend::close() {
     holdTimer_->stop();
     holding_ = false;
-    if (port_->isOpen()) port_->close();
+    release();
     lost_ = false;
     buffer_.clear();
     readPos_ = 0;

@@ -1,5 +1,10 @@
 // A serial port on QSerialPort: opened exclusively, raw, no flow control.
 //
+// A bare name is a file of the working directory if one exists there, else a
+// device in /dev. Locks are taken on the real device behind any links, in the
+// UUCP lock file QSerialPort also uses, so programs agree whatever name each
+// was given; a live foreign lock refuses the port, a stale one is taken over.
+//
 // A paced line brings one byte at a time. By default every arrival is taken
 // at once: a device that goes away takes with it whatever the kernel still
 // holds for the reader, so nothing waits there longer than it must. A host
@@ -42,13 +47,17 @@ class QtSerialBackend : public SerialBackend {
     std::size_t take();
     void notify();
     void markLost(const std::string& why);
+    // Closes QSerialPort, which also removes its lock file, and lets other
+    // backends of this process have the device.
+    void release();
 
     std::unique_ptr<QSerialPort> port_;
     std::unique_ptr<QTimer> holdTimer_;
     std::chrono::milliseconds holdOff_;
     bool holding_ = false;
     Listener* listener_ = nullptr;
-    std::string device_;
+    std::string device_;  // as the user named it, for messages
+    std::string real_;    // the device behind any links, while ours
     bool lost_ = false;   // the device went away; the port stays "open" until closed
     std::string buffer_;  // bytes taken from the line, not yet read
     std::size_t readPos_ = 0;
