@@ -1,13 +1,19 @@
 #include "commands.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <functional>
 
 #include "arguments.h"
 #include "console_views.h"
@@ -28,21 +34,142 @@ std::string str(const QString& s) {
     return s.toLocal8Bit().toStdString();
 }
 
-// Records (four items each) in a data file; nothing when it cannot be read.
-std::optional<Long> countRecords(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rbe");
-    if (f == nullptr) return std::nullopt;
-    ItemReader in(f);
-    long long items = 0;
-    try {
-        while (!in.atEnd()) {
-            in.readText();
-            ++items;
-        }
-    } catch (const RuntimeError&) {
+// view holds what it shows several times over (about 270 MB for a million records), so it
+// shows no more than this; the bytes bound one endless line, which the reader would hold whole.
+constexpr Long kViewRecords = 1000000;
+constexpr long long kViewBytes = 64LL << 20;
+
+struct RecordCount {
+    enum class Result { Counted, Unreadable, Folder, NotAFile, TooManyRecords, TooLarge };
+    Result result = Result::Counted;
+    Long records = 0;
+};
+
+// Records (four items each, split as the control splits them) in a data file, counted up to
+// `wanted` (all when nothing) without holding any of them. A file the control itself must
+// refuse (missing, no permission) is Unreadable.
+RecordCount countRecords(const std::string& path, std::optional<Long> wanted) {
+    RecordCount count;
+    // O_NONBLOCK: opening a FIFO nobody writes to would wait for ever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        count.result = RecordCount::Result::Unreadable;
+        return count;
     }
-    return static_cast<Long>(std::min<long long>(items / 4, 0x7fffffff));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        count.result =
+            S_ISDIR(st.st_mode) ? RecordCount::Result::Folder : RecordCount::Result::NotAFile;
+        ::close(fd);
+        return count;
+    }
+    // Stop at the first item past the records wanted, or past the limit.
+    const long long lastItem =
+        wanted ? 4LL * std::max<Long>(*wanted, 0) : 4LL * (kViewRecords + 1) - 1;
+    enum class At { Between, Blanks, Plain, Quoted, AfterQuote } at = At::Between;
+    long long items = 0, offset = 0;
+    char buffer[1 << 16];
+    for (bool more = true; more;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;  // a read error is the control's to report
+        for (ssize_t i = 0; i < n && more; ++i, ++offset) {
+            const char c = buffer[i];
+            const bool lineEnd = c == '\r' || c == '\n';
+            if (at == At::Between && !lineEnd && ++items > lastItem) {
+                if (!wanted) count.result = RecordCount::Result::TooManyRecords;
+                more = false;
+                continue;
+            }
+            if (offset >= kViewBytes) {
+                count.result = RecordCount::Result::TooLarge;
+                more = false;
+                continue;
+            }
+            if (at == At::Between) {
+                if (lineEnd) continue;
+                at = At::Blanks;
+            }
+            switch (at) {
+                case At::Blanks:
+                    at = c == ' ' || c == '\t' ? At::Blanks
+                         : c == '"'            ? At::Quoted
+                         : c == ',' || lineEnd ? At::Between
+                                               : At::Plain;
+                    break;
+                case At::Plain:
+                case At::AfterQuote:
+                    if (c == ',' || lineEnd) at = At::Between;
+                    break;
+                case At::Quoted:
+                    at = c == '"' ? At::AfterQuote : lineEnd ? At::Between : At::Quoted;
+                    break;
+                case At::Between:
+                    break;
+            }
+        }
+    }
+    ::close(fd);
+    count.records = static_cast<Long>(std::min<long long>(items, lastItem) / 4);
+    return count;
 }
+
+// "error NUMBER: DESCRIPTION: what it means for FILE".
+void printViewError(const RuntimeError& e, const std::string& file, std::optional<Long> wanted,
+                    Long records) {
+    std::string why;
+    switch (e.number()) {
+        case kErrSubscript:
+            why = wanted ? "--records must be 1 or more" : file + " has no records";
+            break;
+        case kErrInputPastEnd:
+            why = records == 0 ? file + " has no records"
+                               : file + " has " + std::to_string(records) +
+                                     " records, fewer than --records " +
+                                     std::to_string(wanted.value_or(records));
+            break;
+        case kErrTypeMismatch:
+            why = file + " is not a data file of this program (a channel is not a number)";
+            break;
+        case kErrOverflow:
+            why =
+                file + " is not a data file of this program (a channel lies outside -32768..32767)";
+            break;
+        case kErrFileNotFound:
+        case kErrPathNotFound:
+        case kErrPermissionDenied:
+        case kErrPathFileAccess:
+            break;  // the control names the file it could not open
+        default:
+            if (e.description().find(file) == std::string::npos) why = file;
+            break;
+    }
+    std::fprintf(stderr, "error %d: %s%s%s\n", e.number(), e.description().c_str(),
+                 why.empty() ? "" : ": ", why.c_str());
+}
+
+// A new file, never through a link or over one already there.
+bool writeNewFile(const std::string& path, const std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    const int err = errno;
+    const bool closed = ::close(fd) == 0;
+    errno = err;
+    return done == bytes.size() && closed;
+}
+
+// Runs its function on every way out of a scope.
+struct AtScopeExit {
+    std::function<void()> fn;
+    ~AtScopeExit() { fn(); }
+};
 
 }  // namespace
 
@@ -56,8 +183,15 @@ int downloadCommand(const QStringList& args) {
         {"data-file", "The data file to write.", "FILE"},
         {"blocking", "Download in one blocking call instead of by receive events."},
         {"timeout", "Longest wait for the end of the transfer.", "SECONDS"},
+        {"idle",
+         "Once the meter has sent something, end the transfer when it has been silent this "
+         "long.",
+         "SECONDS"},
         {"raw", "Append every byte read from the port to FILE.", "FILE"},
         {"view", "Print the data as a table after a successful transfer."},
+        {"overwrite",
+         "Replace an earlier download in the data file (by default it is kept as FILE.1, "
+         "FILE.2, ...)."},
     });
     if (auto stop = parseArguments(parser, args, 0)) return *stop;
 
@@ -69,6 +203,11 @@ int downloadCommand(const QStringList& args) {
         setup.timeoutSeconds = numberOption(parser, "timeout", 0.001, 2e6, false);
         if (!setup.timeoutSeconds) return kExitUsage;
     }
+    if (parser.isSet("idle")) {
+        setup.idleSeconds = numberOption(parser, "idle", 0.001, 2e6, false);
+        if (!setup.idleSeconds) return kExitUsage;
+    }
+    setup.keepEarlier = !parser.isSet("overwrite");
     setup.device = str(parser.value("device"));
     setup.appPath = str(parser.value("app-path"));
     setup.dataFile = str(parser.value("data-file"));
@@ -82,23 +221,57 @@ int downloadCommand(const QStringList& args) {
 
 int viewCommand(const QStringList& args) {
     QCommandLineParser parser;
-    parser.setApplicationDescription("Shows a data file as a table.");
+    parser.setApplicationDescription(
+        QString("Shows a data file as a table (at most %1 records, in %2 MB).")
+            .arg(kViewRecords)
+            .arg(kViewBytes >> 20));
     parser.addPositionalArgument("FILE", "The data file.");
     parser.addOptions({
-        {"records", "Show the first N records (default: all).", "N"},
+        {"records",
+         QString("Show the first N records (default: all; N up to %1).").arg(kViewRecords), "N"},
         {"tsv", "One line per row, cells separated by TABs, exactly as they are."},
     });
     if (auto stop = parseArguments(parser, args, 1)) return *stop;
 
     std::string file = str(parser.positionalArguments()[0]);
-    Long records = 0;
+    std::optional<Long> wanted;
     if (parser.isSet("records")) {
         auto n = numberOption(parser, "records", -2147483648.0, 2147483647.0, true);
         if (!n) return kExitUsage;
-        records = static_cast<Long>(*n);
-    } else {
-        // An unreadable file still goes to the control, which says why.
-        records = countRecords(file).value_or(1);
+        if (*n > kViewRecords) {
+            std::fprintf(stderr, "--records %.0f: view shows at most %d records\n", *n,
+                         kViewRecords);
+            return kExitUsage;
+        }
+        wanted = static_cast<Long>(*n);
+    }
+    const RecordCount count = countRecords(file, wanted);
+    switch (count.result) {
+        case RecordCount::Result::Folder:
+            std::fprintf(stderr, "cannot view %s: it is a folder; give a data file in it\n",
+                         file.c_str());
+            return kExitFailure;
+        case RecordCount::Result::NotAFile:
+            std::fprintf(stderr,
+                         "cannot view %s: it is not a regular file (a pipe or a device) and may "
+                         "never end; save the data in a file and view that\n",
+                         file.c_str());
+            return kExitFailure;
+        case RecordCount::Result::TooManyRecords:
+            std::fprintf(stderr,
+                         "cannot view %s: it has more than %d records, more than view shows; "
+                         "see the first ones with --records N\n",
+                         file.c_str(), kViewRecords);
+            return kExitFailure;
+        case RecordCount::Result::TooLarge:
+            std::fprintf(stderr,
+                         "cannot view %s: its records take more than %lld MB, more than view "
+                         "holds; is it a data file of this program?\n",
+                         file.c_str(), kViewBytes >> 20);
+            return kExitFailure;
+        case RecordCount::Result::Unreadable:  // the control says why
+        case RecordCount::Result::Counted:
+            break;
     }
 
     QtMessageLoop loop;
@@ -106,11 +279,12 @@ int viewCommand(const QStringList& args) {
     LocalDateSource dates;
     Vantor_Comm comm(ControlPlatform{loop, messages, dates, std::make_unique<QtSerialBackend>()});
     comm.df = file;
-    comm.datano = records;
+    comm.datano =
+        wanted.value_or(count.result == RecordCount::Result::Unreadable ? 1 : count.records);
     try {
         comm.ViewData();
     } catch (const RuntimeError& e) {
-        printError(e);
+        printViewError(e, file, wanted, count.records);
         return kExitFailure;
     }
     printGrid(comm.Grid(), stdout, parser.isSet("tsv"));
@@ -156,13 +330,40 @@ int demoCommand(const QStringList& args) {
     parser.setApplicationDescription(
         "Starts a simulated meter on a pseudo-terminal, downloads from it through the real "
         "serial path and prints the table.");
+    parser.addOptions({{"keep", "Keep the folder with the unit file and data file."}});
     if (auto stop = parseArguments(parser, args, 0)) return *stop;
+    const bool keep = parser.isSet("keep");
 
-    QString folder =
-        QDir::temp().filePath(QString("vantor-demo-%1").arg(QCoreApplication::applicationPid()));
-    QDir().mkpath(folder);
-    std::string dir = str(folder);
-    std::ofstream(dir + "/unit2.dat", std::ios::binary) << sim::unitFile();
+    // A fresh private folder: nothing can have been planted in it.
+    const std::string temp = str(QDir::tempPath());
+    std::string dir = temp + "/vantor-demo-XXXXXX";
+    if (::mkdtemp(dir.data()) == nullptr) {
+        std::fprintf(stderr,
+                     "cannot make a folder for the demo in %s: %s; set TMPDIR to a folder you "
+                     "may write in\n",
+                     temp.c_str(), std::strerror(errno));
+        return kExitFailure;
+    }
+    const std::string unitFile = unitFileName(dir);
+    const std::string dataFile = dataFileName(dir, LocalDateSource().today());
+    // Only the files the demo made go, so anything else put there keeps the folder.
+    AtScopeExit cleanUp{[&] {
+        if (!keep) {
+            ::unlink(unitFile.c_str());
+            ::unlink(dataFile.c_str());
+            if (::rmdir(dir.c_str()) == 0) {
+                std::fprintf(stderr, "removed the demo's folder %s\n", dir.c_str());
+                return;
+            }
+        }
+        std::fprintf(stderr, "kept the demo's folder %s%s\n", dir.c_str(),
+                     keep ? "" : ": it holds files the demo did not make");
+    }};
+    if (!writeNewFile(unitFile, sim::unitFile())) {
+        std::fprintf(stderr, "cannot write the unit file %s: %s\n", unitFile.c_str(),
+                     std::strerror(errno));
+        return kExitFailure;
+    }
 
     std::unique_ptr<sim::PtyMeter> meter;
     try {
@@ -171,14 +372,16 @@ int demoCommand(const QStringList& args) {
         std::fprintf(stderr, "cannot start the simulated meter: %s\n", e.what());
         return kExitFailure;
     }
-    std::fprintf(stderr, "simulated meter on %s; unit file and data file in %s\n",
-                 meter->device().c_str(), dir.c_str());
+    std::fprintf(stderr, "simulated meter on %s; unit file and data file in %s (%s)\n",
+                 meter->device().c_str(), dir.c_str(),
+                 keep ? "kept afterwards" : "removed afterwards; --keep keeps it");
 
     QtMessageLoop loop;
     TransferSetup setup;
     setup.backend = std::make_unique<QtSerialBackend>();
     setup.device = meter->device();
     setup.appPath = dir;
+    setup.dataFile = dataFile;  // the day's file, named here so that it can be removed
     setup.view = true;
     setup.timeoutSeconds = 60;
     const std::string stream = sim::transferStream(sim::standardMemory(40));
@@ -186,6 +389,7 @@ int demoCommand(const QStringList& args) {
         // Give the operator a moment to see the armed panel, then press SEND.
         QTimer::singleShot(1500, [&] { meter->sendAsync(stream, true); });
     };
+    // SIGINT and SIGTERM end the transfer here too, so the folder goes all the same.
     return runTransfer(std::move(setup), loop);
 }
 

@@ -22,8 +22,13 @@ std::string printable(const std::string& text) {
 
 }  // namespace
 
-ConsolePanelView::ConsolePanelView(Vantor_Comm& comm, std::FILE* out, bool terminal)
-    : comm_(comm), out_(out), terminal_(terminal), lastBytes_(std::chrono::steady_clock::now()) {
+ConsolePanelView::ConsolePanelView(Vantor_Comm& comm, std::FILE* out, bool terminal,
+                                   std::string device)
+    : comm_(comm),
+      out_(out),
+      terminal_(terminal),
+      device_(std::move(device)),
+      lastBytes_(std::chrono::steady_clock::now()) {
     StatusPanel& p = comm.Panel();
     watch(p.Label1[2], [this] { statusChanged(); });
     if (terminal_) {
@@ -89,11 +94,26 @@ void ConsolePanelView::redraw() {
         line += p.Shape1.fillColour() == kIndicatorBlue ? "  (o)" : "  (*)";
     }
     if (p.Label3.visible()) line += " " + p.Label3.caption();
+    if (!device_.empty() && p.Shape1.visible()) line += " on " + printable(device_);
     if (hint_) line += std::string("  -- ") + kHint;
     std::fputs(line.c_str(), out_);
     std::fflush(out_);
     lineOpen_ = true;
 }
+
+namespace {
+
+// A cell as the aligned table shows it. A unit name of NULs is an extended reading written
+// without a unit file: say so rather than print dots.
+std::string shownCell(const DataGrid& grid, Long r, Long c) {
+    const String& text = grid.TextMatrix(r, c);
+    if (c == 3 && r > 0 && !text.empty() && text.find_first_not_of('\0') == String::npos) {
+        return "(no name)";
+    }
+    return printable(text);
+}
+
+}  // namespace
 
 void printGrid(const DataGrid& grid, std::FILE* out, bool tsv) {
     const Long rows = grid.Rows();
@@ -115,13 +135,13 @@ void printGrid(const DataGrid& grid, std::FILE* out, bool tsv) {
     for (Long r = 0; r < rows; ++r) {
         for (Long c = 0; c < cols; ++c) {
             width[static_cast<std::size_t>(c)] =
-                std::max(width[static_cast<std::size_t>(c)], grid.TextMatrix(r, c).size());
+                std::max(width[static_cast<std::size_t>(c)], shownCell(grid, r, c).size());
         }
     }
     auto printRow = [&](Long r) {
         std::string line;
         for (Long c = 0; c < cols; ++c) {
-            std::string cell = printable(grid.TextMatrix(r, c));
+            std::string cell = shownCell(grid, r, c);
             std::size_t w = width[static_cast<std::size_t>(c)];
             // Numbers line up on the right, text on the left.
             bool right = c <= 1 || (c == 2 && r > 0 && grid.TextMatrix(r, 3) != "Time");

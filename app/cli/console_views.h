@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "control/vantor_comm.h"
@@ -15,7 +16,8 @@ namespace vantor::cli {
 // silence). Otherwise: one line per change of the status caption.
 class ConsolePanelView {
   public:
-    ConsolePanelView(Vantor_Comm& comm, std::FILE* out, bool terminal);
+    // `device` is shown on the redrawn line: the one the download waits on.
+    ConsolePanelView(Vantor_Comm& comm, std::FILE* out, bool terminal, std::string device = {});
     ~ConsolePanelView();
     ConsolePanelView(const ConsolePanelView&) = delete;
     ConsolePanelView& operator=(const ConsolePanelView&) = delete;
@@ -37,6 +39,7 @@ class ConsolePanelView {
     Vantor_Comm& comm_;
     std::FILE* out_;
     bool terminal_;
+    std::string device_;
     bool lineOpen_ = false;
     String lastStatus_;
     std::vector<Subscription> subscriptions_;

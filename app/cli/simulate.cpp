@@ -1,10 +1,16 @@
 // simulate: a meter on a pseudo-terminal.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "arguments.h"
 #include "commands.h"
@@ -15,25 +21,99 @@ namespace vantor::cli {
 
 namespace {
 
+// SIGINT, SIGTERM and SIGHUP end the meter as Enter does: the waits below return, and the
+// destructors switch the meter off and remove its link.
+int gSignalPipe[2] = {-1, -1};
+std::atomic<int> gSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler");
+
+void onSimulateSignal(int signo) {
+    const int saved = errno;
+    gSignal = signo;
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(gSignalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+class SignalGuard {
+  public:
+    SignalGuard() {
+        if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        struct sigaction sa {};
+        sa.sa_handler = onSimulateSignal;
+        ::sigemptyset(&sa.sa_mask);
+        for (int signo : kSignals) ::sigaction(signo, &sa, nullptr);
+    }
+    ~SignalGuard() {
+        struct sigaction sa {};
+        sa.sa_handler = SIG_DFL;
+        ::sigemptyset(&sa.sa_mask);
+        for (int signo : kSignals) ::sigaction(signo, &sa, nullptr);
+    }
+    SignalGuard(const SignalGuard&) = delete;
+    SignalGuard& operator=(const SignalGuard&) = delete;
+
+  private:
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+};
+
+bool signalled() {
+    return gSignal != 0;
+}
+
+// Waits up to `timeoutMs` (-1: for ever) for `fd` (or nothing, when -1) or a signal; the
+// events of `fd`, 0 on timeout or a signal.
+short waitFor(int fd, int timeoutMs) {
+    pollfd p[2] = {{gSignalPipe[0], POLLIN, 0}, {fd, POLLIN, 0}};
+    const int n = ::poll(p, fd >= 0 ? 2 : 1, timeoutMs);
+    return n > 0 && !signalled() ? p[1].revents : 0;
+}
+
 // Waits for SEND: a line on standard input (or its end), or `seconds`.
 void waitForSend(std::optional<double> seconds) {
-    pollfd in{STDIN_FILENO, POLLIN, 0};
-    int timeoutMs = seconds ? static_cast<int>(*seconds * 1000) : -1;
-    for (;;) {
-        int n = ::poll(&in, 1, timeoutMs);
-        if (n == 0) return;  // the time has come
-        if (n < 0) continue;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(
+                                             seconds ? static_cast<long long>(*seconds * 1000) : 0);
+    int in = STDIN_FILENO;
+    while (!signalled()) {
+        int timeoutMs = -1;
+        if (seconds) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) return;  // the time has come
+            timeoutMs = static_cast<int>(std::min<long long>(left.count(), 1 << 30));
+        }
+        if (waitFor(in, timeoutMs) == 0) continue;
         char buf[256];
-        ssize_t got = ::read(STDIN_FILENO, buf, sizeof buf);
+        const ssize_t got = ::read(in, buf, sizeof buf);
+        if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {
             if (!seconds) return;  // no operator: send at once
-            ::poll(nullptr, 0, timeoutMs);
-            return;
+            in = -1;               // the time alone decides now
+            continue;
         }
         for (ssize_t i = 0; i < got; ++i) {
             if (buf[i] == '\n') return;
         }
     }
+}
+
+// meter.send(), stopped by a signal.
+bool sendUnlessSignalled(sim::PtyMeter& meter, const std::string& bytes, bool paced) {
+    int done[2];
+    if (::pipe2(done, O_CLOEXEC) != 0) return meter.send(bytes, paced);
+    std::thread watcher([&] {
+        pollfd p[2] = {{gSignalPipe[0], POLLIN, 0}, {done[0], POLLIN, 0}};
+        while (!(p[1].revents & (POLLIN | POLLHUP))) {
+            // Again and again: a stop() just before the send began would not stop it.
+            if (signalled()) meter.stop();
+            ::poll(p, 2, signalled() ? 20 : -1);
+        }
+    });
+    const bool sent = meter.send(bytes, paced);
+    ::close(done[1]);
+    watcher.join();
+    ::close(done[0]);
+    return sent;
 }
 
 // Waits until a downloader has read every byte sent: the line's input queue
@@ -46,13 +126,12 @@ bool waitUntilRead(const std::string& device) {
     // The kernel hands bytes written while nobody had the line open to its
     // input queue shortly after an open, and refills the queue as it drains:
     // only a queue found the same several times in a row has settled.
-    pollfd in{fd, POLLIN, 0};
-    ::poll(&in, 1, 200);
+    waitFor(fd, 200);
     constexpr int kSettled = 5;        // checks, 10 ms apart
     constexpr int kGiveUp = 10 * 100;  // 10 s without progress once reading began
     int last = -1, same = 0;
     bool reading = false, said = false;
-    for (;;) {
+    while (!signalled()) {
         int waiting = 0;
         if (::ioctl(fd, FIONREAD, &waiting) != 0) break;
         same = waiting == last ? same + 1 : 0;
@@ -69,10 +148,18 @@ bool waitUntilRead(const std::string& device) {
             std::fprintf(stderr, "waiting for a download to read the line\n");
             said = true;
         }
-        ::poll(nullptr, 0, 10);
+        waitFor(-1, 10);
     }
     ::close(fd);
     return true;
+}
+
+// meter.waitForPeerClose(), in slices so that a signal ends it.
+void waitForPeerCloseOrSignal(sim::PtyMeter& meter, std::chrono::seconds timeout) {
+    constexpr auto kSlice = std::chrono::milliseconds(200);
+    for (auto waited = kSlice; !signalled(); waited += kSlice) {
+        if (meter.waitForPeerClose(kSlice) || waited >= timeout) return;
+    }
 }
 
 }  // namespace
@@ -108,6 +195,7 @@ int simulateCommand(const QStringList& args) {
         return kExitFailure;
     }
 
+    SignalGuard guard;  // outlives the meter, so that a signal cannot cut its clean-up short
     try {
         sim::PtyMeter meter;
         if (parser.isSet("link")) meter.link(parser.value("link").toLocal8Bit().toStdString());
@@ -115,14 +203,26 @@ int simulateCommand(const QStringList& args) {
         std::fflush(stdout);
         if (!sendAfter) std::fprintf(stderr, "press Enter to press SEND on the meter\n");
         waitForSend(sendAfter);
-        std::fprintf(stderr, "sending %zu bytes%s\n", stream.size(),
-                     parser.isSet("paced") ? " at 9600 baud" : "");
-        if (!meter.send(stream, parser.isSet("paced"))) {
-            std::fprintf(stderr, "the line failed while sending\n");
-            return kExitFailure;
+        if (!signalled()) {
+            std::fprintf(stderr, "sending %zu bytes%s\n", stream.size(),
+                         parser.isSet("paced") ? " at 9600 baud" : "");
+            if (!sendUnlessSignalled(meter, stream, parser.isSet("paced")) && !signalled()) {
+                std::fprintf(stderr, "the line failed while sending\n");
+                return kExitFailure;
+            }
         }
         // Unread bytes would be lost with the line: wait for the downloader.
-        if (!waitUntilRead(meter.device())) meter.waitForPeerClose(std::chrono::seconds(30));
+        if (!signalled() && !waitUntilRead(meter.device())) {
+            waitForPeerCloseOrSignal(meter, std::chrono::seconds(30));
+        }
+        if (signalled()) {
+            const int signo = gSignal;
+            std::fprintf(stderr, "ended by %s: switching the meter off\n",
+                         signo == SIGINT    ? "SIGINT"
+                         : signo == SIGTERM ? "SIGTERM"
+                                            : "SIGHUP");
+            return 128 + signo;
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "cannot run the simulated meter: %s\n", e.what());
         return kExitFailure;

@@ -1,13 +1,21 @@
 #include "transfer_runner.h"
 
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QTimer>
 #include <cstdio>
 
+#include "capture_file.h"
 #include "console_views.h"
+#include "earlier_download.h"
 #include "files/unit_file.h"
+#include "platform/number_format.h"
+#include "signal_watch.h"
 
 namespace vantor::cli {
 
@@ -48,6 +56,40 @@ int exitStatus(const Vantor_Comm& comm) {
     }
 }
 
+std::string absolute(const std::string& path) {
+    return QFileInfo(QString::fromLocal8Bit(path.c_str()))
+        .absoluteFilePath()
+        .toLocal8Bit()
+        .toStdString();
+}
+
+// The same file, whether or not it exists yet.
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) {
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    }
+    return QDir::cleanPath(QString::fromStdString(absolute(a))) ==
+           QDir::cleanPath(QString::fromStdString(absolute(b)));
+}
+
+void printUnitFileError(const RuntimeError& e, const std::string& folder) {
+    const std::string unitFile = absolute(unitFileName(folder));
+    if (e.description().find("unit2.dat") != std::string::npos) {
+        printError(e);
+    } else {
+        std::fprintf(stderr, "error %d: %s in the unit file %s\n", e.number(),
+                     e.description().c_str(), unitFile.c_str());
+    }
+    if (e.number() == kErrFileNotFound || e.number() == kErrPathNotFound) {
+        std::fprintf(stderr,
+                     "the unit file names the meter's units: put unit2.dat into %s, or give the "
+                     "folder that holds it with --app-path DIR\n",
+                     absolute(folder).c_str());
+    }
+}
+
 }  // namespace
 
 void printError(const RuntimeError& e) {
@@ -62,12 +104,13 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
     comm.Port(setup.port);
     if (!setup.device.empty()) comm.Ports().set(setup.port, setup.device);
 
-    if (!setup.appPath.empty()) {
+    const bool unitFile = !setup.appPath.empty();
+    if (unitFile) {
         comm.AppPath(setup.appPath);
         try {
             comm.ReadUnitFile();
         } catch (const RuntimeError& e) {
-            printError(e);
+            printUnitFileError(e, setup.appPath);
             return kExitFailure;
         }
     } else {
@@ -75,24 +118,52 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
     }
     if (!setup.dataFile.empty()) comm.df = setup.dataFile;
 
-    std::FILE* raw = nullptr;
+    std::optional<CaptureFile> raw;
     if (!setup.rawFile.empty()) {
-        raw = std::fopen(setup.rawFile.c_str(), "ab");
-        if (raw == nullptr) {
-            std::fprintf(stderr, "cannot open the capture file %s\n", setup.rawFile.c_str());
+        if (sameFile(setup.rawFile, comm.df)) {
+            std::fprintf(stderr,
+                         "vantor-comm: --raw %s is the data file itself: give the capture "
+                         "another name\n",
+                         setup.rawFile.c_str());
+            return kExitUsage;
+        }
+        try {
+            raw.emplace(setup.rawFile);
+        } catch (const RuntimeError& e) {
+            printError(e);
             return kExitNotArmed;
         }
     }
 
-    std::optional<ConsolePanelView> panel;
-    if (setup.showPanel) panel.emplace(comm, stderr, ::isatty(STDERR_FILENO) != 0);
-    comm.onBytesRead = [&](std::string_view bytes) {
-        if (raw != nullptr) {
-            // Each read reaches the file at once: a capture survives a crash.
-            std::fwrite(bytes.data(), 1, bytes.size(), raw);
-            std::fflush(raw);
+    std::string kept;
+    if (setup.keepEarlier) {
+        try {
+            kept = keepEarlierDownload(comm.df);
+        } catch (const RuntimeError& e) {
+            printError(e);
+            return kExitNotArmed;
         }
+    }
+
+    const std::string device = comm.MSComm1().deviceName();
+    std::optional<ConsolePanelView> panel;
+    if (setup.showPanel) {
+        std::fprintf(stderr, "waiting on %s (port %d)%s\n", device.c_str(), setup.port,
+                     setup.device.empty() ? "; --device PATH names another serial device" : "");
+        panel.emplace(comm, stderr, ::isatty(STDERR_FILENO) != 0, device);
+    }
+
+    QTimer idle;
+    idle.setSingleShot(true);
+    bool idled = false;
+    QObject::connect(&idle, &QTimer::timeout, [&] {
+        idled = true;
+        comm.AbortTransfer(TransferOutcome::TimedOut);
+    });
+    comm.onBytesRead = [&](std::string_view bytes) {
+        if (raw) raw->append(bytes);
         if (panel) panel->noteBytes();
+        if (setup.idleSeconds) idle.start(static_cast<int>(*setup.idleSeconds * 1000));
     };
 
     QEventLoop events;
@@ -106,6 +177,7 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
     QObject::connect(&timeout, &QTimer::timeout,
                      [&] { comm.AbortTransfer(TransferOutcome::TimedOut); });
     if (setup.timeoutSeconds) timeout.start(static_cast<int>(*setup.timeoutSeconds * 1000));
+    SignalWatch interrupts([&](int) { comm.AbortTransfer(TransferOutcome::Aborted); });
 
     if (setup.blocking) {
         comm.setReadTimeout(std::chrono::milliseconds(0));  // bounded by --timeout alone
@@ -115,25 +187,56 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
         comm.Start();
         if (comm.fgComPortOpen) {
             if (setup.onArmed) loop.post(setup.onArmed);
-            if (!ended) events.exec();
+            if (!ended && interrupts.received() == 0) events.exec();
         }
     }
     timeout.stop();
-    if (raw != nullptr) std::fclose(raw);
+    idle.stop();
+    if (raw) raw->close();
     if (panel) panel->close();
 
+    const TransferOutcome outcome = comm.LastTransferOutcome();
+    if (outcome == TransferOutcome::NotArmed && !kept.empty()) {
+        // The earlier download is still in place: the copy is not needed.
+        ::unlink(kept.c_str());
+        kept.clear();
+    }
     const TransferStats& s = comm.Stats();
+    const int bySignal = outcome == TransferOutcome::Aborted ? interrupts.received() : 0;
+    std::string endedHow = outcomeText(outcome, setup.replay);
+    if (bySignal != 0) {
+        endedHow = bySignal == SIGINT ? "interrupted (SIGINT)" : "terminated (SIGTERM)";
+    } else if (outcome == TransferOutcome::TimedOut && idled) {
+        endedHow = "idle (the meter was silent for " + formatNumber(*setup.idleSeconds) + " s)";
+    }
     std::fprintf(stderr,
                  "records written: %d, frames received: %d, frames rejected: %d, bytes skipped: "
                  "%d, ended: %s\n",
-                 comm.datano, s.framesReceived, s.framesRejected, s.bytesSkipped,
-                 outcomeText(comm.LastTransferOutcome(), setup.replay));
+                 comm.datano, s.framesReceived, s.framesRejected, s.bytesSkipped, endedHow.c_str());
     if (s.recordsLost > 0) {
         std::fprintf(stderr, "records the data file refused: %d\n", s.recordsLost);
     }
     std::fprintf(stderr, "data file: %s\n", comm.df.c_str());
+    if (!kept.empty()) std::fprintf(stderr, "earlier download kept as: %s\n", kept.c_str());
+    if (s.unnamedUnits > 0 && unitFile) {
+        std::fprintf(stderr,
+                     "note: %d readings have a unit that %s does not name; their unit names are "
+                     "written as ten NUL characters\n",
+                     s.unnamedUnits, absolute(unitFileName(setup.appPath)).c_str());
+    } else if (s.unnamedUnits > 0) {
+        std::fprintf(stderr,
+                     "note: %d readings were written without a unit name, as no unit file was "
+                     "loaded; give the folder of unit2.dat with --app-path DIR\n",
+                     s.unnamedUnits);
+    }
 
     int status = exitStatus(comm);
+    if (raw && raw->error()) {
+        printError(*raw->error());
+        std::fprintf(stderr, "the capture %s is incomplete\n", raw->path().c_str());
+        if (status == kExitOk) status = kExitFailure;
+    }
+    if (bySignal != 0) return 128 + bySignal;
     if (status == kExitOk && setup.view) {
         if (comm.datano < 1) {
             std::fprintf(stderr, "no records to view\n");

@@ -29,6 +29,12 @@ struct TransferSetup {
     std::string dataFile;  // empty: the day's file in appPath or in .
     bool blocking = false;
     std::optional<double> timeoutSeconds;
+    // Once the meter has sent something, end the transfer when it has been
+    // silent this long.
+    std::optional<double> idleSeconds;
+    // An earlier download in the data file is kept as FILE.N (download
+    // without --overwrite).
+    bool keepEarlier = false;
     std::string rawFile;  // empty: no capture
     bool view = false;
     bool showPanel = true;
@@ -38,7 +44,8 @@ struct TransferSetup {
     std::function<void()> onArmed;
 };
 
-// Returns the program's exit status.
+// Returns the program's exit status; 128 + the signal when SIGINT or SIGTERM
+// ended the transfer (every record kept, the summary printed).
 int runTransfer(TransferSetup setup, MessageLoop& loop);
 
 // "error NUMBER: DESCRIPTION" on standard error.

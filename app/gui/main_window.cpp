@@ -3,11 +3,13 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
@@ -15,6 +17,7 @@
 #include <QVBoxLayout>
 #include <exception>
 
+#include "earlier_download.h"
 #include "files/unit_file.h"
 #include "port_picker.h"
 #include "simulated_meter.h"
@@ -193,13 +196,41 @@ void MainWindow::useFolder(const QString& folder) {
     updateStatus();
 }
 
+bool MainWindow::mayWriteDataFile() {
+    const String df = comm_->control().df;
+    const QFileInfo info(fromControl(df));
+    if (!info.isFile() || info.size() == 0) return true;
+    QMessageBox box(QMessageBox::Question, tr("Earlier download"),
+                    tr("%1 holds an earlier download (%2 bytes).\n\nKeep a copy of it beside "
+                       "the file (%1.1, .2, ...), or replace it?")
+                        .arg(info.filePath())
+                        .arg(info.size()),
+                    QMessageBox::NoButton, this);
+    QPushButton* keep = box.addButton(tr("Keep a copy"), QMessageBox::AcceptRole);
+    QPushButton* replace = box.addButton(tr("Replace"), QMessageBox::DestructiveRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(keep);
+    box.exec();
+    if (box.clickedButton() == replace) return true;
+    if (box.clickedButton() != keep) return false;
+    try {
+        const std::string copy = cli::keepEarlierDownload(df);
+        statusBar()->showMessage(tr("Earlier download kept as %1").arg(fromControl(copy)), 10000);
+    } catch (const RuntimeError& e) {
+        showError(e);
+        return false;
+    }
+    return true;
+}
+
 void MainWindow::start() {
+    if (!mayWriteDataFile()) return;
     comm_->control().Start();
     if (comm_->control().fgComPortOpen) pressSendIfSimulated();
 }
 
 void MainWindow::read() {
-    if (reading_) return;
+    if (reading_ || !mayWriteDataFile()) return;
     setBusy(true);
     reading_ = true;
     // Runs while the download waits in the event loop for the first byte.

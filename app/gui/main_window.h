@@ -57,6 +57,9 @@ class MainWindow : public QMainWindow {
 
   private:
     void afterTransfer();
+    // Asks before a download replaces an earlier one in the data file; false
+    // when the user cancels.
+    bool mayWriteDataFile();
     void refreshChart();
     void pressSendIfSimulated();
     void updateStatus();

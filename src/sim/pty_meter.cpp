@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <random>
 #include <stdexcept>
 #include <system_error>
 
@@ -36,6 +38,19 @@ std::size_t bytesDueAfter(Clock::duration elapsed) {
 // Poll slice while waiting for something poll() cannot wait for (the peer opening the slave,
 // buffer space while nobody has the slave open); also bounds how long stop() takes.
 constexpr int kSliceMs = 5;
+
+// Letters and digits for a temporary name nobody can guess ahead.
+std::string randomSuffix() {
+    static constexpr char kChars[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static std::mt19937_64 engine{std::random_device{}()};
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kChars - 2);
+    std::string out(10, ' ');
+    for (char& c : out) c = kChars[pick(engine)];
+    return out;
+}
 
 }  // namespace
 
@@ -92,15 +107,31 @@ void PtyMeter::link(const std::string& path) {
         throw std::system_error(EEXIST, std::generic_category(),
                                 "link " + path + ": exists and is not a symbolic link");
     }
-    // Through a temporary name and rename(), so the path never dangles or goes missing.
-    const std::string temp = path + ".tmp" + std::to_string(::getpid());
-    ::unlink(temp.c_str());
-    if (::symlink(device_.c_str(), temp.c_str()) != 0) throwErrno("symlink " + temp);
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
+    // Made under a fresh name beside `path` and renamed over it, so the path never dangles
+    // or goes missing, and no file of anyone else's is touched on the way.
+    std::string temp;
+    for (int attempt = 0;; ++attempt) {
+        temp = path + ".tmp-" + randomSuffix();
+        if (::symlink(device_.c_str(), temp.c_str()) == 0) break;
+        if (errno != EEXIST || attempt >= 100) throwErrno("symlink " + temp);
+    }
+    auto fail = [&temp](int err, const std::string& what) {
         ::unlink(temp.c_str());
-        errno = err;
-        throwErrno("rename " + temp + " to " + path);
+        throw std::system_error(err, std::generic_category(), what);
+    };
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+        // `path` is there already (or the file system cannot tell): replace it only if it
+        // is a symbolic link.
+        const int err = errno;
+        if (err != EEXIST && err != EINVAL && err != ENOSYS) {
+            fail(err, "rename " + temp + " to " + path);
+        }
+        if (::lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+            fail(EEXIST, "link " + path + ": exists and is not a symbolic link");
+        }
+        if (::rename(temp.c_str(), path.c_str()) != 0) {
+            fail(errno, "rename " + temp + " to " + path);
+        }
     }
     if (std::find(links_.begin(), links_.end(), path) == links_.end()) links_.push_back(path);
 }

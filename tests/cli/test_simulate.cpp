@@ -1,6 +1,9 @@
-// simulate as its own process, feeding a download through a symbolic link.
+// simulate as its own process, feeding a download through a symbolic link; and the demo,
+// which runs a simulated meter of its own.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <filesystem>
 #include <string>
 
 #include "cli_harness.h"
@@ -42,6 +45,20 @@ TEST(Simulate, EndsOnceADownloadAfterTheSendHasLetGo) {
     EXPECT_EQ(meter.wait(), kExitOk) << meter.err();
     EXPECT_FALSE(contains(meter.err(), "nobody read"));
     EXPECT_FALSE(exists(link));
+}
+
+TEST(Demo, DownloadsFromItsMeterAndLeavesNoFolderBehind) {
+    TempDir dir;
+    ::setenv("TMPDIR", dir.path().c_str(), 1);  // the demo makes its folder there
+    const RunResult r = run({"demo"}, dir);
+    ::unsetenv("TMPDIR");
+    EXPECT_EQ(r.status, kExitOk) << r.err;
+    EXPECT_TRUE(contains(r.err, "records written: 40,"));
+    EXPECT_TRUE(contains(r.out, "No.  Channel"));
+    EXPECT_TRUE(contains(r.err, "removed the demo's folder " + dir.path() + "/vantor-demo-"));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        EXPECT_EQ(entry.path().filename().string().rfind("run", 0), 0u) << entry.path();
+    }
 }
 
 }  // namespace

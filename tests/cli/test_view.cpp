@@ -47,23 +47,30 @@ TEST(View, WithoutTsvPrintsATableForPeople) {
 struct BadFile {
     const char* name;
     std::optional<std::string> content;  // nothing: the file does not exist
-    const char* error;
+    const char* error;                   // how standard error starts
+    const char* says = "";               // what follows the file's name there
+    const char* path = nullptr;          // instead of a file in the test's folder
 };
 
 class ViewBadFile : public ::testing::TestWithParam<BadFile> {};
 
-TEST_P(ViewBadFile, FailsWithTheControlsError) {
+TEST_P(ViewBadFile, FailsNamingTheFile) {
     TempDir dir;
-    if (GetParam().content) writeFile(dir.file("d.dat"), *GetParam().content);
-    const RunResult r = run({"view", dir.file("d.dat"), "--tsv"}, dir);
+    const std::string file = GetParam().path ? GetParam().path : dir.file("d.dat");
+    if (GetParam().content) writeFile(file, *GetParam().content);
+    const RunResult r = run({"view", file, "--tsv"}, dir);
     EXPECT_EQ(r.status, kExitFailure) << r.err;
     EXPECT_EQ(r.err.rfind(GetParam().error, 0), 0u) << r.err;
+    EXPECT_TRUE(contains(r.err, file + GetParam().says));
     EXPECT_EQ(r.out, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ViewBadFile,
                          ::testing::Values(BadFile{"Missing", std::nullopt, "error 53: "},
-                                           BadFile{"Empty", std::string(), "error 9: "}),
+                                           BadFile{"Empty", std::string(),
+                                                   "error 9: ", " has no records"},
+                                           BadFile{"Endless", std::nullopt, "cannot view ",
+                                                   ": it is not a regular file", "/dev/zero"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

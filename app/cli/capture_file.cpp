@@ -1,0 +1,75 @@
+#include "capture_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/output_file.h"
+
+namespace vantor::cli {
+
+CaptureFile::CaptureFile(std::string path) : path_(std::move(path)) {
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                 0666);
+    struct stat st {};
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
+        ::close(fd_);
+        fd_ = -1;
+        errno = ENXIO;
+    }
+    if (fd_ < 0) {
+        const int err = errno;
+        if (err == ENXIO) {
+            throw RuntimeError(kErrPathFileAccess, "Path/File access error: the capture " + path_ +
+                                                       " is a pipe or socket: give a file name");
+        }
+        const bool folder = QFileInfo(QString::fromLocal8Bit(path_.c_str())).dir().exists();
+        throw fileErrorFromErrno(err, false, folder, path_);
+    }
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+}
+
+CaptureFile::~CaptureFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void CaptureFile::fail(int err) {
+    if (err == ENOSPC || err == EDQUOT || err == EFBIG) {
+        error_ = RuntimeError(kErrDiskFull,
+                              "Disk full: the capture " + path_ + " (" + std::strerror(err) + ")");
+    } else {
+        error_ = fileErrorFromErrno(err, false, true, path_);
+    }
+    ::close(fd_);
+    fd_ = -1;
+}
+
+void CaptureFile::append(std::string_view bytes) {
+    while (fd_ >= 0 && !bytes.empty()) {
+        ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            fail(n < 0 ? errno : ENOSPC);
+            return;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+void CaptureFile::close() {
+    if (fd_ < 0) return;
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && ::fsync(fd_) != 0) {
+        fail(errno);
+        return;
+    }
+    ::close(fd_);
+    fd_ = -1;
+}
+
+}  // namespace vantor::cli

@@ -1,0 +1,74 @@
+#include "earlier_download.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/errors.h"
+
+namespace vantor::cli {
+
+namespace {
+
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+bool copyAll(int from, int to) {
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(from, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return ::fsync(to) == 0;
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = ::write(to, buf + done, static_cast<std::size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return false;
+            done += w;
+        }
+    }
+}
+
+}  // namespace
+
+std::string keepEarlierDownload(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return "";
+    Fd from(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    auto failed = [&](const std::string& copy) {
+        return RuntimeError(kErrPathFileAccess,
+                            "Path/File access error: cannot keep the earlier download " + path +
+                                " as " + copy + " (" + std::strerror(errno) +
+                                "); --overwrite replaces it instead");
+    };
+    if (from.get() < 0) throw failed(path + ".1");
+    for (int n = 1; n < 10000; ++n) {
+        const std::string copy = path + "." + std::to_string(n);
+        Fd to(::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0666));
+        if (to.get() < 0 && errno == EEXIST) continue;
+        if (to.get() < 0 || !copyAll(from.get(), to.get())) {
+            RuntimeError error = failed(copy);
+            if (to.get() >= 0) ::unlink(copy.c_str());
+            throw error;
+        }
+        return copy;
+    }
+    errno = EEXIST;
+    throw failed(path + ".N");
+}
+
+}  // namespace vantor::cli
