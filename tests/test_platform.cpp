@@ -82,8 +82,12 @@ TEST(FileTable, MapsOpenFailuresToRunTimeErrors) {
     EXPECT_EQ(errorOf([&] { files.openOutput(1, ""); }), 52);
     EXPECT_EQ(errorOf([&] { files.openOutput(0, dir.file("a")); }), 52);
     EXPECT_EQ(errorOf([&] { files.openOutput(1, dir.path().string()); }), 75);
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(errorOf([&] { files.openOutput(1, dir.file("fifo")); }), 75);  // not a hang
     files.openOutput(2, dir.file("a"));
     EXPECT_EQ(errorOf([&] { files.openOutput(2, dir.file("b")); }), 55);
+    FileTable other;  // another download's
+    EXPECT_EQ(errorOf([&] { other.openOutput(2, dir.file("a")); }), 70);
     EXPECT_EQ(files.FreeFile(), 1);
     if (::geteuid() != 0) {
         ::chmod(dir.path().c_str(), 0500);

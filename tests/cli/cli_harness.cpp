@@ -91,6 +91,10 @@ void Program::kill() {
     if (pid_ > 0 && !status_) ::kill(pid_, SIGKILL);
 }
 
+void Program::signal(int sig) {
+    if (pid_ > 0 && !status_) ::kill(pid_, sig);
+}
+
 bool Program::running() {
     if (status_ || pid_ <= 0) return false;
     int raw = 0;

@@ -61,6 +61,8 @@ class Program {
     bool running();
     // Kills the program as a crash or a power cut would, and reaps it.
     void kill();
+    // Sends `sig` as a user's Ctrl-C or a service manager would.
+    void signal(int sig);
 
     std::string out() const;
     std::string err() const;

@@ -167,9 +167,23 @@ TEST_P(Download, DeviceLostMidTransferKeepsTheRecords) {
     EXPECT_TRUE(contains(p.err(), "ended: device lost"));
 }
 
-TEST_P(Download, DeviceThatCannotBeOpenedEndsAtOnce) {
+TEST_P(Download, DeviceThatCannotBeOpenedEndsAtOnceAndKeepsTheDataFile) {
+    writeFile(dataFile, "0,1,2,3\r\n");
     Program p(downloadCommand("/dev/nonexistent-tty", dataFile, GetParam()), dir);
     EXPECT_EQ(p.wait(), kExitNotArmed) << p.err();
+    EXPECT_TRUE(contains(p.err(), "No such serial device: /dev/nonexistent-tty"));
+    EXPECT_EQ(readFile(dataFile), "0,1,2,3\r\n");
+    EXPECT_FALSE(exists(dataFile + ".1"));
+}
+
+TEST_P(Download, ASecondDownloadKeepsTheFirst) {
+    writeFile(dataFile, "0,1,2,3\r\n");
+    Program p(downloadArgs(), dir);
+    ASSERT_TRUE(pressSend(meter, p, knownFrames() + sim::endMarker()));
+    EXPECT_EQ(p.wait(), kExitOk) << p.err();
+    EXPECT_EQ(readFile(dataFile), knownDataFile());
+    EXPECT_EQ(readFile(dataFile + ".1"), "0,1,2,3\r\n");
+    EXPECT_TRUE(contains(p.err(), "earlier download kept as: " + dataFile + ".1"));
 }
 
 TEST_P(Download, DataFileInAMissingFolderEndsAtOnce) {

@@ -55,6 +55,37 @@ TEST_P(Fault, SecondDownloadOnABusyPortIsRefusedAtOnce) {
     EXPECT_EQ(readFile(dir.file("a.dat")), knownDataFile());
 }
 
+TEST_P(Fault, SecondDownloadIntoTheSameFileIsRefusedAndTheFirstKeepsItsRecords) {
+    const std::string data = dir.file("d.dat");
+    Program first(downloadCommand(meter.device(), data, Mode::Events), dir);
+    ASSERT_TRUE(eventually([&] { return meter.peerOpen(); }));
+    meter.send(knownFrames(), false);
+    ASSERT_TRUE(eventually([&] { return readFile(data) == knownDataFile(); }));
+
+    sim::PtyMeter other;
+    Program second(downloadCommand(other.device(), data, GetParam()), dir);
+    EXPECT_EQ(second.wait(), kExitNotArmed) << second.err();
+    EXPECT_TRUE(contains(second.err(), "being written by another download"));
+    meter.send(knownFrames() + sim::endMarker(), false);
+    EXPECT_EQ(first.wait(), kExitOk) << first.err();
+    const std::string file = readFile(data);
+    EXPECT_EQ(file.rfind(knownDataFile(), 0), 0u) << file;
+    EXPECT_EQ(countLines(file), 8) << file;
+    EXPECT_FALSE(exists(data + ".1"));
+}
+
+TEST_P(Fault, CtrlCEndsTheTransferWithEveryRecordAndTheSummary) {
+    const std::string data = dir.file("d.dat");
+    Program p(downloadCommand(meter.device(), data, GetParam()), dir);
+    ASSERT_TRUE(pressSend(meter, p, knownFrames()));
+    ASSERT_TRUE(eventually([&] { return readFile(data) == knownDataFile(); }));
+    p.signal(SIGINT);
+    EXPECT_EQ(p.wait(), 130) << p.err();
+    EXPECT_EQ(readFile(data), knownDataFile());
+    EXPECT_TRUE(contains(p.err(), "records written: 4,"));
+    EXPECT_TRUE(contains(p.err(), "ended: interrupted (SIGINT)"));
+}
+
 TEST_P(Fault, KilledMidTransferLeavesOnlyWholeLines) {
     const std::string data = dir.file("d.dat");
     Program p(downloadCommand(meter.device(), data, GetParam()), dir);
