@@ -84,9 +84,9 @@ void printUnitFileError(const RuntimeError& e, const std::string& folder) {
     }
     if (e.number() == kErrFileNotFound || e.number() == kErrPathNotFound) {
         std::fprintf(stderr,
-                     "the unit file names the meter's units: put unit2.dat into %s, or give the "
-                     "folder that holds it with --app-path DIR\n",
-                     absolute(folder).c_str());
+                     "the unit file %s names the meter's units: create it there, or give the "
+                     "folder that holds unit2.dat with --app-path DIR\n",
+                     unitFile.c_str());
     }
 }
 
