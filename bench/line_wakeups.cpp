@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "bench_support.h"
-#include "sim/meter_simulator.h"
+#include "sim/pty_meter.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "sim/meter_simulator.h"
+#include "sim/meter_memory.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

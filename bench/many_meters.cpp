@@ -41,7 +41,7 @@
 #include "platform/fake/message_sink_recording.h"
 #include "platform/qt/message_loop_qt.h"
 #include "platform/qt/serial_backend_qt.h"
-#include "sim/meter_simulator.h"
+#include "sim/pty_meter.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "sim/meter_simulator.h"
+#include "sim/pty_meter.h"
 
 namespace {
 

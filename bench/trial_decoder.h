@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "control/control_record.h"
+#include "record/control_record.h"
 #include "serial/frame_receiver.h"
 
 namespace vantor::bench {

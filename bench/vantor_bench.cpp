@@ -23,9 +23,9 @@
 #include "platform/fake/message_sink_recording.h"
 #include "platform/fake/serial_backend_fake.h"
 #include "platform/number_format.h"
-#include "platform/output_file.h"
+#include "platform/textfile/output_file.h"
 #include "serial/frame_receiver.h"
-#include "sim/meter_simulator.h"
+#include "sim/meter_memory.h"
 #include "trial_decoder.h"
 
 namespace {

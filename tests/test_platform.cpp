@@ -5,9 +5,9 @@
 
 #include "fake_control.h"
 #include "platform/data_grid.h"
-#include "platform/file_table.h"
 #include "platform/forms.h"
 #include "platform/number_format.h"
+#include "platform/textfile/file_table.h"
 
 namespace vantor {
 namespace {

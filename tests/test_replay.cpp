@@ -2,7 +2,7 @@
 
 #include "fake_control.h"
 #include "frames.h"
-#include "platform/serial_backend_replay.h"
+#include "platform/replay/serial_backend_replay.h"
 
 namespace vantor {
 namespace {

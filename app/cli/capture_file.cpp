@@ -9,7 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/output_file.h"
+#include "platform/textfile/file_errors.h"
+#include "platform/textfile/output_file.h"
 
 namespace vantor::cli {
 

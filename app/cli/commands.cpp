@@ -18,12 +18,13 @@
 #include "arguments.h"
 #include "console_views.h"
 #include "files/unit_file.h"
-#include "platform/item_reader.h"
-#include "platform/output_file.h"
 #include "platform/qt/message_loop_qt.h"
 #include "platform/qt/serial_backend_qt.h"
-#include "platform/serial_backend_replay.h"
-#include "sim/meter_simulator.h"
+#include "platform/replay/serial_backend_replay.h"
+#include "platform/textfile/file_errors.h"
+#include "platform/textfile/item_reader.h"
+#include "platform/textfile/output_file.h"
+#include "sim/pty_meter.h"
 #include "transfer_runner.h"
 
 namespace vantor::cli {

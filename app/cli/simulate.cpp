@@ -14,7 +14,7 @@
 
 #include "arguments.h"
 #include "commands.h"
-#include "sim/meter_simulator.h"
+#include "sim/pty_meter.h"
 #include "transfer_runner.h"
 
 namespace vantor::cli {

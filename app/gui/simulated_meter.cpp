@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "sim/meter_simulator.h"
+#include "sim/pty_meter.h"
 
 namespace vantor::gui {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "control/vantor_comm.h"
-#include "decode/batch_reader.h"
+#include "decode/batch_framer.h"
 #include "decode/frame_decoder.h"
 #include "platform/number_format.h"
 

@@ -25,17 +25,17 @@
 #include <memory>
 #include <string_view>
 
-#include "control/control_record.h"
 #include "control/interface_ids.h"
 #include "control/status_panel.h"
 #include "platform/comm_control.h"
 #include "platform/data_grid.h"
 #include "platform/date_source.h"
-#include "platform/file_table.h"
 #include "platform/message_loop.h"
 #include "platform/message_sink.h"
 #include "platform/serial_backend.h"
+#include "platform/textfile/file_table.h"
 #include "platform/types.h"
+#include "record/control_record.h"
 #include "serial/frame_receiver.h"
 
 namespace vantor {

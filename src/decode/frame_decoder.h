@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "control/control_record.h"
+#include "record/control_record.h"
 
 namespace vantor {
 

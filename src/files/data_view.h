@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/data_grid.h"
-#include "platform/item_reader.h"
+#include "platform/textfile/item_reader.h"
 #include "platform/types.h"
 
 namespace vantor {

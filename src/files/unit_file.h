@@ -4,7 +4,7 @@
 #include <array>
 
 #include "platform/date_source.h"
-#include "platform/item_reader.h"
+#include "platform/textfile/item_reader.h"
 #include "platform/types.h"
 
 namespace vantor {

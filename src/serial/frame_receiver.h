@@ -4,7 +4,7 @@
 #include <functional>
 #include <string_view>
 
-#include "control/control_record.h"
+#include "record/control_record.h"
 
 namespace vantor {
 

@@ -1,10 +1,10 @@
+#include "sim/meter_memory.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
-
-#include "sim/meter_simulator.h"
 
 namespace vantor::sim {
 namespace {

@@ -1,3 +1,5 @@
+#include "sim/pty_meter.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -11,8 +13,6 @@
 #include <random>
 #include <stdexcept>
 #include <system_error>
-
-#include "sim/meter_simulator.h"
 
 namespace vantor::sim {
 namespace {

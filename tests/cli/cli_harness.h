@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/meter_simulator.h"
+#include "sim/pty_meter.h"
 
 namespace vantor::clitest {
 

@@ -6,7 +6,7 @@
 #include <QMessageBox>
 
 #include "gui_test_support.h"
-#include "sim/meter_simulator.h"
+#include "sim/meter_memory.h"
 #include "widgets/forms_qt.h"
 #include "widgets/indicator_widget.h"
 #include "widgets/panel_label.h"

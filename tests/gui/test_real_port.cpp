@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "gui_test_support.h"
-#include "sim/meter_simulator.h"
+#include "sim/pty_meter.h"
 #include "widgets/indicator_widget.h"
 #include "widgets/panel_label.h"
 

@@ -17,7 +17,7 @@
 #include <system_error>
 #include <vector>
 
-#include "sim/meter_simulator.h"
+#include "sim/pty_meter.h"
 
 namespace vantor::sim {
 namespace {

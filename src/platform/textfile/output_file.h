@@ -72,9 +72,4 @@ class OutputFile {
     std::optional<RuntimeError> lastError_;
 };
 
-// Maps an errno value of a failed open, read or write of `path` to a
-// run-time error whose description names the path. `forInput` tells a
-// missing file (53) from a missing folder (76).
-RuntimeError fileErrorFromErrno(int err, bool forInput, bool parentExists, const std::string& path);
-
 }  // namespace vantor

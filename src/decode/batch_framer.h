@@ -2,7 +2,7 @@
 // first CR, then fixed 16-byte blocks counted by length alone.
 #pragma once
 
-#include "control/control_record.h"
+#include "record/control_record.h"
 
 namespace vantor {
 

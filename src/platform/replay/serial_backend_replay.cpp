@@ -1,9 +1,9 @@
-#include "platform/serial_backend_replay.h"
+#include "platform/replay/serial_backend_replay.h"
 
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/output_file.h"
+#include "platform/textfile/file_errors.h"
 
 namespace vantor {
 

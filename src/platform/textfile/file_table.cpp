@@ -1,4 +1,4 @@
-#include "platform/file_table.h"
+#include "platform/textfile/file_table.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -8,20 +8,19 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/textfile/file_errors.h"
+
 namespace vantor {
 
 namespace {
 
-bool parentExists(const String& path) {
-    auto slash = path.find_last_of('/');
-    String parent = slash == String::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    struct stat st {};
-    return ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool isDirectory(const String& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool parentExists(const String& path) {
+    return isDirectory(folderOf(path));
 }
 
 RuntimeError described(ErrorNumber number, const std::string& what) {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <variant>
 
-#include "platform/item_reader.h"
-#include "platform/output_file.h"
+#include "platform/textfile/item_reader.h"
+#include "platform/textfile/output_file.h"
 #include "platform/types.h"
 
 namespace vantor {

@@ -1,4 +1,4 @@
-#include "platform/item_reader.h"
+#include "platform/textfile/item_reader.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "decode/batch_reader.h"
+#include "decode/batch_framer.h"
 
 #include "decode/frame_decoder.h"
 #include "serial/frame_receiver.h"

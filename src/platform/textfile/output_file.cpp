@@ -1,4 +1,4 @@
-#include "platform/output_file.h"
+#include "platform/textfile/output_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,14 +7,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/textfile/file_errors.h"
+
 namespace vantor {
 
 namespace {
-
-std::string folderOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
 
 RuntimeError writeError(int err, const std::string& path) {
     if (err == ENOSPC || err == EDQUOT || err == EFBIG) {
@@ -149,32 +146,6 @@ void OutputFile::abandon() {
     }
     ::close(fd_);
     fd_ = -1;
-}
-
-RuntimeError fileErrorFromErrno(int err, bool forInput, bool parentExists,
-                                const std::string& path) {
-    auto error = [&](ErrorNumber number, const std::string& why) {
-        return RuntimeError(number, standardDescription(number) + ": " + path + why);
-    };
-    switch (err) {
-        case ENOENT:
-            if (forInput && parentExists) return error(kErrFileNotFound, "");
-            return error(kErrPathNotFound, " (the folder " + folderOf(path) + " does not exist)");
-        case ENOTDIR:
-            return error(kErrPathNotFound, " (a part of the path is not a folder)");
-        case EACCES:
-        case EPERM:
-            return error(kErrPermissionDenied,
-                         forInput ? " (no read access)" : " (no write access)");
-        case ENOSPC:
-        case EDQUOT:
-            return error(kErrDiskFull, "");
-        case EMFILE:
-        case ENFILE:
-            return error(kErrTooManyFiles, "");
-        default:
-            return error(kErrPathFileAccess, std::string(" (") + std::strerror(err) + ")");
-    }
 }
 
 }  // namespace vantor

@@ -1,0 +1,39 @@
+#include "platform/textfile/file_errors.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace vantor {
+
+std::string folderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+RuntimeError fileErrorFromErrno(int err, bool forInput, bool parentExists,
+                                const std::string& path) {
+    auto error = [&](ErrorNumber number, const std::string& why) {
+        return RuntimeError(number, standardDescription(number) + ": " + path + why);
+    };
+    switch (err) {
+        case ENOENT:
+            if (forInput && parentExists) return error(kErrFileNotFound, "");
+            return error(kErrPathNotFound, " (the folder " + folderOf(path) + " does not exist)");
+        case ENOTDIR:
+            return error(kErrPathNotFound, " (a part of the path is not a folder)");
+        case EACCES:
+        case EPERM:
+            return error(kErrPermissionDenied,
+                         forInput ? " (no read access)" : " (no write access)");
+        case ENOSPC:
+        case EDQUOT:
+            return error(kErrDiskFull, "");
+        case EMFILE:
+        case ENFILE:
+            return error(kErrTooManyFiles, "");
+        default:
+            return error(kErrPathFileAccess, std::string(" (") + std::strerror(err) + ")");
+    }
+}
+
+}  // namespace vantor
