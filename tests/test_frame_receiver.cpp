@@ -25,20 +25,20 @@ struct Receiver {
     }
     ReceiveResult feed(const std::vector<std::string>& reads) {
         for (const auto& r : reads) {
-            if (receiveBytes(m, r, dispatch, counters) == ReceiveResult::TransferEnded) {
-                return ReceiveResult::TransferEnded;
+            std::size_t at = 0;
+            for (ReceiveResult got;
+                 (got = receiveBytes(m, r, at, counters)) != ReceiveResult::NeedMore;) {
+                if (got == ReceiveResult::TransferEnded) return got;
+                std::string body;
+                for (int i = 1; i <= 14; ++i) body.push_back(static_cast<char>(*m.vFrameBuf[i]));
+                bodies.push_back(body);
             }
         }
-        return ReceiveResult::Continue;
+        return ReceiveResult::NeedMore;
     }
     ControlPrivate m;
-    ReceiverCounters counters;
+    TransferStats counters;
     std::vector<std::string> bodies;
-    std::function<void()> dispatch = [this] {
-        std::string body;
-        for (int i = 1; i <= 14; ++i) body.push_back(static_cast<char>(*m.vFrameBuf[i]));
-        bodies.push_back(body);
-    };
 };
 
 std::vector<std::vector<std::string>> splitsOf(const std::string& s) {
@@ -55,7 +55,7 @@ TEST(FrameReceiver, FramesComeOutWholeHoweverTheReadsAreSplit) {
         "xx" + frame(kExtendedBody) + "\x1b\x01" + frame(kSimpleBody) + frame(kTimeBody) + "\r";
     for (const auto& reads : splitsOf(stream)) {
         Receiver run;
-        EXPECT_EQ(run.feed(reads), ReceiveResult::Continue);
+        EXPECT_EQ(run.feed(reads), ReceiveResult::NeedMore);
         EXPECT_EQ(run.bodies, (std::vector<std::string>{kExtendedBody, kSimpleBody, kTimeBody}));
         EXPECT_EQ(run.m.lFrameCount, 3);
         EXPECT_EQ(run.m.iEscCount, 0);  // bytes between frames are never ESC-counted
@@ -117,7 +117,7 @@ TEST(FrameReceiver, EndMarkerEndsAtTheTwentyEighthEscWithoutItsTerminator) {
 
 TEST(FrameReceiver, TwentySevenEscDoNotEndTheTransfer) {
     Receiver run;
-    EXPECT_EQ(run.feed({endFrame() + "\x02" + std::string(13, '\x1b')}), ReceiveResult::Continue);
+    EXPECT_EQ(run.feed({endFrame() + "\x02" + std::string(13, '\x1b')}), ReceiveResult::NeedMore);
     EXPECT_EQ(run.m.iEscCount, 27);
     EXPECT_EQ(run.feed({"\x1b"}), ReceiveResult::TransferEnded);
 }

@@ -15,14 +15,32 @@ Vantor_Comm::Vantor_Comm(ControlPlatform platform)
 }
 
 Vantor_Comm::~Vantor_Comm() {
-    // A transfer cut short by the host's end keeps every record decoded.
     MSComm1_.OnComm = nullptr;
-    flushRecords();
+    session_.reset();  // ends a transfer still running, keeping every record
     files_.closeAll();
-    try {
-        MSComm1_.setPortOpen(VbFalse);
-    } catch (const RuntimeError&) {
+    MSComm1_.setPortOpen(VbFalse);
+}
+
+SessionParts Vantor_Comm::sessionParts() {
+    return SessionParts{*this,     m_,    MSComm1_, files_,          panel_,
+                        messages_, loop_, outcome_, onTransferEnded, onBytesRead};
+}
+
+TransferSession* Vantor_Comm::running() const {
+    return session_ && !session_->ended() ? session_.get() : nullptr;
+}
+
+TransferSession& Vantor_Comm::runningOrBare() {
+    if (running() == nullptr) {
+        session_ = std::make_unique<TransferSession>(sessionParts(), TransferSession::Kind::Events);
+        session_->holdPort();
     }
+    return *session_;
+}
+
+const TransferStats& Vantor_Comm::Stats() const {
+    static const TransferStats none;
+    return session_ ? session_->stats() : none;
 }
 
 void Vantor_Comm::CheckFile(Boolean& YesNo) {

@@ -27,6 +27,7 @@
 
 #include "control/interface_ids.h"
 #include "control/status_panel.h"
+#include "control/transfer_session.h"
 #include "platform/comm_control.h"
 #include "platform/data_grid.h"
 #include "platform/date_source.h"
@@ -36,30 +37,9 @@
 #include "platform/textfile/file_table.h"
 #include "platform/types.h"
 #include "record/control_record.h"
-#include "serial/frame_receiver.h"
+#include "record/transfer_stats.h"
 
 namespace vantor {
-
-// How the last transfer ended (an addition for hosts on this platform; the
-// control record itself only has fgTransferOK).
-enum class TransferOutcome {
-    None,        // no transfer yet, or one is running
-    NotArmed,    // the port or the data file could not be opened
-    EndMarker,   // the meter's end marker arrived: fgTransferOK is set
-    TimedOut,    // the meter stopped sending (blocking download's time-out)
-    DeviceLost,  // the serial device went away or failed mid-transfer
-    Failed,      // another error ended the transfer
-    Aborted,     // the host ended it with AbortTransfer
-};
-
-// Diagnostics of the last transfer, counted beside the control record.
-struct TransferStats {
-    Long framesReceived = 0;  // complete frames taken from the line
-    Long framesRejected = 0;  // frames dropped for a bad terminator
-    Long bytesSkipped = 0;    // bytes between frames
-    Long recordsLost = 0;     // decoded records the data file refused (disk full, ...)
-    Long unnamedUnits = 0;    // extended readings written with a unit no unit file named
-};
 
 // What the host supplies to a control.
 struct ControlPlatform {
@@ -151,7 +131,8 @@ class Vantor_Comm : public ControlPublic {
     // port is closed. fgTransferOK stays False.
     void AbortTransfer(TransferOutcome why = TransferOutcome::Aborted);
     TransferOutcome LastTransferOutcome() const { return outcome_; }
-    const TransferStats& Stats() const { return stats_; }
+    // Diagnostics of the running or last transfer.
+    const TransferStats& Stats() const;
     // Called when a transfer ends, whichever way (from inside an event).
     std::function<void()> onTransferEnded;
     // Called with every read from the port, before the bytes are decoded.
@@ -171,20 +152,18 @@ class Vantor_Comm : public ControlPublic {
     const StatusPanel& Panel() const { return panel_; }
 
   private:
-    static constexpr Integer kDataFile = 2;
-
     void Timer1_Timer();
     void StartTransfer();
     void MSComm1_OnComm();
     void DispatchFrame();
     void DecodeFrame();
-    // Hands the records decoded so far to the operating system; `toDisk`
-    // also waits until they are on the disk, as an end of transfer does.
-    void flushRecords(bool toDisk = false);
-    void EndTransfer();
-    void stopIndicator();
-    void finish(TransferOutcome outcome);
-    Byte waitForByte();
+
+    SessionParts sessionParts();
+    // The transfer that is running, if any.
+    TransferSession* running() const;
+    // The running transfer; a port opened by SCI_Init alone gets one without
+    // a data file, so that its frames are decoded and its end is seen.
+    TransferSession& runningOrBare();
 
     MessageLoop& loop_;
     MessageSink& messages_;
@@ -195,14 +174,10 @@ class Vantor_Comm : public ControlPublic {
     FileTable files_;
     DataGrid grid_;
     TransferOutcome outcome_ = TransferOutcome::None;
-    TransferStats stats_;
-    ReceiverCounters counters_;
-    std::string line_;  // scratch for one record line
-    bool writeFailShown_ = false;
-    bool batchActive_ = false;  // the blocking download has the input to itself
-    bool deviceLost_ = false;
-    TransferOutcome abortRequested_ = TransferOutcome::None;  // for the blocking download
     std::chrono::milliseconds readTimeout_{60000};
+    // The running or last transfer; declared last, so it ends before the
+    // parts it uses go.
+    std::unique_ptr<TransferSession> session_;
 };
 
 }  // namespace vantor

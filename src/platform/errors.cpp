@@ -37,6 +37,8 @@ std::string standardDescription(std::int32_t number) {
         case kErrPortNotOpen:
             return "Operation valid only when the port is open";
         case kErrDeviceIo:
+            return "Device I/O error";
+        case kErrCommRead:
             return "Error reading comm device";
         default:
             return "Application-defined or object-defined error";

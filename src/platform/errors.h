@@ -18,6 +18,7 @@ enum ErrorNumber : std::int32_t {
     kErrFileAlreadyOpen = 55,
     kErrDiskFull = 61,
     kErrInputPastEnd = 62,
+    kErrDeviceIo = 57,
     kErrTooManyFiles = 67,
     kErrPermissionDenied = 70,
     kErrPathFileAccess = 75,
@@ -26,7 +27,7 @@ enum ErrorNumber : std::int32_t {
     kErrPortInvalid = 8002,
     kErrPortAlreadyOpen = 8005,
     kErrPortNotOpen = 8018,
-    kErrDeviceIo = 8020,
+    kErrCommRead = 8020,
 };
 
 // The standard description of an error number ("File not found", ...).

@@ -20,7 +20,7 @@ RuntimeError serialError(SerialFailure kind, const std::string& device, const st
                 kErrPortAlreadyOpen,
                 "Port already open: " + device + " is busy, in use by another program" + extra);
         case SerialFailure::Lost:
-            return RuntimeError(kErrDeviceIo, "Device lost: " + device +
+            return RuntimeError(kErrCommRead, "Device lost: " + device +
                                                   " stopped working or was unplugged" + extra);
         case SerialFailure::Other:
             break;

@@ -6,17 +6,17 @@ namespace {
 constexpr Byte kCr = 13;
 }
 
-ReceiveResult receiveBytes(ControlPrivate& m, std::string_view bytes,
-                           const std::function<void()>& dispatch, ReceiverCounters& counters) {
+ReceiveResult receiveBytes(ControlPrivate& m, std::string_view bytes, std::size_t& at,
+                           TransferStats& stats) {
     const Integer lastSlot = static_cast<Integer>(m.vFrameBuf.size() - 1);
-    for (char ch : bytes) {
-        const Byte b = static_cast<Byte>(ch);
+    while (at < bytes.size()) {
+        const Byte b = static_cast<Byte>(bytes[at++]);
         if (m.iRxState != 2) {
             if (b == m.bySync[static_cast<std::size_t>(m.iSyncIdx & 15)]) {
                 m.iRxIdx = 0;
                 m.iRxState = 2;
             } else {
-                ++counters.bytesSkipped;
+                ++stats.bytesSkipped;
             }
             continue;
         }
@@ -27,7 +27,7 @@ ReceiveResult receiveBytes(ControlPrivate& m, std::string_view bytes,
             if (b != kCr || m.iRxIdx != m.iFrameEnd) {
                 // A byte went missing on the line: the failing byte may well be
                 // the next frame's start byte. It is never counted as ESC.
-                ++counters.framesRejected;
+                ++stats.framesRejected;
                 m.iRxState = 0;
                 if (b == m.bySync[static_cast<std::size_t>(m.iSyncIdx & 15)]) {
                     m.iRxIdx = 0;
@@ -35,18 +35,19 @@ ReceiveResult receiveBytes(ControlPrivate& m, std::string_view bytes,
                 }
                 continue;
             }
-            dispatch();
-            ++counters.framesReceived;
+            // The terminator is CR, never ESC: nothing is left to count for it.
+            ++stats.framesReceived;
             if (m.iEscCount == 0) ++m.lFrameCount;
             m.iSyncIdx = 1;
             m.iRxState = 0;
+            return ReceiveResult::Frame;
         }
         if (b == kEsc) {
             ++m.iEscCount;
             if (m.iEscCount >= kEscEndTransfer) return ReceiveResult::TransferEnded;
         }
     }
-    return ReceiveResult::Continue;
+    return ReceiveResult::NeedMore;
 }
 
 }  // namespace vantor

@@ -1,0 +1,144 @@
+#include "control/transfer_session.h"
+
+#include <algorithm>
+#include <string>
+
+#include "decode/frame_decoder.h"
+#include "platform/number_format.h"
+
+namespace vantor {
+
+TransferSession::TransferSession(SessionParts parts, Kind kind) : p_(parts), kind_(kind) {}
+
+TransferSession::~TransferSession() {
+    // The host's end cuts the transfer short; every record decoded is kept.
+    // A session that never got its file or port has nothing to end.
+    if (hasFile_ || holdsPort_) end(TransferOutcome::Aborted, std::nullopt, false);
+}
+
+void TransferSession::openDataFile(bool emptyNow) {
+    p_.files.openOutput(kDataFile, p_.pub.df, emptyNow);
+    hasFile_ = true;
+}
+
+void TransferSession::arm() {
+    holdsPort_ = true;
+    if (hasFile_) p_.files.output(kDataFile).empty();
+}
+
+void TransferSession::abandon() {
+    if (hasFile_) p_.files.abandon(kDataFile);
+    hasFile_ = false;
+    ended_ = true;
+}
+
+void TransferSession::writeRecord(Long sequence) {
+    if (hasUnnamedUnit(p_.m)) ++stats_.unnamedUnits;
+    OutputFile* out = hasFile_ ? p_.files.findOutput(kDataFile) : nullptr;
+    if (out == nullptr) {
+        // Without a data file (SCI_Init alone) there is nowhere to write.
+        line_.clear();
+        decodeCells(p_.pub, p_.m, sequence, line_);
+        return;
+    }
+    out->writeLineWith([&](std::string& line) { decodeCells(p_.pub, p_.m, sequence, line); });
+    ++p_.pub.datano;
+}
+
+void TransferSession::flushRecords(bool toDisk) {
+    OutputFile* out = hasFile_ ? p_.files.findOutput(kDataFile) : nullptr;
+    if (out == nullptr) return;
+    const std::size_t lost = toDisk ? out->settle() : out->flush();
+    if (lost == 0) return;
+    p_.pub.datano -= static_cast<Long>(lost);
+    stats_.recordsLost += static_cast<Long>(lost);
+    if (!writeFailShown_ && out->lastError()) {
+        writeFailShown_ = true;
+        show(out->lastError()->description());
+    }
+}
+
+TransferSession::Next TransferSession::waitForByte(std::chrono::milliseconds timeout) {
+    const auto deadline = p_.loop.now() + timeout;
+    for (;;) {
+        if (p_.port.InBufferCount() >= 1) {
+            const std::string byte = p_.port.Input();
+            if (!byte.empty()) {
+                if (p_.onBytesRead) p_.onBytesRead(byte);
+                return {static_cast<Byte>(byte[0]), TransferOutcome::None, std::nullopt};
+            }
+        }
+        if (endRequested_ != TransferOutcome::None)
+            return {std::nullopt, endRequested_, std::nullopt};
+        if (deviceLost_) {
+            return {std::nullopt, TransferOutcome::DeviceLost,
+                    RuntimeError(kErrCommRead, p_.port.lostReason())};
+        }
+        // Nothing waiting: a good moment to hand the records to the system.
+        flushRecords();
+        auto wait = std::chrono::milliseconds(60000);
+        if (timeout.count() > 0) {
+            const auto now = p_.loop.now();
+            if (now >= deadline) {
+                return {std::nullopt, TransferOutcome::TimedOut,
+                        RuntimeError(kErrDeviceIo,
+                                     "Device I/O error: the meter stopped sending (nothing came "
+                                     "from " +
+                                         p_.port.deviceName() + " for " +
+                                         formatNumber(static_cast<double>(timeout.count()) / 1000) +
+                                         " s)")};
+            }
+            wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+        }
+        p_.loop.waitForEvents(wait);
+    }
+}
+
+void TransferSession::show(const std::string& text) noexcept {
+    try {
+        p_.messages.show(text);
+    } catch (...) {
+        // A message box that cannot be shown must not stop the end of a transfer.
+    }
+}
+
+void TransferSession::end(TransferOutcome outcome, const std::optional<RuntimeError>& error,
+                          bool notify) noexcept {
+    if (ended_) return;
+    ended_ = true;
+    try {
+        flushRecords(true);
+        if (outcome == TransferOutcome::EndMarker) {
+            p_.pub.fgTransferOK = VbTrue;
+            p_.panel.Label1[2].setCaption("Data Transfer OK");
+            p_.panel.Label1[4].setCaption(std::to_string(p_.pub.datano));
+        }
+        if (holdsPort_) {
+            p_.port.setPortOpen(VbFalse);
+            p_.pub.fgComPortOpen = VbFalse;
+        }
+        if (hasFile_) p_.files.close(kDataFile);
+        hasFile_ = false;
+        p_.panel.Timer1.setEnabled(false);
+        p_.panel.Shape1.setVisible(false);
+        p_.panel.Label3.setVisible(false);
+    } catch (...) {
+        // Closing cannot fail in a way the host could mend; what is left is
+        // released by the control's own end.
+        if (holdsPort_) p_.pub.fgComPortOpen = VbFalse;
+    }
+    if (kind_ == Kind::Blocking && outcome == TransferOutcome::EndMarker) {
+        show("Data Received O.K!");
+    }
+    if (error) show(error->description());
+    p_.outcome = outcome;
+    if (notify && p_.onEnded) {
+        try {
+            p_.onEnded();
+        } catch (...) {
+            // The host's callback runs inside an event: nothing may leave it.
+        }
+    }
+}
+
+}  // namespace vantor
