@@ -1,7 +1,6 @@
 #include "decode/batch_framer.h"
 
 #include "decode/frame_decoder.h"
-#include "serial/frame_receiver.h"
 
 namespace vantor {
 

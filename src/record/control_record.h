@@ -14,6 +14,12 @@ namespace vantor {
 // buffer ever stores).
 using Variant = std::optional<Byte>;
 
+// The meter's end marker: ESC bytes counted over a transfer; from the 14th
+// on frames are no longer written, the 28th ends the transfer.
+inline constexpr Byte kEsc = 27;
+inline constexpr int kEscStopRecords = 14;
+inline constexpr int kEscEndTransfer = 28;
+
 struct ControlPublic {
     String df;                         // data file of the current transfer
     Integer UnitIndex = 0;             // unit code of the last decoded frame

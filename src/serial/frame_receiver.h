@@ -15,10 +15,6 @@ enum class ReceiveResult {
     TransferEnded,  // the 28th ESC byte: the rest of the read is left unexamined
 };
 
-inline constexpr Byte kEsc = 27;
-inline constexpr int kEscStopRecords = 14;
-inline constexpr int kEscEndTransfer = 28;
-
 // Runs the receiver over `bytes` from `at` on, in order, and stops after the
 // byte that completes a frame (Frame: hand it to the decoder, then call again
 // with the same `at` to go on), after the 28th ESC, or at the end of the
