@@ -13,7 +13,11 @@ build=$(cd "${1:-$root/build}" && pwd)
 vc=$build/vantor-comm
 gen=$build/bench/vantor_make_capture
 for tool in "$vc" "$gen" /usr/bin/time; do
-    [[ -x $tool ]] || { echo "missing $tool (build first: cmake --build $build)" >&2; exit 2; }
+    [[ -x $tool ]] || {
+        echo "missing $tool (build first, with the benchmarks:" \
+            "cmake -S $root -B $build -DVANTOR_BUILD_BENCH=ON && cmake --build $build)" >&2
+        exit 2
+    }
 done
 sizes=${SIZES:-"100000 1000000"}
 mode=()

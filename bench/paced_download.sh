@@ -18,7 +18,11 @@ build=$(cd "${1:-$root/build}" && pwd)
 vc=$build/vantor-comm
 probe=$build/bench/vantor_paced_probe
 for tool in "$vc" "$probe" /usr/bin/time; do
-    [[ -x $tool ]] || { echo "missing $tool (build first: cmake --build $build)" >&2; exit 2; }
+    [[ -x $tool ]] || {
+        echo "missing $tool (build first, with the benchmarks:" \
+            "cmake -S $root -B $build -DVANTOR_BUILD_BENCH=ON && cmake --build $build)" >&2
+        exit 2
+    }
 done
 records=${RECORDS:-600}
 runs=${RUNS:-3}

@@ -26,7 +26,6 @@
 #include "platform/textfile/output_file.h"
 #include "serial/frame_receiver.h"
 #include "sim/meter_memory.h"
-#include "trial_decoder.h"
 
 namespace {
 
@@ -167,18 +166,21 @@ void BM_WriteFloor(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteFloor)->Arg(256)->Arg(4096)->Arg(65536)->Unit(benchmark::kMillisecond);
 
-// The receiver alone, with a dispatch that does nothing.
+// The receiver alone, its frames dropped.
 void BM_ReceiveOnly(benchmark::State& state) {
     const Prepared& p = prepared(static_cast<std::size_t>(state.range(0)));
-    const std::function<void()> dispatch = [] {};
     for (auto _ : state) {
         ControlPrivate m;
         m.bySync[1] = 2;
         m.iFrameEnd = 15;
         m.iSyncIdx = 1;
-        ReceiverCounters counters;
+        TransferStats counters;
+        ReceiveResult result = ReceiveResult::NeedMore;
         for (const std::string& bytes : p.reads) {
-            if (receiveBytes(m, bytes, dispatch, counters) == ReceiveResult::TransferEnded) break;
+            std::size_t at = 0;
+            while ((result = receiveBytes(m, bytes, at, counters)) == ReceiveResult::Frame) {
+            }
+            if (result == ReceiveResult::TransferEnded) break;
         }
         benchmark::DoNotOptimize(counters);
     }
@@ -320,191 +322,11 @@ void BM_SnprintfG15(benchmark::State& state) {
 }
 BENCHMARK(BM_SnprintfG15);
 
-// --- The proposed decoder fast paths (trial_decoder.h), measured in place ---
-
-// Compares the trial decoder with decodeCells on every simple reading, on
-// many extended readings and on malformed cells; returns the first
-// difference, or an empty string.
-std::string trialDecoderDifference() {
-    auto m1 = std::make_unique<ControlPrivate>();
-    auto m2 = std::make_unique<ControlPrivate>();
-    ControlPublic p1, p2;
-    std::string l1, l2;
-    long checked = 0;
-    auto compare = [&](const std::array<Integer, 16>& cells) -> bool {
-        m1->iDigit = cells;
-        m2->iDigit = cells;
-        l1.clear();
-        l2.clear();
-        decodeCells(p1, *m1, 4242, l1);
-        bench::trialDecodeCells(p2, *m2, 4242, l2);
-        ++checked;
-        return l1 == l2 && p1.UnitIndex == p2.UnitIndex && m1->iDigit == m2->iDigit &&
-               (m1->dValue == m2->dValue || (m1->dValue != m1->dValue && m2->dValue != m2->dValue));
-    };
-    auto setCell = [](std::array<Integer, 16>& cells, int position, int value) {
-        cells[static_cast<std::size_t>(15 - position)] = static_cast<Integer>(value);
-    };
-    std::array<Integer, 16> cells{};
-    setCell(cells, 0, 2);
-    setCell(cells, 15, 13);
-    // Every simple reading: four kinds, ten decimal codes, 0..9999.
-    for (int kind = 0; kind <= 3; ++kind) {
-        for (int decimals = 0; decimals <= 9; ++decimals) {
-            for (int value = 0; value <= 9999; ++value) {
-                setCell(cells, 1, kind);
-                setCell(cells, 2, 1 + value % 9);
-                setCell(cells, 3, value % 10);
-                setCell(cells, 4, (value / 10) % 10);
-                setCell(cells, 5, 0);
-                setCell(cells, 6, decimals);
-                for (int pos = 7; pos <= 10; ++pos) setCell(cells, pos, 0);
-                for (int pos = 14, v = value; pos >= 11; --pos, v /= 10)
-                    setCell(cells, pos, v % 10);
-                if (!compare(cells)) return "simple reading: " + l1 + " | " + l2;
-            }
-        }
-    }
-    // Extended readings of every scale and sign, values of every length.
-    std::uint64_t seed = 0x2545F4914F6CDD1Dull;
-    auto next = [&seed] {
-        seed ^= seed << 13;
-        seed ^= seed >> 7;
-        seed ^= seed << 17;
-        return seed;
-    };
-    for (int i = 0; i < 2'000'000; ++i) {
-        const std::uint64_t r = next();
-        std::uint64_t limit = 10;
-        for (int d = static_cast<int>(r % 8); d > 0; --d) limit *= 10;
-        std::uint64_t value = (r >> 8) % limit;
-        setCell(cells, 1, 4);
-        const int channel = 1 + static_cast<int>((r >> 40) % 15);
-        setCell(cells, 2, channel < 10 ? channel : channel + 7);
-        setCell(cells, 3,
-                static_cast<int>((r >> 44) % 16) < 10 ? static_cast<int>((r >> 44) % 10) : 17);
-        setCell(cells, 4, static_cast<int>((r >> 48) % 10));
-        setCell(cells, 5, static_cast<int>((r >> 52) % 2));
-        setCell(cells, 6, static_cast<int>((r >> 54) % 10));
-        for (int pos = 14; pos >= 7; --pos, value /= 10)
-            setCell(cells, pos, static_cast<int>(value % 10));
-        if (!compare(cells)) return "extended reading: " + l1 + " | " + l2;
-    }
-    // Malformed cells: letters, control bytes and ESC anywhere.
-    static const int kOdd[] = {0, 1, 4, 5, 9, 17, 22, 27, 13, 2, 200, 3};
-    for (int i = 0; i < 1'000'000; ++i) {
-        for (int pos = 1; pos <= 14; ++pos) {
-            const std::uint64_t r = next();
-            setCell(
-                cells, pos,
-                r % 4 == 0 ? kOdd[(r >> 8) % std::size(kOdd)] : static_cast<int>((r >> 8) % 10));
-        }
-        if (next() % 2 == 0) setCell(cells, 1, 4);
-        if (!compare(cells)) return "malformed cells: " + l1 + " | " + l2;
-    }
-    return {};
-}
-
-// Runs receiveBytes and the trial receiver side by side over damaged copies
-// of a stream (bytes dropped, doubled, replaced, start bytes, CR and ESC put
-// in), in reads of random sizes; returns the first difference in what they
-// dispatch, count or leave in the control record, or an empty string.
-std::string trialReceiverDifference() {
-    const std::string clean = sim::transferStream(sim::standardMemory(20000));
-    std::uint64_t seed = 0x9E3779B97F4A7C15ull;
-    auto next = [&seed] {
-        seed ^= seed << 13;
-        seed ^= seed >> 7;
-        seed ^= seed << 17;
-        return seed;
-    };
-    static const char kStrayBytes[] = {2, 13, 27, 27, '0', 'A'};
-    for (int round = 0; round < 60; ++round) {
-        std::string stream;
-        const std::uint64_t rate = 1 + round % 6 * 40;  // damage per ten thousand bytes
-        for (char ch : clean) {
-            const std::uint64_t r = next();
-            if (r % 10000 >= rate) {
-                stream.push_back(ch);
-                continue;
-            }
-            switch ((r >> 20) % 4) {
-                case 0:
-                    break;  // dropped
-                case 1:
-                    stream.append(2, ch);
-                    break;
-                case 2:
-                    stream.push_back(kStrayBytes[(r >> 24) % std::size(kStrayBytes)]);
-                    break;
-                default:
-                    stream.push_back(kStrayBytes[(r >> 24) % std::size(kStrayBytes)]);
-                    stream.push_back(ch);
-                    break;
-            }
-        }
-        auto a = std::make_unique<ControlPrivate>();
-        auto b = std::make_unique<ControlPrivate>();
-        for (ControlPrivate* m : {a.get(), b.get()}) {
-            m->bySync[1] = 2;
-            m->iFrameEnd = 15;
-            m->iSyncIdx = 1;
-        }
-        std::vector<std::string> logA, logB;
-        auto logger = [](ControlPrivate& m, std::vector<std::string>& log) {
-            return [&m, &log] {
-                std::string entry;
-                for (const auto& v : m.vFrameBuf) entry.push_back(static_cast<char>(v.value_or(0)));
-                entry += "|" + std::to_string(m.iRxState) + "," + std::to_string(m.iRxIdx) + "," +
-                         std::to_string(m.iEscCount) + "," + std::to_string(m.lFrameCount);
-                log.push_back(entry);
-            };
-        };
-        const std::function<void()> dispatchA = logger(*a, logA), dispatchB = logger(*b, logB);
-        ReceiverCounters ca, cb;
-        for (std::size_t at = 0; at < stream.size();) {
-            const std::size_t n = 1 + next() % (round % 2 == 0 ? 64 : 5000);
-            const std::string_view read = std::string_view(stream).substr(at, n);
-            at += read.size();
-            const ReceiveResult ra = receiveBytes(*a, read, dispatchA, ca);
-            const ReceiveResult rb = bench::trialReceiveBytes(*b, read, dispatchB, cb);
-            const bool same = ra == rb && logA == logB && ca.framesReceived == cb.framesReceived &&
-                              ca.framesRejected == cb.framesRejected &&
-                              ca.bytesSkipped == cb.bytesSkipped && a->iRxState == b->iRxState &&
-                              a->iRxIdx == b->iRxIdx && a->iEscCount == b->iEscCount &&
-                              a->lFrameCount == b->lFrameCount && a->iSyncIdx == b->iSyncIdx &&
-                              a->vFrameBuf == b->vFrameBuf;
-            if (!same) return "round " + std::to_string(round) + " at byte " + std::to_string(at);
-            logA.clear();
-            logB.clear();
-            if (ra == ReceiveResult::TransferEnded) break;
-        }
-    }
-    return {};
-}
-
-// The download path rebuilt from the control's parts (receiver, the
-// dispatch, OutputFile flushed once per read) with chosen parts: trial 0 the
-// product's receiveBytes and decodeCells, 1 the trial decoder, 2 the trial
-// decoder and receiver. Only the differences between them matter;
-// BM_Download is the product's own figure.
-void BM_TrialPipeline(benchmark::State& state) {
-    const int trial = static_cast<int>(state.range(1));
-    if (trial >= 1) {
-        static const std::string difference = trialDecoderDifference();
-        if (!difference.empty()) {
-            state.SkipWithError(("the trial decoder differs: " + difference).c_str());
-            return;
-        }
-    }
-    if (trial >= 2) {
-        static const std::string difference = trialReceiverDifference();
-        if (!difference.empty()) {
-            state.SkipWithError(("the trial receiver differs: " + difference).c_str());
-            return;
-        }
-    }
-    const auto receive = trial >= 2 ? &bench::trialReceiveBytes : &receiveBytes;
+// The download path rebuilt from the control's parts (receiveBytes, the
+// dispatch, decodeCells, OutputFile flushed once per read), so that a part
+// can be swapped for a trial one and compared. BM_Download is the product's
+// own figure.
+void BM_PartsPipeline(benchmark::State& state) {
     const Prepared& p = prepared(static_cast<std::size_t>(state.range(0)));
     const Workload& w = workload();
     ControlPublic pub;
@@ -521,12 +343,8 @@ void BM_TrialPipeline(benchmark::State& state) {
         pub.UnitIndex = unitCodeOf(*m);
         if (m->iEscCount >= kEscStopRecords) return;
         line.clear();
-        if (trial >= 1) {
-            bench::trialDecodeCells(pub, *m, m->lDecodeCount - 1, line);
-        } else {
-            decodeCells(pub, *m, m->lDecodeCount - 1, line);
-        }
-        out->writeLine(line);
+        decodeCells(pub, *m, m->lDecodeCount - 1, line);
+        out->writeLineWith([&line](std::string& pending) { pending.append(line); });
     };
     for (auto _ : state) {
         int fd = ::open(w.dataFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -538,9 +356,13 @@ void BM_TrialPipeline(benchmark::State& state) {
         m->iRxIdx = 0;
         m->iEscCount = 0;
         m->lDecodeCount = 0;
-        ReceiverCounters counters;
+        TransferStats counters;
+        ReceiveResult result = ReceiveResult::NeedMore;
         for (const std::string& bytes : p.reads) {
-            const ReceiveResult result = receive(*m, bytes, dispatch, counters);
+            std::size_t at = 0;
+            while ((result = receiveBytes(*m, bytes, at, counters)) == ReceiveResult::Frame) {
+                dispatch();
+            }
             out->flush();
             if (result == ReceiveResult::TransferEnded) break;
         }
@@ -552,30 +374,7 @@ void BM_TrialPipeline(benchmark::State& state) {
     }
     setThroughput(state, p);
 }
-BENCHMARK(BM_TrialPipeline)
-    ->ArgNames({"read", "trial"})
-    ->Args({4096, 0})
-    ->Args({4096, 1})
-    ->Args({4096, 2})
-    ->Unit(benchmark::kMillisecond);
-
-// The trial decoder per call, as BM_DecodeCells.
-void BM_TrialDecodeCells(benchmark::State& state) {
-    const auto frames = framesOfKind(static_cast<int>(state.range(0)));
-    ControlPublic pub;
-    auto m = std::make_unique<ControlPrivate>();
-    std::string line;
-    std::size_t i = 0;
-    for (auto _ : state) {
-        m->iDigit = frames[i];
-        if (++i == frames.size()) i = 0;
-        line.clear();
-        bench::trialDecodeCells(pub, *m, 12345, line);
-        benchmark::DoNotOptimize(line.data());
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
-}
-BENCHMARK(BM_TrialDecodeCells)->ArgName("kind")->Arg(0)->Arg(1)->Arg(2)->Arg(-1);
+BENCHMARK(BM_PartsPipeline)->ArgName("read")->Arg(4096)->Unit(benchmark::kMillisecond);
 
 // The console report, then the cost of the download path against the write
 // floor of the same read size, in CPU time (the cost itself, steady on a busy
@@ -602,9 +401,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
             std::string readSize;
             if (key.rfind("BM_Download/", 0) == 0) {
                 readSize = key.substr(key.find('/') + 1);
-            } else if (key.rfind("BM_TrialPipeline/read:", 0) == 0) {
-                const std::size_t from = key.find(':') + 1;
-                readSize = key.substr(from, key.find('/', from) - from);
+            } else if (key.rfind("BM_PartsPipeline/read:", 0) == 0) {
+                readSize = key.substr(key.find(':') + 1);
             } else {
                 continue;
             }

@@ -11,11 +11,14 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(receiver batch unit_file data_view)
 
 command -v clang++ >/dev/null || { echo "clang++ is needed: run tools/sanitize.sh once"; exit 1; }
+werror=OFF
+[ -n "${CI:-}${VANTOR_WERROR:-}" ] && werror=ON
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
-    -DVANTOR_BUILD_FUZZ=ON -DVANTOR_BUILD_TESTS=OFF -DVANTOR_BUILD_BENCH=OFF >/dev/null
+    -DVANTOR_BUILD_FUZZ=ON -DVANTOR_BUILD_TESTS=OFF -DVANTOR_BUILD_BENCH=OFF \
+    -DVANTOR_WERROR=$werror >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]/#/fuzz_}"
 
 export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1"

@@ -17,11 +17,13 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+werror=OFF
+[ -n "${CI:-}${VANTOR_WERROR:-}" ] && werror=ON
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="$flags -O1" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
     -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" \
-    -DVANTOR_BUILD_BENCH=OFF >/dev/null
+    -DVANTOR_BUILD_BENCH=OFF -DVANTOR_WERROR=$werror >/dev/null
 cmake --build build-asan -j"$(nproc)"
 
 export ASAN_OPTIONS="halt_on_error=1:abort_on_error=1:detect_leaks=1:strict_string_checks=1"

@@ -74,8 +74,7 @@ void CommControl::setSettings(const std::string& settings) {
 }
 
 void CommControl::setInputMode(Integer mode) {
-    if (mode != 0 && mode != 1) throw RuntimeError(kErrInvalidProperty);
-    inputMode_ = mode;
+    if (mode != comInputModeBinary) throw RuntimeError(kErrInvalidProperty);
 }
 
 void CommControl::setInputLen(Integer len) {

@@ -34,6 +34,7 @@ class CommControl : private SerialBackend::Listener {
     static constexpr Integer comEvReceive = 2;
     // The device went away or failed while the port was open.
     static constexpr Integer comEvDeviceLost = 1100;
+    static constexpr Integer comInputModeBinary = 1;
 
     explicit CommControl(std::unique_ptr<SerialBackend> backend);
     ~CommControl() override;
@@ -44,7 +45,9 @@ class CommControl : private SerialBackend::Listener {
     void setCommPort(Integer port);
     const std::string& Settings() const { return settings_; }
     void setSettings(const std::string& settings);
-    Integer InputMode() const { return inputMode_; }
+    // Input() hands over the bytes as they came, so binary (1) is the only
+    // mode there is; error 380 for any other, text (0) included.
+    Integer InputMode() const { return comInputModeBinary; }
     void setInputMode(Integer mode);
     Integer InputLen() const { return inputLen_; }
     void setInputLen(Integer len);
@@ -78,7 +81,6 @@ class CommControl : private SerialBackend::Listener {
     Integer commPort_ = 1;
     std::string settings_ = "9600,N,8,1";
     LineSettings line_;
-    Integer inputMode_ = 0;
     Integer inputLen_ = 0;
     Integer rThreshold_ = 0;
     Integer commEvent_ = 0;

@@ -7,7 +7,7 @@ namespace vantor {
 
 class FixedDateSource : public DateSource {
   public:
-    explicit FixedDateSource(Date date) : date(date) {}
+    explicit FixedDateSource(Date fixed) : date(fixed) {}
     Date today() const override { return date; }
     Date date;
 };

@@ -46,12 +46,6 @@ void OutputFile::empty() {
     committedLines_ = 0;
 }
 
-void OutputFile::writeLine(std::string_view line) {
-    pending_.append(line);
-    pending_.append("\r\n");
-    ++pendingLines_;
-}
-
 std::size_t OutputFile::fail(const RuntimeError& error, std::size_t lost) {
     lastError_ = error;
     pending_.clear();

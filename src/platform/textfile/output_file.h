@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "platform/errors.h"
 
@@ -27,10 +26,8 @@ class OutputFile {
     // Empties the file; an error when it cannot be cut.
     void empty();
 
-    // Appends `line` and CR LF to the pending lines.
-    void writeLine(std::string_view line);
-    // Appends a line that `build` writes in place (without its line end):
-    // the same as writeLine, without a copy.
+    // Appends a line that `build` writes in place (without its line end),
+    // and CR LF, to the pending lines: built where it is kept, never copied.
     template <class Build>
     void writeLineWith(Build&& build) {
         build(pending_);
