@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "fake_control.h"
-#include "frames.h"
+#include "kit/fake_control.h"
+#include "kit/files.h"
+#include "kit/frames.h"
 
 namespace vantor {
 namespace {
@@ -25,7 +26,7 @@ struct Batch : FakeControl {
         comm->Port(1);
         comm->df = dir.file("d.dat");
         testing::writeFile(dir.file("unit2.dat"), "0,x\r\n1,mg/L\r\n");
-        comm->AppPath(dir.path().string());
+        comm->AppPath(dir.path());
         comm->ReadUnitFile();
         comm->df = dir.file("d.dat");
     }

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "fake_control.h"
+#include "kit/fake_control.h"
 #include "platform/comm_control.h"
 
 namespace vantor {

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "fake_control.h"
-#include "frames.h"
+#include "kit/fake_control.h"
+#include "kit/files.h"
+#include "kit/frames.h"
 
 namespace vantor {
 namespace {
@@ -97,12 +98,12 @@ TEST(DataView, FailuresLeaveTheGridAsItWas) {
 }
 
 TEST(DataView, ReadsBackWhatBothDownloadsWrote) {
-    const std::string stream = frame("40120604154815") + frame("41010200012345") +
+    const std::string stream = frame(testing::kTimeBody) + frame(testing::kExtendedBody) +
                                frame("0A120100001234") + testing::endMarker();
     for (bool blocking : {false, true}) {
         View v;
         writeFile(v.dir.file("unit2.dat"), "0,x\r\n1,mg/L\r\n");
-        v.comm->AppPath(v.dir.path().string());
+        v.comm->AppPath(v.dir.path());
         v.comm->ReadUnitFile();
         v.comm->df = v.dir.file("d.dat");
         v.comm->Port(1);

@@ -3,7 +3,7 @@
 #include <random>
 
 #include "decode/frame_decoder.h"
-#include "frames.h"
+#include "kit/frames.h"
 #include "platform/number_format.h"
 
 namespace vantor {
@@ -92,7 +92,7 @@ TEST_F(FrameDecoder, ExtendedChannelIsStoredBackInCell13) {
 TEST_F(FrameDecoder, ExtendedReadingWithoutTableEntryKeepsItsCodeAsANumber) {
     // Cells below zero only come from the blocking reader; large ones from
     // control bytes in the tens position.
-    std::string f = testing::frame("41010200012345");
+    std::string f = testing::frame(testing::kExtendedBody);
     for (int j = 0; j < 16; ++j) {
         m.iDigit[static_cast<std::size_t>(15 - j)] = digitValue(static_cast<Byte>(f[j]));
     }

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "frames.h"
+#include "kit/frames.h"
 #include "serial/frame_receiver.h"
 
 namespace vantor {

@@ -3,7 +3,8 @@
 
 #include <clocale>
 
-#include "fake_control.h"
+#include "kit/fake_control.h"
+#include "kit/files.h"
 #include "platform/data_grid.h"
 #include "platform/forms.h"
 #include "platform/number_format.h"
@@ -81,7 +82,7 @@ TEST(FileTable, MapsOpenFailuresToRunTimeErrors) {
     EXPECT_EQ(errorOf([&] { files.openOutput(1, dir.file("no/such.dat")); }), 76);
     EXPECT_EQ(errorOf([&] { files.openOutput(1, ""); }), 52);
     EXPECT_EQ(errorOf([&] { files.openOutput(0, dir.file("a")); }), 52);
-    EXPECT_EQ(errorOf([&] { files.openOutput(1, dir.path().string()); }), 75);
+    EXPECT_EQ(errorOf([&] { files.openOutput(1, dir.path()); }), 75);
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
     EXPECT_EQ(errorOf([&] { files.openOutput(1, dir.file("fifo")); }), 75);  // not a hang
     files.openOutput(2, dir.file("a"));
@@ -101,8 +102,8 @@ TEST(FileTable, OutputCreatesOrTruncatesAndWritesCrLfLines) {
     FileTable files;
     OutputFile& out = files.openOutput(2, dir.file("d"));
     EXPECT_EQ(testing::readFile(dir.file("d")), "");
-    out.writeLine("a,b");
-    out.writeLine("c");
+    out.writeLineWith([](std::string& line) { line.append("a,b"); });
+    out.writeLineWith([](std::string& line) { line.append("c"); });
     EXPECT_EQ(out.flush(), 0u);
     EXPECT_EQ(testing::readFile(dir.file("d")), "a,b\r\nc\r\n");
     files.close(2);
@@ -112,7 +113,7 @@ TEST(FileTable, OutputCreatesOrTruncatesAndWritesCrLfLines) {
 TEST(FileTable, FullDiskKeepsOnlyWholeLines) {
     FileTable files;
     OutputFile& out = files.openOutput(2, "/dev/full");
-    out.writeLine("1,2,3,4");
+    out.writeLineWith([](std::string& line) { line.append("1,2,3,4"); });
     EXPECT_EQ(out.flush(), 1u);
     ASSERT_TRUE(out.lastError().has_value());
     EXPECT_EQ(out.lastError()->number(), 61);

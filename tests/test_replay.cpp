@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "fake_control.h"
-#include "frames.h"
+#include "kit/fake_control.h"
+#include "kit/files.h"
+#include "kit/frames.h"
 #include "platform/replay/serial_backend_replay.h"
 
 namespace vantor {
@@ -10,7 +11,7 @@ namespace {
 using testing::frame;
 using testing::readFile;
 
-struct Replay {
+struct Replay : testing::FakePlatform {
     explicit Replay(const std::string& capture) {
         testing::writeFile(dir.file("cap.bin"), capture);
         comm = std::make_unique<Vantor_Comm>(
@@ -20,9 +21,6 @@ struct Replay {
         comm->df = dir.file("d.dat");
     }
     testing::ScratchDir dir;
-    FakeMessageLoop loop;
-    RecordingMessageSink messages;
-    FixedDateSource dates{Date{2009, 7, 30}};
     std::unique_ptr<Vantor_Comm> comm;
 
     void download(bool blocking) {
@@ -41,7 +39,7 @@ struct Replay {
 std::string longCapture(int frames, bool blocking, std::string* expected) {
     std::string capture = "\x01\x01\x01";
     for (int i = 0; i < frames; ++i) {
-        capture += frame("02120100001234");
+        capture += frame(testing::kSimpleBody);
         if (i > 0 || !blocking) *expected += std::to_string(i) + ",123.4,12,2\r\n";
     }
     return capture;

@@ -10,21 +10,25 @@
 #include <fstream>
 #include <thread>
 
-#include "fake_control.h"
-#include "frames.h"
+#include "control/vantor_comm.h"
+#include "kit/files.h"
+#include "kit/frames.h"
+#include "platform/fake/message_sink_recording.h"
 #include "platform/qt/message_loop_qt.h"
 #include "platform/qt/serial_backend_qt.h"
-#include "pty_meter.h"
+#include "sim/pty_meter.h"
 
 namespace vantor {
 namespace {
 
 using namespace std::chrono_literals;
 using testing::frame;
+using testing::kNegativeBody;
+using testing::kSimpleBody;
+using testing::kTimeBody;
 
 struct PtyControl {
     PtyControl() {
-        testing::ensureQtApplication();
         comm = std::make_unique<Vantor_Comm>(
             ControlPlatform{loop, messages, dates, std::make_unique<QtSerialBackend>()});
         comm->Port(1);
@@ -39,7 +43,7 @@ struct PtyControl {
         return done();
     }
 
-    testing::PtyPeer meter;
+    sim::PtyMeter meter;
     testing::ScratchDir dir;
     QtMessageLoop loop;
     RecordingMessageSink messages;
@@ -67,10 +71,10 @@ TEST(SerialPty, EventDrivenDownloadThroughARealPort) {
     }
 
     // Control bytes and CR must arrive unchanged for these frames to decode.
-    const std::string stream = std::string("\0\xff\n", 3) + frame("40120604154815") +
-                               frame("4101020001234\x01") + frame("12120100001234") +
+    const std::string stream = std::string("\0\xff\n", 3) + frame(kTimeBody) +
+                               frame("4101020001234\x01") + frame(kNegativeBody) +
                                testing::endMarker();
-    p.meter.write(stream);
+    EXPECT_TRUE(p.meter.send(stream, false));
     ASSERT_TRUE(p.runUntil([&] { return p.comm->fgTransferOK != 0; }));
     EXPECT_EQ(testing::readFile(p.comm->df),
               "0,\"120604154815\",\"Time\",0\r\n"
@@ -89,10 +93,9 @@ TEST(SerialPty, EventDrivenDownloadThroughARealPort) {
 
 TEST(SerialPty, BlockingDownloadThroughARealPort) {
     PtyControl p;
-    const std::string stream =
-        frame("12120100001234") + frame("40120604154815") + testing::endMarker();
+    const std::string stream = frame(kNegativeBody) + frame(kTimeBody) + testing::endMarker();
     // The meter starts sending once the download waits in the loop.
-    QTimer::singleShot(20, [&] { p.meter.write(stream); });
+    QTimer::singleShot(20, [&] { EXPECT_TRUE(p.meter.send(stream, false)); });
     p.comm->ReadDataLogger();
     EXPECT_EQ(p.messages.messages, (std::vector<std::string>{"Data Received O.K!"}));
     EXPECT_EQ(testing::readFile(p.comm->df), "0,-123.4,12,2\r\n1,\"120604154815\",\"Time\",0\r\n");
@@ -104,7 +107,7 @@ TEST(SerialPty, BlockingDownloadThroughARealPort) {
 
 TEST(SerialPty, BlockingDownloadSeesTheMeterHangUp) {
     PtyControl p;
-    QTimer::singleShot(20, [&] { p.meter.write(frame("12120100001234")); });
+    QTimer::singleShot(20, [&] { EXPECT_TRUE(p.meter.send(frame(kNegativeBody), false)); });
     QTimer::singleShot(200, [&] { p.meter.hangUp(); });
     p.comm->ReadDataLogger();
     EXPECT_EQ(p.comm->LastTransferOutcome(), TransferOutcome::DeviceLost);
@@ -116,7 +119,7 @@ TEST(SerialPty, MeterHangingUpIsReportedAsDeviceLost) {
     PtyControl p;
     p.comm->Start();
     ASSERT_EQ(p.comm->fgComPortOpen, VbTrue);
-    p.meter.write(frame("12120100001234"));
+    EXPECT_TRUE(p.meter.send(frame(kNegativeBody), false));
     ASSERT_TRUE(p.runUntil([&] { return p.comm->datano == 1; }));
     p.meter.hangUp();
     ASSERT_TRUE(p.runUntil([&] { return p.comm->fgComPortOpen == 0; }));
@@ -131,12 +134,12 @@ TEST(SerialPty, MeterHangingUpRightAfterItsLastByteLosesNoRecord) {
     // so every byte must be taken as it comes.
     for (bool blocking : {false, true}) {
         PtyControl p;
-        const std::string stream = frame("12120100001234") + frame("02120100001234");
+        const std::string stream = frame(kNegativeBody) + frame(kSimpleBody);
         std::thread meter;
         auto play = [&] {
             meter = std::thread([&] {
                 for (char b : stream) {
-                    p.meter.write(std::string(1, b));
+                    EXPECT_TRUE(p.meter.send(std::string(1, b), false));
                     std::this_thread::sleep_for(std::chrono::microseconds(1040));
                 }
                 p.meter.hangUp();
@@ -179,19 +182,18 @@ int openDescriptors() {
 
 TEST(SerialPty, HundredDownloadsInARowLeakNothing) {
     PtyControl p;
-    const std::string stream =
-        frame("12120100001234") + frame("40120604154815") + testing::endMarker();
+    const std::string stream = frame(kNegativeBody) + frame(kTimeBody) + testing::endMarker();
     const std::string expected = "0,-123.4,12,2\r\n1,\"120604154815\",\"Time\",0\r\n";
     int before = -1;
     for (int i = 0; i < 100; ++i) {
         const bool blocking = i % 2 == 1;
         p.comm->df = p.dir.file("d" + std::to_string(i % 3) + ".dat");
         if (blocking) {
-            QTimer::singleShot(0, [&] { p.meter.write(stream); });
+            QTimer::singleShot(0, [&] { EXPECT_TRUE(p.meter.send(stream, false)); });
             p.comm->ReadDataLogger();
         } else {
             p.comm->Start();
-            p.meter.write(stream);
+            EXPECT_TRUE(p.meter.send(stream, false));
             ASSERT_TRUE(p.runUntil([&] { return p.comm->fgTransferOK != 0; })) << i;
         }
         ASSERT_EQ(p.comm->LastTransferOutcome(), TransferOutcome::EndMarker) << i;

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "fake_control.h"
-#include "frames.h"
+#include "kit/fake_control.h"
+#include "kit/files.h"
+#include "kit/frames.h"
 
 namespace vantor {
 namespace {

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "fake_control.h"
-#include "frames.h"
+#include "kit/fake_control.h"
+#include "kit/files.h"
+#include "kit/frames.h"
 
 namespace vantor {
 namespace {
@@ -12,7 +13,7 @@ using testing::writeFile;
 
 struct UnitFixture : FakeControl {
     UnitFixture() {
-        comm->AppPath(dir.path().string());
+        comm->AppPath(dir.path());
         comm->Port(1);
     }
     int load(const std::string& contents) {

@@ -10,32 +10,13 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 extern char** environ;
 
 namespace vantor::clitest {
-
-namespace fs = std::filesystem;
-
-TempDir::TempDir() {
-    std::string pattern = (fs::path(::testing::TempDir()) / "vantor-cli-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp " + pattern + ": " + std::strerror(errno));
-    }
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-}
 
 Program::Program(const std::vector<std::string>& args, const TempDir& dir) {
     // Several runs may share a folder; each keeps its own output.
@@ -147,19 +128,6 @@ bool eventually(const std::function<bool()>& done, std::chrono::milliseconds gua
 std::vector<std::string> command(std::vector<std::string> args) {
     args.insert(args.begin(), VANTOR_COMM_BIN);
     return args;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    if (!out.flush()) throw std::runtime_error("cannot write " + path);
 }
 
 bool exists(const std::string& path) {

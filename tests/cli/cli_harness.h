@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "kit/files.h"
+#include "kit/frames.h"
 #include "sim/pty_meter.h"
 
 namespace vantor::clitest {
@@ -31,20 +33,7 @@ inline constexpr int kExitDeviceLost = 5;
 // wait() gives this when the guard passed and the program had to be killed.
 inline constexpr int kHung = -1;
 
-// A fresh folder, removed with everything in it afterwards.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
+using TempDir = testing::ScratchDir;
 
 // One run of the program: standard input from /dev/null, standard output and error into
 // files of `dir`, working directory `dir`.
@@ -92,19 +81,19 @@ bool eventually(const std::function<bool()>& done, std::chrono::milliseconds gua
 // The program's path, then `args`.
 std::vector<std::string> command(std::vector<std::string> args);
 
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& bytes);
+using testing::readFile;
+using testing::writeFile;
 bool exists(const std::string& path);
 // Shows the whole text when `part` is not in it.
 ::testing::AssertionResult contains(const std::string& text, const std::string& part);
 // Lines ending in CR LF.
 int countLines(const std::string& text);
 
-// Frames of the meter's known readings and the data file lines they give.
-inline const std::string kTimeBody = "40120604154815";
-inline const std::string kSimpleBody = "02120100001234";
-inline const std::string kNegativeBody = "12120100001234";
-inline const std::string kExtendedBody = "41010200012345";
+// The meter's known readings, and what the data file shows for them.
+using testing::kExtendedBody;
+using testing::kNegativeBody;
+using testing::kSimpleBody;
+using testing::kTimeBody;
 inline const std::string kUnnamedUnit = std::string(10, '\0');
 inline const std::string kUnitFile = "0,V\r\n1,mg/L\r\n";
 

@@ -73,18 +73,18 @@ TEST_P(DecodeCut, CaptureEndingBeforeTheEndMarkerKeepsTheRecords) {
     EXPECT_EQ(readFile(dir.file("d.dat")), knownDataFile());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cuts, DecodeCut,
-    ::testing::Combine(::testing::Values(Mode::Events, Mode::Blocking),
-                       ::testing::Values(Cut{"AfterAFrame", ""},
-                                         Cut{"InsideAFrame",
-                                             "\x02"
-                                             "0212010"},
-                                         Cut{"InsideTheEndMarker",
-                                             sim::endMarker().substr(0, 20)})),
-    [](const auto& info) {
-        return modeName({std::get<0>(info.param), info.index}) + std::get<1>(info.param).name;
-    });
+INSTANTIATE_TEST_SUITE_P(Cuts, DecodeCut,
+                         ::testing::Combine(::testing::Values(Mode::Events, Mode::Blocking),
+                                            ::testing::Values(Cut{"AfterAFrame", ""},
+                                                              Cut{"InsideAFrame",
+                                                                  "\x02"
+                                                                  "0212010"},
+                                                              Cut{"InsideTheEndMarker",
+                                                                  sim::endMarker().substr(0, 20)})),
+                         [](const auto& paramInfo) {
+                             return modeName({std::get<0>(paramInfo.param), paramInfo.index}) +
+                                    std::get<1>(paramInfo.param).name;
+                         });
 
 TEST(DecodeFailure, MissingCaptureIsAnError) {
     TempDir dir;

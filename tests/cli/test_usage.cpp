@@ -38,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageError{"DecodeWithoutCapture", {"decode"}},
                       UsageError{"DownloadStrayArgument", {"download", "extra"}},
                       UsageError{"SimulateRecordsNotANumber", {"simulate", "--records", "x"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
 
 class Help : public ::testing::TestWithParam<std::string> {};
 
@@ -59,7 +59,7 @@ TEST_P(Help, UsageLineNamesTheCommand) {
 
 INSTANTIATE_TEST_SUITE_P(Commands, Help,
                          ::testing::Values("download", "view", "decode", "simulate", "demo"),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& paramInfo) { return paramInfo.param; });
 
 TEST(ProgramHelp, ListsTheCommands) {
     TempDir dir;

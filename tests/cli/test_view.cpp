@@ -71,7 +71,7 @@ INSTANTIATE_TEST_SUITE_P(Files, ViewBadFile,
                                                    "error 9: ", " has no records"},
                                            BadFile{"Endless", std::nullopt, "cannot view ",
                                                    ": it is not a regular file", "/dev/zero"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
 
 }  // namespace
 }  // namespace vantor::clitest

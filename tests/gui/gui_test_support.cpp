@@ -1,13 +1,9 @@
 #include "gui_test_support.h"
 
-#include <unistd.h>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
-#include <atomic>
-#include <fstream>
 
 namespace vantor::testing {
 
@@ -36,12 +32,8 @@ MessageBoxWatcher::MessageBoxWatcher() {
 
 MessageBoxWatcher::~MessageBoxWatcher() = default;
 
-FakeWidgetHost::FakeWidgetHost() {
-    auto backend = std::make_unique<FakeSerialBackend>();
-    serial = backend.get();
-    widget = std::make_unique<VantorCommWidget>(
-        ControlPlatform{loop, messages, dates, std::move(backend)});
-}
+FakeWidgetHost::FakeWidgetHost()
+    : FakePlatform(Date{2012, 6, 4}), widget(std::make_unique<VantorCommWidget>(platform())) {}
 
 FakeWidgetHost::~FakeWidgetHost() = default;
 

@@ -1,5 +1,5 @@
-// Helpers of the widget tests: scratch folders, waiting in the event loop,
-// confirming message boxes, and a widget on the fake platform.
+// Helpers of the widget tests: waiting in the event loop, confirming message
+// boxes, and a widget on the fake platform.
 #pragma once
 
 #include <QCoreApplication>
@@ -10,11 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "fake_control.h"
-#include "platform/fake/date_source_fixed.h"
-#include "platform/fake/message_loop_fake.h"
-#include "platform/fake/message_sink_recording.h"
-#include "platform/fake/serial_backend_fake.h"
+#include "kit/fake_control.h"
+#include "kit/files.h"
 #include "widgets/vantor_comm_widget.h"
 
 namespace vantor::testing {
@@ -43,14 +40,10 @@ class MessageBoxWatcher {
 };
 
 // A VantorCommWidget over the fake loop, serial port, message sink and date.
-struct FakeWidgetHost {
+struct FakeWidgetHost : FakePlatform {
     FakeWidgetHost();
     ~FakeWidgetHost();
 
-    FakeMessageLoop loop;
-    RecordingMessageSink messages;
-    FixedDateSource dates{Date{2012, 6, 4}};
-    FakeSerialBackend* serial = nullptr;  // owned by the control
     std::unique_ptr<VantorCommWidget> widget;
     Vantor_Comm& comm() { return widget->control(); }
 };

@@ -263,7 +263,7 @@ TEST(Panel, PropertiesReachTheControl) {
     EXPECT_EQ(w.control().Port(), 32767);
 
     writeFile(dir.file("unit2.dat"), "0,V\r\n1,mV\r\n");
-    const QString folder = QString::fromStdString(dir.path().string());
+    const QString folder = QString::fromStdString(dir.path());
     EXPECT_TRUE(w.setProperty("AppPath", folder));
     EXPECT_EQ(w.property("AppPath").toString(), folder) << w.appPath().toStdString();
     w.control().ReadUnitFile();  // reads the unit file of that folder

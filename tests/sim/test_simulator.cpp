@@ -17,6 +17,7 @@
 #include <system_error>
 #include <vector>
 
+#include "kit/files.h"
 #include "sim/pty_meter.h"
 
 namespace vantor::sim {
@@ -85,23 +86,6 @@ std::string readBytes(int fd, std::size_t count) {
     }
     return out;
 }
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "vantor-sim-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
 
 // --- frames and memory -------------------------------------------------------------------
 
@@ -256,28 +240,28 @@ TEST(TransferStream, IsEveryFrameThenTheEndMarker) {
 }
 
 TEST(Capture, ReadsAFileWholeAndRaw) {
-    TempDir dir;
-    const std::string path = (dir.path() / "capture.raw").string();
+    testing::ScratchDir dir;
+    const std::string path = dir.file("capture.raw");
     std::string bytes = transferStream(standardMemory(5));
     bytes += std::string("\0\n\r\xff", 4);
     std::ofstream(path, std::ios::binary) << bytes;
     EXPECT_EQ(captureFromFile(path), bytes);
 
-    const std::string empty = (dir.path() / "empty.raw").string();
+    const std::string empty = dir.file("empty.raw");
     std::ofstream(empty, std::ios::binary).flush();
     EXPECT_EQ(captureFromFile(empty), "");
 }
 
 TEST(Capture, NamesTheFileItCannotRead) {
-    TempDir dir;
-    const std::string missing = (dir.path() / "missing.raw").string();
+    testing::ScratchDir dir;
+    const std::string missing = dir.file("missing.raw");
     try {
         captureFromFile(missing);
         FAIL() << "no exception";
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string(e.what()).find(missing), std::string::npos) << e.what();
     }
-    EXPECT_THROW(captureFromFile(dir.path().string()), std::runtime_error);
+    EXPECT_THROW(captureFromFile(dir.path()), std::runtime_error);
 }
 
 // --- the meter on a pseudo-terminal ------------------------------------------------------
@@ -438,8 +422,8 @@ TEST(PtyMeter, DestructionEndsABlockedSend) {
 }
 
 TEST(PtyMeter, LinkPointsAtTheDeviceAndIsRemovedAfterwards) {
-    TempDir dir;
-    const fs::path link = dir.path() / "meter";
+    testing::ScratchDir dir;
+    const fs::path link = dir.file("meter");
     fs::create_symlink("/nonexistent/old-meter", link);  // a stale link is replaced
     {
         PtyMeter meter;
@@ -459,8 +443,8 @@ TEST(PtyMeter, LinkPointsAtTheDeviceAndIsRemovedAfterwards) {
 }
 
 TEST(PtyMeter, LinkNeverReplacesARegularFile) {
-    TempDir dir;
-    const fs::path file = dir.path() / "data.txt";
+    testing::ScratchDir dir;
+    const fs::path file = dir.file("data.txt");
     std::ofstream(file) << "keep me";
     PtyMeter meter;
     EXPECT_THROW(meter.link(file.string()), std::system_error);
@@ -469,7 +453,7 @@ TEST(PtyMeter, LinkNeverReplacesARegularFile) {
     std::string content;
     std::getline(in, content);
     EXPECT_EQ(content, "keep me");
-    EXPECT_THROW(meter.link((dir.path() / "no-such-dir" / "meter").string()), std::system_error);
+    EXPECT_THROW(meter.link(dir.file("no-such-dir/meter")), std::system_error);
 }
 
 }  // namespace
