@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +13,7 @@
 
 #include "arguments.h"
 #include "commands.h"
+#include "signal_watch.h"
 #include "sim/pty_meter.h"
 #include "transfer_runner.h"
 
@@ -21,50 +21,16 @@ namespace vantor::cli {
 
 namespace {
 
-// SIGINT, SIGTERM and SIGHUP end the meter as Enter does: the waits below return, and the
-// destructors switch the meter off and remove its link.
-int gSignalPipe[2] = {-1, -1};
-std::atomic<int> gSignal{0};
-static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler");
-
-void onSimulateSignal(int signo) {
-    const int saved = errno;
-    gSignal = signo;
-    const char byte = 1;
-    [[maybe_unused]] ssize_t n = ::write(gSignalPipe[1], &byte, 1);
-    errno = saved;
-}
-
-class SignalGuard {
-  public:
-    SignalGuard() {
-        if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-        struct sigaction sa {};
-        sa.sa_handler = onSimulateSignal;
-        ::sigemptyset(&sa.sa_mask);
-        for (int signo : kSignals) ::sigaction(signo, &sa, nullptr);
-    }
-    ~SignalGuard() {
-        struct sigaction sa {};
-        sa.sa_handler = SIG_DFL;
-        ::sigemptyset(&sa.sa_mask);
-        for (int signo : kSignals) ::sigaction(signo, &sa, nullptr);
-    }
-    SignalGuard(const SignalGuard&) = delete;
-    SignalGuard& operator=(const SignalGuard&) = delete;
-
-  private:
-    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-};
-
+// SIGINT, SIGTERM and SIGHUP end the meter as Enter does: the waits below
+// return, and the destructors switch the meter off and remove its link.
 bool signalled() {
-    return gSignal != 0;
+    return SignalWatch::received() != 0;
 }
 
 // Waits up to `timeoutMs` (-1: for ever) for `fd` (or nothing, when -1) or a signal; the
 // events of `fd`, 0 on timeout or a signal.
 short waitFor(int fd, int timeoutMs) {
-    pollfd p[2] = {{gSignalPipe[0], POLLIN, 0}, {fd, POLLIN, 0}};
+    pollfd p[2] = {{SignalWatch::fd(), POLLIN, 0}, {fd, POLLIN, 0}};
     const int n = ::poll(p, fd >= 0 ? 2 : 1, timeoutMs);
     return n > 0 && !signalled() ? p[1].revents : 0;
 }
@@ -102,7 +68,7 @@ bool sendUnlessSignalled(sim::PtyMeter& meter, const std::string& bytes, bool pa
     int done[2];
     if (::pipe2(done, O_CLOEXEC) != 0) return meter.send(bytes, paced);
     std::thread watcher([&] {
-        pollfd p[2] = {{gSignalPipe[0], POLLIN, 0}, {done[0], POLLIN, 0}};
+        pollfd p[2] = {{SignalWatch::fd(), POLLIN, 0}, {done[0], POLLIN, 0}};
         while (!(p[1].revents & (POLLIN | POLLHUP))) {
             // Again and again: a stop() just before the send began would not stop it.
             if (signalled()) meter.stop();
@@ -195,7 +161,8 @@ int simulateCommand(const QStringList& args) {
         return kExitFailure;
     }
 
-    SignalGuard guard;  // outlives the meter, so that a signal cannot cut its clean-up short
+    // Outlives the meter, so that a signal cannot cut its clean-up short.
+    SignalWatch watch({}, true);
     try {
         sim::PtyMeter meter;
         if (parser.isSet("link")) meter.link(parser.value("link").toLocal8Bit().toStdString());
@@ -216,7 +183,7 @@ int simulateCommand(const QStringList& args) {
             waitForPeerCloseOrSignal(meter, std::chrono::seconds(30));
         }
         if (signalled()) {
-            const int signo = gSignal;
+            const int signo = SignalWatch::received();
             std::fprintf(stderr, "ended by %s: switching the meter off\n",
                          signo == SIGINT    ? "SIGINT"
                          : signo == SIGTERM ? "SIGTERM"
