@@ -23,6 +23,7 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#include <vantor/vantor_comm.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -36,7 +37,6 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "control/vantor_comm.h"
 #include "platform/fake/date_source_fixed.h"
 #include "platform/fake/message_sink_recording.h"
 #include "platform/qt/message_loop_qt.h"

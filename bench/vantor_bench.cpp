@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vantor/vantor_comm.h>
 
 #include <cerrno>
 #include <charconv>
@@ -16,7 +17,6 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "control/vantor_comm.h"
 #include "decode/frame_decoder.h"
 #include "platform/fake/date_source_fixed.h"
 #include "platform/fake/message_loop_fake.h"

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <vantor/data_grid.h>
+#include <vantor/forms.h>
 
 #include <clocale>
 
 #include "kit/fake_control.h"
 #include "kit/files.h"
-#include "platform/data_grid.h"
-#include "platform/forms.h"
 #include "platform/number_format.h"
 #include "platform/textfile/file_table.h"
 

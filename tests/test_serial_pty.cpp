@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vantor/vantor_comm.h>
 
 #include <QTimer>
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <fstream>
 #include <thread>
 
-#include "control/vantor_comm.h"
 #include "kit/files.h"
 #include "kit/frames.h"
 #include "platform/fake/message_sink_recording.h"

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
-
-#include "platform/errors.h"
-#include "platform/types.h"
+#include <vantor/errors.h>
+#include <vantor/types.h>
 
 namespace vantor {
 namespace {

@@ -1,11 +1,11 @@
 // The --raw capture: every byte read from the port, appended unchanged.
 #pragma once
 
+#include <vantor/errors.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "platform/errors.h"
 
 namespace vantor::cli {
 

@@ -1,13 +1,13 @@
 // Console views of the control's status panel and data grid.
 #pragma once
 
+#include <vantor/vantor_comm.h>
+
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
-
-#include "control/vantor_comm.h"
 
 namespace vantor::cli {
 

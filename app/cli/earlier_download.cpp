@@ -3,11 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vantor/errors.h>
 
 #include <cerrno>
 #include <cstring>
-
-#include "platform/errors.h"
 
 namespace vantor::cli {
 

@@ -1,5 +1,7 @@
 // vantor-comm: downloads the readings a hand-held meter has logged, shows a
 // finished data file, replays captures and simulates a meter.
+#include <vantor/version.h>
+
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstring>
@@ -26,7 +28,7 @@ const char* const kUsage =
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("vantor-comm");
-    QCoreApplication::setApplicationVersion("1.0");
+    QCoreApplication::setApplicationVersion(VANTOR_COMM_VERSION);
     QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {
         std::fputs(kUsage, stderr);
@@ -38,7 +40,7 @@ int main(int argc, char** argv) {
         return vantor::cli::kExitOk;
     }
     if (command == "--version") {
-        std::printf("vantor-comm 1.0\n");
+        std::printf("vantor-comm %s\n", VANTOR_COMM_VERSION);
         return vantor::cli::kExitOk;
     }
     QStringList rest = args.mid(2);

@@ -145,7 +145,7 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
         }
     }
 
-    const std::string device = comm.MSComm1().deviceName();
+    const std::string device = comm.DeviceName();
     std::optional<ConsolePanelView> panel;
     if (setup.showPanel) {
         std::fprintf(stderr, "waiting on %s (port %d)%s\n", device.c_str(), setup.port,

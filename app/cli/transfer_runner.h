@@ -2,12 +2,12 @@
 // the console panel and the end-of-transfer summary.
 #pragma once
 
+#include <vantor/vantor_comm.h>
+
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-
-#include "control/vantor_comm.h"
 
 namespace vantor::cli {
 

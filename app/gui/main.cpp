@@ -1,4 +1,6 @@
 // vantor-comm-gui: downloads a meter's memory with the control's panel on screen.
+#include <vantor/version.h>
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <memory>
@@ -42,7 +44,7 @@ int main(int argc, char** argv) {
         app = std::make_unique<QApplication>(argc, argv);
     }
     QCoreApplication::setApplicationName("vantor-comm-gui");
-    QCoreApplication::setApplicationVersion("1.0.0");
+    QCoreApplication::setApplicationVersion(VANTOR_COMM_VERSION);
     parser.process(*app);
 
     vantor::gui::MainWindow window;

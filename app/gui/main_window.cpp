@@ -1,5 +1,7 @@
 #include "main_window.h"
 
+#include <vantor/vantor_comm_widget.h>
+
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
@@ -23,7 +25,6 @@
 #include "simulated_meter.h"
 #include "widgets/data_grid_view.h"
 #include "widgets/qt_message_sink.h"
-#include "widgets/vantor_comm_widget.h"
 #ifdef VANTOR_GUI_CHARTS
 #include "readings_chart.h"
 #endif

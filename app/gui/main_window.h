@@ -2,10 +2,10 @@
 // folder pickers, the download buttons, the data table and the chart.
 #pragma once
 
+#include <vantor/errors.h>
+
 #include <QMainWindow>
 #include <memory>
-
-#include "platform/errors.h"
 
 class QLabel;
 class QPushButton;

@@ -4,9 +4,9 @@
 // beside one of large values.
 #pragma once
 
-#include <QtCharts/QChartView>
+#include <vantor/data_grid.h>
 
-#include "platform/data_grid.h"
+#include <QtCharts/QChartView>
 
 class QValueAxis;
 

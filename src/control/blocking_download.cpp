@@ -1,28 +1,29 @@
 // The blocking download.
 #include <string>
 
-#include "control/vantor_comm.h"
+#include "control/vantor_comm_private.h"
 #include "decode/batch_framer.h"
 
 namespace vantor {
 
 void Vantor_Comm::ReadDataLogger() {
-    if (MSComm1_.PortOpen()) {
+    if (d_->MSComm1.PortOpen()) {
         // An armed transfer owns the port: leave it exactly as it is.
-        messages_.show("Port already open: " + MSComm1_.deviceName() +
-                       " is in use by a transfer armed with Start");
+        d_->messages.show("Port already open: " + d_->MSComm1.deviceName() +
+                          " is in use by a transfer armed with Start");
         return;
     }
     // A call that fails must not read as the last one's success.
     fgTransferOK = VbFalse;
-    session_ = std::make_unique<TransferSession>(sessionParts(), TransferSession::Kind::Blocking);
-    TransferSession& session = *session_;
+    d_->session =
+        std::make_unique<TransferSession>(d_->sessionParts(), TransferSession::Kind::Blocking);
+    TransferSession& session = *d_->session;
     try {
-        MSComm1_.setCommPort(m_.iCommPort);
-        MSComm1_.setSettings("9600,N,8,1");
-        MSComm1_.setInputLen(1);
-        MSComm1_.setInputMode(1);
-        MSComm1_.setPortOpen(VbTrue);
+        d_->MSComm1.setCommPort(d_->m.iCommPort);
+        d_->MSComm1.setSettings("9600,N,8,1");
+        d_->MSComm1.setInputLen(1);
+        d_->MSComm1.setInputMode(1);
+        d_->MSComm1.setPortOpen(VbTrue);
     } catch (const RuntimeError& e) {
         session.end(TransferOutcome::NotArmed, e);
         return;
@@ -35,19 +36,19 @@ void Vantor_Comm::ReadDataLogger() {
         session.end(TransferOutcome::NotArmed, e);
         return;
     }
-    m_.iEscCount = 0;
+    d_->m.iEscCount = 0;
     datano = 0;
-    outcome_ = TransferOutcome::None;
+    d_->outcome = TransferOutcome::None;
 
     try {
         BatchFramer framer;
         for (;;) {
-            TransferSession::Next next = session.waitForByte(readTimeout_);
+            TransferSession::Next next = session.waitForByte(d_->readTimeout);
             if (!next.byte) {
                 session.end(next.end, next.error);
                 return;
             }
-            const BatchFramer::Step step = framer.feed(*next.byte, *this, m_);
+            const BatchFramer::Step step = framer.feed(*next.byte, *this, d_->m);
             session.stats().framesReceived = framer.sequence() + 1;
             if (step.decode) session.writeRecord(framer.sequence());
             if (step.finished) break;

@@ -2,7 +2,7 @@
 // the end of the transfer.
 #include <string>
 
-#include "control/vantor_comm.h"
+#include "control/vantor_comm_private.h"
 #include "decode/frame_decoder.h"
 #include "serial/frame_receiver.h"
 
@@ -10,21 +10,21 @@ namespace vantor {
 
 void Vantor_Comm::SCI_Init() {
     try {
-        m_.iRxState = 0;
-        m_.bySync[1] = 2;
-        m_.iFrameEnd = 15;
-        m_.iSyncIdx = 1;
-        m_.iRxIdx = 0;
-        MSComm1_.setCommPort(m_.iCommPort);
-        if (MSComm1_.PortOpen()) return;
-        MSComm1_.setCommPort(m_.iCommPort);
-        MSComm1_.setSettings("9600,N,8,1");
-        MSComm1_.setInputMode(1);
-        MSComm1_.setInputLen(0);
-        MSComm1_.setRThreshold(1);
-        MSComm1_.setPortOpen(VbTrue);
+        d_->m.iRxState = 0;
+        d_->m.bySync[1] = 2;
+        d_->m.iFrameEnd = 15;
+        d_->m.iSyncIdx = 1;
+        d_->m.iRxIdx = 0;
+        d_->MSComm1.setCommPort(d_->m.iCommPort);
+        if (d_->MSComm1.PortOpen()) return;
+        d_->MSComm1.setCommPort(d_->m.iCommPort);
+        d_->MSComm1.setSettings("9600,N,8,1");
+        d_->MSComm1.setInputMode(1);
+        d_->MSComm1.setInputLen(0);
+        d_->MSComm1.setRThreshold(1);
+        d_->MSComm1.setPortOpen(VbTrue);
     } catch (const RuntimeError& e) {
-        messages_.show(e.description());
+        d_->messages.show(e.description());
     }
 }
 
@@ -37,74 +37,74 @@ void Vantor_Comm::StartTransfer() {
     Boolean go = VbFalse;
     CheckFile(go);
     if (!go) return;
-    panel_.Label1[2].setCaption("Press Send Key to Transfer Data");
-    panel_.Timer1.setEnabled(true);
-    panel_.Shape1.setVisible(true);
-    panel_.Label3.setVisible(true);
-    panel_.Label1[4].setCaption("0");
+    d_->panel.Label1[2].setCaption("Press Send Key to Transfer Data");
+    d_->panel.Timer1.setEnabled(true);
+    d_->panel.Shape1.setVisible(true);
+    d_->panel.Label3.setVisible(true);
+    d_->panel.Label1[4].setCaption("0");
     ReadDataLogger_2();
 }
 
 void Vantor_Comm::ReadDataLogger_2() {
     try {
         auto session =
-            std::make_unique<TransferSession>(sessionParts(), TransferSession::Kind::Events);
+            std::make_unique<TransferSession>(d_->sessionParts(), TransferSession::Kind::Events);
         // Emptied only once the port is open: a start that cannot arm must
         // not destroy the last download.
         session->openDataFile(false);
-        session_ = std::move(session);
-        m_.iEscCount = 0;
+        d_->session = std::move(session);
+        d_->m.iEscCount = 0;
         datano = 0;
-        m_.lDecodeCount = 0;
-        outcome_ = TransferOutcome::None;
+        d_->m.lDecodeCount = 0;
+        d_->outcome = TransferOutcome::None;
         SCI_Init();
-        m_.lFrameCount = 0;
-        if (MSComm1_.PortOpen()) {
+        d_->m.lFrameCount = 0;
+        if (d_->MSComm1.PortOpen()) {
             try {
-                session_->arm();
+                d_->session->arm();
             } catch (const RuntimeError&) {
-                session_->abandon();
-                MSComm1_.setPortOpen(VbFalse);
+                d_->session->abandon();
+                d_->MSComm1.setPortOpen(VbFalse);
                 throw;
             }
             fgComPortOpen = VbTrue;
         } else {
             // Nothing can be heard: give the file back, so that a later Start
             // with a corrected port works.
-            session_->abandon();
-            outcome_ = TransferOutcome::NotArmed;
+            d_->session->abandon();
+            d_->outcome = TransferOutcome::NotArmed;
         }
         fgTransferOK = VbFalse;
     } catch (const RuntimeError& e) {
         // A transfer still armed (a second Start) keeps its own outcome.
-        if (running() == nullptr) outcome_ = TransferOutcome::NotArmed;
-        messages_.show(e.description());
+        if (d_->running() == nullptr) d_->outcome = TransferOutcome::NotArmed;
+        d_->messages.show(e.description());
     }
 }
 
 void Vantor_Comm::MSComm1_OnComm() {
-    TransferSession* session = running();
-    if (MSComm1_.CommEvent() == CommControl::comEvDeviceLost) {
+    TransferSession* session = d_->running();
+    if (d_->MSComm1.CommEvent() == CommControl::comEvDeviceLost) {
         if (session != nullptr && session->kind() == TransferSession::Kind::Blocking) {
             session->deviceLost();
         } else if (fgComPortOpen) {
-            runningOrBare().end(TransferOutcome::DeviceLost,
-                                RuntimeError(kErrCommRead, MSComm1_.lostReason()));
+            d_->runningOrBare().end(TransferOutcome::DeviceLost,
+                                    RuntimeError(kErrCommRead, d_->MSComm1.lostReason()));
         }
         return;
     }
-    if (MSComm1_.CommEvent() != CommControl::comEvReceive) return;
+    if (d_->MSComm1.CommEvent() != CommControl::comEvReceive) return;
     // The blocking download has the input to itself.
     if (session != nullptr && session->kind() == TransferSession::Kind::Blocking) return;
-    if (!MSComm1_.PortOpen()) return;
+    if (!d_->MSComm1.PortOpen()) return;
 
-    const std::string bytes = MSComm1_.Input();
+    const std::string bytes = d_->MSComm1.Input();
     if (bytes.empty()) return;
     if (onBytesRead) onBytesRead(bytes);
-    TransferSession& transfer = runningOrBare();
+    TransferSession& transfer = d_->runningOrBare();
     std::size_t at = 0;
     for (;;) {
-        switch (receiveBytes(m_, bytes, at, transfer.stats())) {
+        switch (receiveBytes(d_->m, bytes, at, transfer.stats())) {
             case ReceiveResult::Frame:
                 DispatchFrame();
                 continue;
@@ -119,31 +119,31 @@ void Vantor_Comm::MSComm1_OnComm() {
 }
 
 void Vantor_Comm::DispatchFrame() {
-    m_.vFrameBuf[0] = m_.bySync[1];
+    d_->m.vFrameBuf[0] = d_->m.bySync[1];
     for (int j = 0; j <= 15; ++j) {
-        m_.iDigit[static_cast<std::size_t>(15 - j)] =
-            digitValue(m_.vFrameBuf[static_cast<std::size_t>(j)].value_or(0));
+        d_->m.iDigit[static_cast<std::size_t>(15 - j)] =
+            digitValue(d_->m.vFrameBuf[static_cast<std::size_t>(j)].value_or(0));
     }
     DecodeFrame();
 }
 
 void Vantor_Comm::DecodeFrame() {
-    ++m_.lDecodeCount;
-    UnitIndex = unitCodeOf(m_);
-    if (m_.iEscCount >= kEscStopRecords) return;
-    runningOrBare().writeRecord(m_.lDecodeCount - 1);
+    ++d_->m.lDecodeCount;
+    UnitIndex = unitCodeOf(d_->m);
+    if (d_->m.iEscCount >= kEscStopRecords) return;
+    d_->runningOrBare().writeRecord(d_->m.lDecodeCount - 1);
 }
 
 void Vantor_Comm::AbortTransfer(TransferOutcome why) {
-    TransferSession* session = running();
+    TransferSession* session = d_->running();
     if (session != nullptr && session->kind() == TransferSession::Kind::Blocking) {
         // The blocking download's wait returns, and it ends the transfer.
         session->requestEnd(why);
         return;
     }
     // Nothing armed: a finished transfer keeps its outcome.
-    if (session == nullptr && !MSComm1_.PortOpen()) return;
-    runningOrBare().end(why);
+    if (session == nullptr && !d_->MSComm1.PortOpen()) return;
+    d_->runningOrBare().end(why);
 }
 
 }  // namespace vantor

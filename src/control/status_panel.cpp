@@ -1,4 +1,4 @@
-#include "control/status_panel.h"
+#include <vantor/status_panel.h>
 
 namespace vantor {
 

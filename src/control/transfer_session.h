@@ -4,19 +4,20 @@
 // transfer ended. Every way a transfer ends goes through end().
 #pragma once
 
+#include <vantor/errors.h>
+#include <vantor/message_loop.h>
+#include <vantor/message_sink.h>
+#include <vantor/status_panel.h>
+#include <vantor/transfer_stats.h>
+
 #include <chrono>
 #include <functional>
 #include <optional>
 #include <string_view>
 
-#include "control/status_panel.h"
 #include "platform/comm_control.h"
-#include "platform/errors.h"
-#include "platform/message_loop.h"
-#include "platform/message_sink.h"
 #include "platform/textfile/file_table.h"
 #include "record/control_record.h"
-#include "record/transfer_stats.h"
 
 namespace vantor {
 

@@ -1,5 +1,5 @@
 // The unit file and the data view, on the control's file table and grid.
-#include "control/vantor_comm.h"
+#include "control/vantor_comm_private.h"
 #include "files/data_view.h"
 #include "files/unit_file.h"
 
@@ -23,23 +23,23 @@ class FileGuard {
 }  // namespace
 
 void Vantor_Comm::ReadUnitFile() {
-    df = dataFileName(m_.sUnitFilePath, dates_.today());
-    Integer number = files_.FreeFile();
-    ItemReader& in = files_.openInput(number, unitFileName(m_.sUnitFilePath));
-    FileGuard guard(files_, number);
-    loadUnitNames(in, m_.sUnitName);
+    df = dataFileName(d_->m.sUnitFilePath, d_->dates.today());
+    Integer number = d_->files.FreeFile();
+    ItemReader& in = d_->files.openInput(number, unitFileName(d_->m.sUnitFilePath));
+    FileGuard guard(d_->files, number);
+    loadUnitNames(in, d_->m.sUnitName);
 }
 
 void Vantor_Comm::ViewData() {
     if (datano < 1) throw RuntimeError(kErrSubscript);
     std::vector<DataRecord> records;
     {
-        Integer number = files_.FreeFile();
-        ItemReader& in = files_.openInput(number, df);
-        FileGuard guard(files_, number);
+        Integer number = d_->files.FreeFile();
+        ItemReader& in = d_->files.openInput(number, df);
+        FileGuard guard(d_->files, number);
         records = readDataRecords(in, datano);
     }
-    fillDataGrid(grid_, records);
+    fillDataGrid(d_->grid, records);
 }
 
 }  // namespace vantor

@@ -1,46 +1,79 @@
-#include "control/vantor_comm.h"
-
 #include <string>
+
+#include "control/vantor_comm_private.h"
 
 namespace vantor {
 
+Vantor_Comm::Private::Private(Vantor_Comm& control, ControlPlatform& platform)
+    : keepAlive(std::move(platform.keepAlive)),
+      q(control),
+      loop(platform.loop),
+      messages(platform.messages),
+      dates(platform.dates),
+      panel(platform.loop),
+      MSComm1(std::move(platform.serial)) {}
+
 Vantor_Comm::Vantor_Comm(ControlPlatform platform)
-    : loop_(platform.loop),
-      messages_(platform.messages),
-      dates_(platform.dates),
-      panel_(platform.loop),
-      MSComm1_(std::move(platform.serial)) {
-    panel_.Timer1.onTimer = [this] { Timer1_Timer(); };
-    MSComm1_.OnComm = [this] { MSComm1_OnComm(); };
+    : d_(std::make_unique<Private>(*this, platform)) {
+    d_->panel.Timer1.onTimer = [this] { Timer1_Timer(); };
+    d_->MSComm1.OnComm = [this] { MSComm1_OnComm(); };
 }
 
 Vantor_Comm::~Vantor_Comm() {
-    MSComm1_.OnComm = nullptr;
-    session_.reset();  // ends a transfer still running, keeping every record
-    files_.closeAll();
-    MSComm1_.setPortOpen(VbFalse);
+    d_->MSComm1.OnComm = nullptr;
+    d_->session.reset();  // ends a transfer still running, keeping every record
+    d_->files.closeAll();
+    d_->MSComm1.setPortOpen(VbFalse);
 }
 
-SessionParts Vantor_Comm::sessionParts() {
-    return SessionParts{*this,     m_,    MSComm1_, files_,          panel_,
-                        messages_, loop_, outcome_, onTransferEnded, onBytesRead};
+SessionParts Vantor_Comm::Private::sessionParts() {
+    return SessionParts{q,    m,       MSComm1,           files,        panel, messages,
+                        loop, outcome, q.onTransferEnded, q.onBytesRead};
 }
 
-TransferSession* Vantor_Comm::running() const {
-    return session_ && !session_->ended() ? session_.get() : nullptr;
+TransferSession* Vantor_Comm::Private::running() const {
+    return session && !session->ended() ? session.get() : nullptr;
 }
 
-TransferSession& Vantor_Comm::runningOrBare() {
+TransferSession& Vantor_Comm::Private::runningOrBare() {
     if (running() == nullptr) {
-        session_ = std::make_unique<TransferSession>(sessionParts(), TransferSession::Kind::Events);
-        session_->holdPort();
+        session = std::make_unique<TransferSession>(sessionParts(), TransferSession::Kind::Events);
+        session->holdPort();
     }
-    return *session_;
+    return *session;
 }
 
 const TransferStats& Vantor_Comm::Stats() const {
     static const TransferStats none;
-    return session_ ? session_->stats() : none;
+    return d_->session ? d_->session->stats() : none;
+}
+
+TransferOutcome Vantor_Comm::LastTransferOutcome() const {
+    return d_->outcome;
+}
+PortMap& Vantor_Comm::Ports() {
+    return d_->MSComm1.ports;
+}
+std::string Vantor_Comm::DeviceName() const {
+    return d_->MSComm1.ports.device(d_->m.iCommPort);
+}
+DataGrid& Vantor_Comm::Grid() {
+    return d_->grid;
+}
+const DataGrid& Vantor_Comm::Grid() const {
+    return d_->grid;
+}
+void Vantor_Comm::setReadTimeout(std::chrono::milliseconds timeout) {
+    d_->readTimeout = timeout;
+}
+std::chrono::milliseconds Vantor_Comm::readTimeout() const {
+    return d_->readTimeout;
+}
+StatusPanel& Vantor_Comm::Panel() {
+    return d_->panel;
+}
+const StatusPanel& Vantor_Comm::Panel() const {
+    return d_->panel;
 }
 
 void Vantor_Comm::CheckFile(Boolean& YesNo) {
@@ -48,36 +81,36 @@ void Vantor_Comm::CheckFile(Boolean& YesNo) {
 }
 
 void Vantor_Comm::Settings(const String& sSettings) {
-    m_.sCommSettings = sSettings;
+    d_->m.sCommSettings = sSettings;
 }
 String Vantor_Comm::Settings() const {
-    return m_.sCommSettings;
+    return d_->m.sCommSettings;
 }
 void Vantor_Comm::Port(const Integer& iPort) {
-    m_.iCommPort = iPort;
+    d_->m.iCommPort = iPort;
 }
 Integer Vantor_Comm::Port() const {
-    return m_.iCommPort;
+    return d_->m.iCommPort;
 }
 void Vantor_Comm::Baudrate(const Integer& iBaudRate) {
-    m_.iCommBaud = iBaudRate;
+    d_->m.iCommBaud = iBaudRate;
 }
 Integer Vantor_Comm::Baudrate() const {
-    return m_.iCommBaud;
+    return d_->m.iCommBaud;
 }
 void Vantor_Comm::AppPath(const String& unitfilepath) {
-    m_.sUnitFilePath = unitfilepath;
+    d_->m.sUnitFilePath = unitfilepath;
 }
 
 Integer Vantor_Comm::Read_Status(Long& FrameCount) {
-    FrameCount = m_.lFrameCount;
+    FrameCount = d_->m.lFrameCount;
     return fgTransferOK ? 1 : 0;
 }
 
 Integer Vantor_Comm::GetParameter(VbArray<Integer>& iParameter) {
     for (Long i = 0; i <= 5; ++i) {
         if (!iParameter.contains(i)) throw RuntimeError(kErrSubscript);
-        iParameter(i) = m_.iParam[static_cast<std::size_t>(i)];
+        iParameter(i) = d_->m.iParam[static_cast<std::size_t>(i)];
     }
     return 0;
 }
@@ -88,13 +121,13 @@ void Vantor_Comm::GetFilename(Long& idatano, String& filename) {
 }
 
 void Vantor_Comm::UserControl_Resize() {
-    panel_.Label1[0].setCaption("Vantor_Comm");
+    d_->panel.Label1[0].setCaption("Vantor_Comm");
 }
 
 void Vantor_Comm::Timer1_Timer() {
-    panel_.Shape1.setFillColour(m_.bBlinkPhase ? kIndicatorBlue : kIndicatorGreen);
-    panel_.Label1[4].setCaption(std::to_string(datano));
-    m_.bBlinkPhase = m_.bBlinkPhase ? VbFalse : VbTrue;
+    d_->panel.Shape1.setFillColour(d_->m.bBlinkPhase ? kIndicatorBlue : kIndicatorGreen);
+    d_->panel.Label1[4].setCaption(std::to_string(datano));
+    d_->m.bBlinkPhase = d_->m.bBlinkPhase ? VbFalse : VbTrue;
 }
 
 }  // namespace vantor

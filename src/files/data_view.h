@@ -1,11 +1,12 @@
 // Lays a finished data file out as a table in a data grid.
 #pragma once
 
+#include <vantor/data_grid.h>
+#include <vantor/types.h>
+
 #include <vector>
 
-#include "platform/data_grid.h"
 #include "platform/textfile/item_reader.h"
-#include "platform/types.h"
 
 namespace vantor {
 

@@ -1,11 +1,12 @@
 // The unit-name file and the name of the day's data file.
 #pragma once
 
+#include <vantor/date_source.h>
+#include <vantor/types.h>
+
 #include <array>
 
-#include "platform/date_source.h"
 #include "platform/textfile/item_reader.h"
-#include "platform/types.h"
 
 namespace vantor {
 

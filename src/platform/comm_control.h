@@ -2,27 +2,16 @@
 // buffer and receive events over a SerialBackend.
 #pragma once
 
+#include <vantor/port_map.h>
+#include <vantor/serial_backend.h>
+#include <vantor/types.h>
+
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
 
-#include "platform/serial_backend.h"
-#include "platform/types.h"
-
 namespace vantor {
-
-// Maps port numbers to device names. Port N is /dev/ttyS(N-1) unless the host
-// has named another device for it.
-class PortMap {
-  public:
-    std::string device(Integer port) const;
-    void set(Integer port, const std::string& device) { devices_[port] = device; }
-    void clear() { devices_.clear(); }
-
-  private:
-    std::map<Integer, std::string> devices_;
-};
 
 // Parses "baud,parity,data,stop" (for instance "9600,N,8,1"); error 380 when
 // the text is malformed.

@@ -1,8 +1,7 @@
-#include "platform/data_grid.h"
+#include <vantor/data_grid.h>
+#include <vantor/errors.h>
 
 #include <algorithm>
-
-#include "platform/errors.h"
 
 namespace vantor {
 

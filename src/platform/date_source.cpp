@@ -1,4 +1,4 @@
-#include "platform/date_source.h"
+#include <vantor/date_source.h>
 
 #include <ctime>
 

@@ -1,9 +1,11 @@
-#include "platform/errors.h"
+#include <vantor/errors.h>
 
 namespace vantor {
 
 std::string standardDescription(std::int32_t number) {
     switch (number) {
+        case kErrInvalidCall:
+            return "Invalid procedure call or argument";
         case kErrOverflow:
             return "Overflow";
         case kErrSubscript:

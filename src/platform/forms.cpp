@@ -1,9 +1,8 @@
-#include "platform/forms.h"
+#include <vantor/forms.h>
+#include <vantor/message_loop.h>
 
 #include <algorithm>
 #include <chrono>
-
-#include "platform/message_loop.h"
 
 namespace vantor {
 

@@ -1,4 +1,4 @@
-#include "platform/message_sink.h"
+#include <vantor/message_sink.h>
 
 #include <cstdio>
 

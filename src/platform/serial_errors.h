@@ -2,9 +2,9 @@
 // the cause.
 #pragma once
 
-#include <string>
+#include <vantor/errors.h>
 
-#include "platform/errors.h"
+#include <string>
 
 namespace vantor {
 

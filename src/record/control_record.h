@@ -1,12 +1,13 @@
 // The control record: every member of the control with its type and initial
-// value. Public members are the host's fields; private ones belong to the
-// control's own procedures.
+// value. The public members (ControlPublic) are the host's fields; these
+// belong to the control's own procedures.
 #pragma once
+
+#include <vantor/control_fields.h>
+#include <vantor/types.h>
 
 #include <array>
 #include <optional>
-
-#include "platform/types.h"
 
 namespace vantor {
 
@@ -19,16 +20,6 @@ using Variant = std::optional<Byte>;
 inline constexpr Byte kEsc = 27;
 inline constexpr int kEscStopRecords = 14;
 inline constexpr int kEscEndTransfer = 28;
-
-struct ControlPublic {
-    String df;                         // data file of the current transfer
-    Integer UnitIndex = 0;             // unit code of the last decoded frame
-    Boolean fgTransferOK = VbFalse;    // the end marker has been received
-    Boolean fgComPortOpen = VbFalse;   // a transfer is armed
-    Long datano = 0;                   // records written in the current transfer
-    Boolean fg_Two_Display = VbFalse;  // kept for the host only
-    Boolean bReadDataOK = VbFalse;     // kept for the host only
-};
 
 struct ControlPrivate {
     double dValue = 0;

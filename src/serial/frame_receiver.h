@@ -1,11 +1,12 @@
 // The event-driven receiver: cuts the meter's byte stream into frames.
 #pragma once
 
+#include <vantor/transfer_stats.h>
+
 #include <cstddef>
 #include <string_view>
 
 #include "record/control_record.h"
-#include "record/transfer_stats.h"
 
 namespace vantor {
 

@@ -1,12 +1,13 @@
 #include "widgets/data_grid_view.h"
 
+#include <vantor/vantor_comm_widget.h>
+
 #include <QHeaderView>
 #include <QTimer>
 #include <limits>
 #include <optional>
 
 #include "widgets/forms_qt.h"
-#include "widgets/vantor_comm_widget.h"
 
 namespace vantor {
 

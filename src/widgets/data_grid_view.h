@@ -1,10 +1,10 @@
 // The data grid that ViewData fills, shown in a QTableView.
 #pragma once
 
+#include <vantor/data_grid.h>
+
 #include <QAbstractTableModel>
 #include <QTableView>
-
-#include "platform/data_grid.h"
 
 namespace vantor {
 

@@ -1,12 +1,12 @@
 // The forms models' units on Qt: twips to pixels, 0xBBGGRR to QColor, fonts.
 #pragma once
 
+#include <vantor/forms.h>
+
 #include <QColor>
 #include <QFont>
 #include <QRect>
 #include <cmath>
-
-#include "platform/forms.h"
 
 namespace vantor {
 

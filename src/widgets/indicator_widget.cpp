@@ -1,4 +1,4 @@
-#include "widgets/indicator_widget.h"
+#include <vantor/indicator_widget.h>
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "widgets/panel_label.h"
+#include <vantor/panel_label.h>
 
 #include <QPainter>
 

@@ -1,5 +1,7 @@
 #include "widgets/qt_message_sink.h"
 
+#include <vantor/vantor_comm_widget.h>
+
 #include <QMessageBox>
 
 namespace vantor {
@@ -13,6 +15,10 @@ void QtMessageSink::show(const std::string& text) {
     box.setStandardButtons(QMessageBox::Ok);
     box.setDefaultButton(QMessageBox::Ok);
     box.exec();
+}
+
+std::shared_ptr<MessageSink> messageBoxes(QWidget* parent) {
+    return std::make_shared<QtMessageSink>(parent);
 }
 
 }  // namespace vantor

@@ -1,10 +1,10 @@
 // The control's message boxes as modal Qt message boxes.
 #pragma once
 
+#include <vantor/message_sink.h>
+
 #include <QPointer>
 #include <QWidget>
-
-#include "platform/message_sink.h"
 
 namespace vantor {
 

@@ -1,10 +1,10 @@
 // The readings of a filled data grid, by channel, for plotting.
 #pragma once
 
+#include <vantor/data_grid.h>
+
 #include <map>
 #include <vector>
-
-#include "platform/data_grid.h"
 
 namespace vantor {
 

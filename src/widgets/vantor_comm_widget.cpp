@@ -1,13 +1,13 @@
-#include "widgets/vantor_comm_widget.h"
+#include <vantor/indicator_widget.h>
+#include <vantor/panel_label.h>
+#include <vantor/qt_platform.h>
+#include <vantor/vantor_comm_widget.h>
 
 #include <QEvent>
 #include <algorithm>
 
 #include "platform/qt/message_loop_qt.h"
-#include "platform/qt/serial_backend_qt.h"
 #include "widgets/forms_qt.h"
-#include "widgets/indicator_widget.h"
-#include "widgets/panel_label.h"
 #include "widgets/qt_message_sink.h"
 
 namespace vantor {
@@ -33,8 +33,8 @@ struct VantorCommWidget::OwnPlatform {
 
 VantorCommWidget::VantorCommWidget(QWidget* parent)
     : QWidget(parent), own_(std::make_unique<OwnPlatform>(this)) {
-    control_ = std::make_unique<Vantor_Comm>(ControlPlatform{
-        own_->loop, own_->messages, own_->dates, std::make_unique<QtSerialBackend>()});
+    control_ = std::make_unique<Vantor_Comm>(
+        ControlPlatform{own_->loop, own_->messages, own_->dates, qtSerialBackend()});
     build();
 }
 

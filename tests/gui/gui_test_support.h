@@ -2,6 +2,8 @@
 // boxes, and a widget on the fake platform.
 #pragma once
 
+#include <vantor/vantor_comm_widget.h>
+
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTimer>
@@ -12,7 +14,6 @@
 
 #include "kit/fake_control.h"
 #include "kit/files.h"
-#include "widgets/vantor_comm_widget.h"
 
 namespace vantor::testing {
 

@@ -38,7 +38,7 @@ TEST(DesignerCore, WidgetBoxFactoryAndPropertyEditorTakeTheWidget) {
     QDesignerWidgetDataBaseItemInterface* item = db->item(index);
     EXPECT_TRUE(item->isCustom());
     EXPECT_EQ(item->group().toStdString(), "Vantor Comm");
-    EXPECT_EQ(item->includeFile().toStdString(), "widgets/vantor_comm_widget.h");
+    EXPECT_EQ(item->includeFile().toStdString(), "vantor/vantor_comm_widget.h");
 
     QWidget form;
     QWidget* widget =

@@ -1,5 +1,6 @@
 // The Qt Designer plugin: loaded as Designer loads it, and a form made with it.
 #include <gtest/gtest.h>
+#include <vantor/vantor_comm_widget.h>
 
 #include <QMetaProperty>
 #include <QPluginLoader>
@@ -7,7 +8,6 @@
 #include <memory>
 
 #include "ui_panel_form.h"
-#include "widgets/vantor_comm_widget.h"
 
 namespace vantor::testing {
 namespace {
@@ -35,7 +35,7 @@ TEST(DesignerPlugin, LoadsAndCreatesTheWidget) {
     // Designer compares it with the meta-object's class name; uic declares members with it.
     EXPECT_EQ(w->name().toStdString(), "vantor::VantorCommWidget");
     EXPECT_EQ(w->group().toStdString(), "Vantor Comm");
-    EXPECT_EQ(w->includeFile().toStdString(), "widgets/vantor_comm_widget.h");
+    EXPECT_EQ(w->includeFile().toStdString(), "vantor/vantor_comm_widget.h");
     EXPECT_FALSE(w->isContainer());
     EXPECT_FALSE(w->icon().isNull());
     EXPECT_TRUE(w->domXml().contains("class=\"vantor::VantorCommWidget\""));

@@ -1,6 +1,8 @@
 // The drawn panel: design state, appearance, twips to pixels, and how it
 // follows the control through a download.
 #include <gtest/gtest.h>
+#include <vantor/indicator_widget.h>
+#include <vantor/panel_label.h>
 
 #include <QApplication>
 #include <QMessageBox>
@@ -8,8 +10,6 @@
 #include "gui_test_support.h"
 #include "sim/meter_memory.h"
 #include "widgets/forms_qt.h"
-#include "widgets/indicator_widget.h"
-#include "widgets/panel_label.h"
 
 namespace vantor::testing {
 namespace {

@@ -1,13 +1,13 @@
 // The widget on the real Qt backends, downloading from a simulated meter on a
 // pseudo-terminal.
 #include <gtest/gtest.h>
+#include <vantor/indicator_widget.h>
+#include <vantor/panel_label.h>
 
 #include <filesystem>
 
 #include "gui_test_support.h"
 #include "sim/pty_meter.h"
-#include "widgets/indicator_widget.h"
-#include "widgets/panel_label.h"
 
 namespace vantor::testing {
 namespace {

@@ -1,6 +1,6 @@
 #include "kit/fake_control.h"
 
-#include "platform/errors.h"
+#include <vantor/errors.h>
 
 namespace vantor::testing {
 

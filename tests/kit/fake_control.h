@@ -2,10 +2,11 @@
 // and a fixed date.
 #pragma once
 
+#include <vantor/vantor_comm.h>
+
 #include <functional>
 #include <memory>
 
-#include "control/vantor_comm.h"
 #include "platform/fake/date_source_fixed.h"
 #include "platform/fake/message_loop_fake.h"
 #include "platform/fake/message_sink_recording.h"

@@ -1,7 +1,7 @@
 // A date source that always gives the date it was set to.
 #pragma once
 
-#include "platform/date_source.h"
+#include <vantor/date_source.h>
 
 namespace vantor {
 

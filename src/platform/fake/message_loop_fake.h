@@ -2,11 +2,11 @@
 // it or when the control waits in the loop, and due events fire in order.
 #pragma once
 
+#include <vantor/message_loop.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
-
-#include "platform/message_loop.h"
 
 namespace vantor {
 

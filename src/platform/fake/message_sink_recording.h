@@ -1,11 +1,11 @@
 // Records every message box, for tests.
 #pragma once
 
+#include <vantor/message_sink.h>
+
 #include <functional>
 #include <string>
 #include <vector>
-
-#include "platform/message_sink.h"
 
 namespace vantor {
 

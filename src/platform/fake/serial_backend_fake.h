@@ -2,12 +2,13 @@
 // and which failures the device shows.
 #pragma once
 
+#include <vantor/serial_backend.h>
+
 #include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/serial_backend.h"
 #include "platform/serial_errors.h"
 
 namespace vantor {

@@ -6,7 +6,7 @@
 
 namespace vantor {
 
-QtMessageLoop::QtMessageLoop() = default;
+QtMessageLoop::QtMessageLoop() : context_(std::make_unique<QObject>()) {}
 
 QtMessageLoop::~QtMessageLoop() {
     for (auto& [id, timer] : timers_) delete timer;
@@ -33,7 +33,8 @@ void QtMessageLoop::stopTimer(TimerId id) {
 }
 
 void QtMessageLoop::post(std::function<void()> fn) {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
+    // Runs on this loop's thread, which need not be the application's.
+    QMetaObject::invokeMethod(context_.get(), std::move(fn), Qt::QueuedConnection);
 }
 
 void QtMessageLoop::waitForEvents(std::chrono::milliseconds maxWait) {

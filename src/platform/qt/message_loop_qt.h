@@ -2,16 +2,17 @@
 // in Qt's event dispatcher until an event arrives.
 #pragma once
 
+#include <vantor/message_loop.h>
+
 #include <map>
 #include <memory>
 
-#include "platform/message_loop.h"
-
+class QObject;
 class QTimer;
 
 namespace vantor {
 
-// Lives on the thread of the QCoreApplication it serves.
+// Lives on the thread whose Qt event loop it serves.
 class QtMessageLoop : public MessageLoop {
   public:
     QtMessageLoop();
@@ -24,6 +25,7 @@ class QtMessageLoop : public MessageLoop {
     Clock::time_point now() const override { return Clock::now(); }
 
   private:
+    std::unique_ptr<QObject> context_;
     std::map<TimerId, QTimer*> timers_;
     TimerId nextId_ = 1;
 };

@@ -16,10 +16,10 @@
 // vanishes right after sending them.
 #pragma once
 
+#include <vantor/serial_backend.h>
+
 #include <chrono>
 #include <memory>
-
-#include "platform/serial_backend.h"
 
 class QSerialPort;
 class QTimer;

@@ -5,12 +5,12 @@
 // whatever the capture's size.
 #pragma once
 
+#include <vantor/message_loop.h>
+#include <vantor/serial_backend.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
-
-#include "platform/message_loop.h"
-#include "platform/serial_backend.h"
 
 namespace vantor {
 

@@ -1,9 +1,9 @@
 // The one mapping of the operating system's file errors to run-time errors.
 #pragma once
 
-#include <string>
+#include <vantor/errors.h>
 
-#include "platform/errors.h"
+#include <string>
 
 namespace vantor {
 

@@ -2,13 +2,14 @@
 // so several controls (one per meter) can work in one process.
 #pragma once
 
+#include <vantor/types.h>
+
 #include <map>
 #include <memory>
 #include <variant>
 
 #include "platform/textfile/item_reader.h"
 #include "platform/textfile/output_file.h"
-#include "platform/types.h"
 
 namespace vantor {
 

@@ -1,9 +1,9 @@
 #include "platform/textfile/item_reader.h"
 
+#include <vantor/errors.h>
+
 #include <charconv>
 #include <cmath>
-
-#include "platform/errors.h"
 
 namespace vantor {
 

@@ -2,10 +2,10 @@
 // the data file are read back.
 #pragma once
 
+#include <vantor/types.h>
+
 #include <cstdio>
 #include <string>
-
-#include "platform/types.h"
 
 namespace vantor {
 

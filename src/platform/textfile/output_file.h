@@ -3,12 +3,11 @@
 #pragma once
 
 #include <sys/types.h>
+#include <vantor/errors.h>
 
 #include <cstddef>
 #include <optional>
 #include <string>
-
-#include "platform/errors.h"
 
 namespace vantor {
 

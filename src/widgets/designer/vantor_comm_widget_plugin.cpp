@@ -1,12 +1,13 @@
 #include "vantor_comm_widget_plugin.h"
 
+#include <vantor/status_panel.h>
+#include <vantor/vantor_comm_widget.h>
+
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
 
-#include "control/status_panel.h"
 #include "widgets/forms_qt.h"
-#include "widgets/vantor_comm_widget.h"
 
 namespace vantor {
 
@@ -31,7 +32,7 @@ QString VantorCommWidgetPlugin::whatsThis() const {
 }
 
 QString VantorCommWidgetPlugin::includeFile() const {
-    return QStringLiteral("widgets/vantor_comm_widget.h");
+    return QStringLiteral("vantor/vantor_comm_widget.h");
 }
 
 QIcon VantorCommWidgetPlugin::icon() const {

@@ -2,9 +2,9 @@
 // and the blinking indicator, in their design state.
 #pragma once
 
-#include <array>
+#include <vantor/forms.h>
 
-#include "platform/forms.h"
+#include <array>
 
 namespace vantor {
 

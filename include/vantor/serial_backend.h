@@ -1,10 +1,10 @@
 // What the serial control needs from an operating system's serial port.
 #pragma once
 
+#include <vantor/errors.h>
+
 #include <cstddef>
 #include <string>
-
-#include "platform/errors.h"
 
 namespace vantor {
 

@@ -1,12 +1,12 @@
 // Forms runtime: labels, shapes and timers as models that notify their views.
 #pragma once
 
+#include <vantor/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
-
-#include "platform/types.h"
 
 namespace vantor {
 

@@ -9,6 +9,7 @@ namespace vantor {
 
 // Standard run-time error numbers used by the control and its platform.
 enum ErrorNumber : std::int32_t {
+    kErrInvalidCall = 5,
     kErrOverflow = 6,
     kErrSubscript = 9,
     kErrTypeMismatch = 13,

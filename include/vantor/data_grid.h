@@ -1,13 +1,13 @@
 // A data grid model: the table the data view fills. Views subscribe to it.
 #pragma once
 
+#include <vantor/forms.h>
+#include <vantor/types.h>
+
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "platform/forms.h"
-#include "platform/types.h"
 
 namespace vantor {
 

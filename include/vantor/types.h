@@ -1,6 +1,8 @@
 // Value types of the control's interface.
 #pragma once
 
+#include <vantor/errors.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -8,8 +10,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "platform/errors.h"
 
 namespace vantor {
 

@@ -2,7 +2,7 @@
 // and how it ended.
 #pragma once
 
-#include "platform/types.h"
+#include <vantor/types.h>
 
 namespace vantor {
 

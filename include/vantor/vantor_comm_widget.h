@@ -1,5 +1,9 @@
 // The control on a Qt form: owns a Vantor_Comm and draws its status panel.
+// Library VantorComm::widgets (pkg-config vantor-comm-widgets); needs a
+// QApplication. The Qt Designer plugin puts it on forms (group "Vantor Comm").
 #pragma once
+
+#include <vantor/vantor_comm.h>
 
 #include <QString>
 #include <QWidget>
@@ -8,12 +12,14 @@
 #include <utility>
 #include <vector>
 
-#include "control/vantor_comm.h"
-
 namespace vantor {
 
 class IndicatorWidget;
 class PanelLabel;
+
+// The control's message boxes as modal Qt dialogs over `parent`, for
+// createControl (ControlOptions::messages) in a widgets program.
+std::shared_ptr<MessageSink> messageBoxes(QWidget* parent = nullptr);
 
 class VantorCommWidget : public QWidget {
     Q_OBJECT
@@ -41,7 +47,8 @@ class VantorCommWidget : public QWidget {
     // Names the device that port number `port` stands for.
     void setDevice(int port, const QString& device);
 
-    // The drawn parts of the panel, for hosts that style or inspect them.
+    // The drawn parts of the panel, for hosts that style or inspect them
+    // (<vantor/panel_label.h>, <vantor/indicator_widget.h>).
     PanelLabel* label1(int index) const { return label1_.at(static_cast<std::size_t>(index)); }
     PanelLabel* label3() const { return label3_; }
     IndicatorWidget* shape1() const { return shape1_; }

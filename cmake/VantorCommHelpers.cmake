@@ -1,0 +1,31 @@
+# A library hosts link: versioned, exported as VantorComm::<name>, carrying
+# the C++ standard its headers need.
+function(vantor_public_library target name)
+  set_target_properties(${target} PROPERTIES
+    VERSION ${PROJECT_VERSION}
+    SOVERSION ${PROJECT_VERSION_MAJOR}
+    EXPORT_NAME ${name})
+  target_compile_features(${target} PUBLIC cxx_std_20)
+  add_library(VantorComm::${name} ALIAS ${target})
+  install(TARGETS ${target} EXPORT VantorCommTargets
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endfunction()
+
+# A pkg-config file for `target`, relocatable: its prefix is found from where
+# the file itself lies.
+function(vantor_pkg_config target pc_name description requires)
+  set(pc_dir "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+  file(RELATIVE_PATH pc_to_prefix "/root/${pc_dir}" "/root")
+  string(REGEX REPLACE "/$" "" pc_to_prefix "${pc_to_prefix}")
+  set(PC_TO_PREFIX "${pc_to_prefix}")
+  set(PC_NAME "${pc_name}")
+  set(PC_DESCRIPTION "${description}")
+  set(PC_REQUIRES "${requires}")
+  set(PC_LIB "$<TARGET_FILE_BASE_NAME:${target}>")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/vantor-comm.pc.in
+                 ${CMAKE_CURRENT_BINARY_DIR}/${pc_name}.pc.in @ONLY)
+  file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${pc_name}.pc
+                INPUT ${CMAKE_CURRENT_BINARY_DIR}/${pc_name}.pc.in)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${pc_name}.pc DESTINATION ${pc_dir})
+endfunction()

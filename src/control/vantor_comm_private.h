@@ -1,0 +1,45 @@
+// What lies behind the control's public face. Included by the control's own
+// code and by the tests; no host sees it.
+#pragma once
+
+#include <vantor/vantor_comm.h>
+
+#include <chrono>
+#include <memory>
+
+#include "control/transfer_session.h"
+#include "platform/comm_control.h"
+#include "platform/textfile/file_table.h"
+#include "record/control_record.h"
+
+namespace vantor {
+
+struct Vantor_Comm::Private {
+    Private(Vantor_Comm& control, ControlPlatform& platform);
+
+    SessionParts sessionParts();
+    // The transfer that is running, if any.
+    TransferSession* running() const;
+    // The running transfer; a port opened by SCI_Init alone gets one without
+    // a data file, so that its frames are decoded and its end is seen.
+    TransferSession& runningOrBare();
+
+    // Declared first, so that what the host handed over goes last.
+    std::shared_ptr<void> keepAlive;
+    Vantor_Comm& q;
+    MessageLoop& loop;
+    MessageSink& messages;
+    const DateSource& dates;
+    ControlPrivate m;
+    StatusPanel panel;
+    CommControl MSComm1;
+    FileTable files;
+    DataGrid grid;
+    TransferOutcome outcome = TransferOutcome::None;
+    std::chrono::milliseconds readTimeout{60000};
+    // The running or last transfer; declared last, so it ends before the
+    // parts it uses go.
+    std::unique_ptr<TransferSession> session;
+};
+
+}  // namespace vantor
