@@ -5,6 +5,9 @@ function(vantor_public_library target name)
     VERSION ${PROJECT_VERSION}
     SOVERSION ${PROJECT_VERSION_MAJOR}
     EXPORT_NAME ${name})
+  if(CMAKE_INSTALL_RPATH)
+    set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN")
+  endif()
   target_compile_features(${target} PUBLIC cxx_std_20)
   add_library(VantorComm::${name} ALIAS ${target})
   install(TARGETS ${target} EXPORT VantorCommTargets

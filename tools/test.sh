@@ -4,3 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
 ctest --test-dir build --output-on-failure -j"$(nproc)"
+# The package as hosts use it: installed into a temporary prefix.
+tools/host_builds.sh

@@ -23,7 +23,7 @@
 #include "files/unit_file.h"
 #include "port_picker.h"
 #include "simulated_meter.h"
-#include "widgets/data_grid_view.h"
+#include <vantor/data_grid_view.h>
 #include "widgets/qt_message_sink.h"
 #ifdef VANTOR_GUI_CHARTS
 #include "readings_chart.h"

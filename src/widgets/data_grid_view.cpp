@@ -1,4 +1,4 @@
-#include "widgets/data_grid_view.h"
+#include <vantor/data_grid_view.h>
 
 #include <vantor/vantor_comm_widget.h>
 

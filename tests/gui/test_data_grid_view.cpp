@@ -4,7 +4,7 @@
 #include <QHeaderView>
 
 #include "gui_test_support.h"
-#include "widgets/data_grid_view.h"
+#include <vantor/data_grid_view.h>
 #include "widgets/forms_qt.h"
 #include "widgets/readings.h"
 

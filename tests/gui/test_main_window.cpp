@@ -7,7 +7,7 @@
 #include "gui_test_support.h"
 #include "main_window.h"
 #include "port_picker.h"
-#include "widgets/data_grid_view.h"
+#include <vantor/data_grid_view.h>
 #ifdef VANTOR_GUI_CHARTS
 #include <QtCharts/QValueAxis>
 
