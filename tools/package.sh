@@ -4,20 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+. tools/debian-packages.sh
 # dpkg-dev's dpkg-shlibdeps and file work out the package's Depends.
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev
-          qt6-charts-dev qt6-tools-dev gzip dpkg-dev file)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+install_missing "${vantor_build_packages[@]}" gzip dpkg-dev file
 
 # /usr at configure time: GNUInstallDirs then gives Debian's multiarch libdir,
 # and the pkg-config and CMake package files name the prefix the package uses.

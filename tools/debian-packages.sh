@@ -1,0 +1,22 @@
+# Sourced by the tools: what the build needs from Debian, and a way to install
+# what is missing of a list (as root, or through sudo).
+
+# What building and testing the project needs.
+vantor_build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev
+                       libgtest-dev libgmock-dev libbenchmark-dev locales
+                       qt6-charts-dev libqt6opengl6-dev qt6-tools-dev)
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+# install_missing PACKAGE...: --no-install-recommends, so the lists say all.
+install_missing() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -gt 0 ] || return 0
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
