@@ -250,6 +250,7 @@ TEST(BatchReader, FailuresBeforeReadingArmNothing) {
               (std::vector<std::string>{"Path not found: " + b.comm->df + " (the folder " +
                                         b.dir.file("no") + " does not exist)"}));
     EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::NotArmed);
+    EXPECT_EQ(b.comm->LastError()->number(), kErrPathNotFound);
     EXPECT_FALSE(b.serial->isOpen());
     EXPECT_EQ(b.comm->fgComPortOpen, VbFalse);
 }

@@ -111,6 +111,9 @@ TEST(TransferStart, PortThatCannotBeOpenedArmsNothing) {
     EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
     EXPECT_EQ(a.comm->fgTransferOK, VbFalse);
     EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::NotArmed);
+    ASSERT_TRUE(a.comm->LastError());
+    EXPECT_EQ(a.comm->LastError()->number(), kErrPortInvalid);
+    EXPECT_EQ(a.comm->LastError()->description(), a.messages.messages[0]);
     EXPECT_FALSE(std::filesystem::exists(a.comm->df));  // no empty file left behind
 
     // The last download's file is kept as it was.

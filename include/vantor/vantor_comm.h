@@ -69,6 +69,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -160,6 +161,10 @@ class Vantor_Comm : public ControlPublic {
     // fgTransferOK stays False.
     void AbortTransfer(TransferOutcome why = TransferOutcome::Aborted);
     TransferOutcome LastTransferOutcome() const;
+    // The error the last transfer start, download or port opening showed in
+    // its message box, with its number; empty when it showed none. Cleared
+    // when ReadDataLogger, Start or ReadDataLogger_2 begins.
+    const std::optional<RuntimeError>& LastError() const;
     // Diagnostics of the running or last transfer.
     const TransferStats& Stats() const;
     // Called when a transfer ends, whichever way (from inside an event).

@@ -9,12 +9,14 @@ namespace vantor {
 void Vantor_Comm::ReadDataLogger() {
     if (d_->MSComm1.PortOpen()) {
         // An armed transfer owns the port: leave it exactly as it is.
-        d_->messages.show("Port already open: " + d_->MSComm1.deviceName() +
-                          " is in use by a transfer armed with Start");
+        d_->showError(
+            RuntimeError(kErrPortAlreadyOpen, "Port already open: " + d_->MSComm1.deviceName() +
+                                                  " is in use by a transfer armed with Start"));
         return;
     }
     // A call that fails must not read as the last one's success.
     fgTransferOK = VbFalse;
+    d_->lastError.reset();
     d_->session =
         std::make_unique<TransferSession>(d_->sessionParts(), TransferSession::Kind::Blocking);
     TransferSession& session = *d_->session;

@@ -24,7 +24,7 @@ void Vantor_Comm::SCI_Init() {
         d_->MSComm1.setRThreshold(1);
         d_->MSComm1.setPortOpen(VbTrue);
     } catch (const RuntimeError& e) {
-        d_->messages.show(e.description());
+        d_->showError(e);
     }
 }
 
@@ -46,6 +46,7 @@ void Vantor_Comm::StartTransfer() {
 }
 
 void Vantor_Comm::ReadDataLogger_2() {
+    d_->lastError.reset();
     try {
         auto session =
             std::make_unique<TransferSession>(d_->sessionParts(), TransferSession::Kind::Events);
@@ -78,7 +79,7 @@ void Vantor_Comm::ReadDataLogger_2() {
     } catch (const RuntimeError& e) {
         // A transfer still armed (a second Start) keeps its own outcome.
         if (d_->running() == nullptr) d_->outcome = TransferOutcome::NotArmed;
-        d_->messages.show(e.description());
+        d_->showError(e);
     }
 }
 

@@ -54,7 +54,7 @@ void TransferSession::flushRecords(bool toDisk) {
     stats_.recordsLost += static_cast<Long>(lost);
     if (!writeFailShown_ && out->lastError()) {
         writeFailShown_ = true;
-        show(out->lastError()->description());
+        showError(*out->lastError());
     }
 }
 
@@ -102,6 +102,15 @@ void TransferSession::show(const std::string& text) noexcept {
     }
 }
 
+void TransferSession::showError(const RuntimeError& error) noexcept {
+    try {
+        p_.lastError = error;
+    } catch (...) {
+        // Copying the text failed: the message box still says it.
+    }
+    show(error.description());
+}
+
 void TransferSession::end(TransferOutcome outcome, const std::optional<RuntimeError>& error,
                           bool notify) noexcept {
     if (ended_) return;
@@ -130,7 +139,7 @@ void TransferSession::end(TransferOutcome outcome, const std::optional<RuntimeEr
     if (kind_ == Kind::Blocking && outcome == TransferOutcome::EndMarker) {
         show("Data Received O.K!");
     }
-    if (error) show(error->description());
+    if (error) showError(*error);
     p_.outcome = outcome;
     if (notify && p_.onEnded) {
         try {

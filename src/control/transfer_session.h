@@ -31,6 +31,7 @@ struct SessionParts {
     MessageSink& messages;
     MessageLoop& loop;
     TransferOutcome& outcome;                                  // the control's last outcome
+    std::optional<RuntimeError>& lastError;                    // the last error shown
     const std::function<void()>& onEnded;                      // the host's notification
     const std::function<void(std::string_view)>& onBytesRead;  // the host's tap on the line
 };
@@ -101,6 +102,7 @@ class TransferSession {
 
   private:
     void show(const std::string& text) noexcept;
+    void showError(const RuntimeError& error) noexcept;
 
     SessionParts p_;
     Kind kind_;

@@ -27,8 +27,8 @@ Vantor_Comm::~Vantor_Comm() {
 }
 
 SessionParts Vantor_Comm::Private::sessionParts() {
-    return SessionParts{q,    m,       MSComm1,           files,        panel, messages,
-                        loop, outcome, q.onTransferEnded, q.onBytesRead};
+    return SessionParts{q,       m,         MSComm1,           files,        panel, messages, loop,
+                        outcome, lastError, q.onTransferEnded, q.onBytesRead};
 }
 
 TransferSession* Vantor_Comm::Private::running() const {
@@ -48,8 +48,16 @@ const TransferStats& Vantor_Comm::Stats() const {
     return d_->session ? d_->session->stats() : none;
 }
 
+void Vantor_Comm::Private::showError(const RuntimeError& error) {
+    lastError = error;
+    messages.show(error.description());
+}
+
 TransferOutcome Vantor_Comm::LastTransferOutcome() const {
     return d_->outcome;
+}
+const std::optional<RuntimeError>& Vantor_Comm::LastError() const {
+    return d_->lastError;
 }
 PortMap& Vantor_Comm::Ports() {
     return d_->MSComm1.ports;

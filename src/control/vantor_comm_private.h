@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 #include "control/transfer_session.h"
 #include "platform/comm_control.h"
@@ -23,6 +24,8 @@ struct Vantor_Comm::Private {
     // The running transfer; a port opened by SCI_Init alone gets one without
     // a data file, so that its frames are decoded and its end is seen.
     TransferSession& runningOrBare();
+    // Shows an error in a message box and keeps it as LastError().
+    void showError(const RuntimeError& error);
 
     // Declared first, so that what the host handed over goes last.
     std::shared_ptr<void> keepAlive;
@@ -36,6 +39,7 @@ struct Vantor_Comm::Private {
     FileTable files;
     DataGrid grid;
     TransferOutcome outcome = TransferOutcome::None;
+    std::optional<RuntimeError> lastError;
     std::chrono::milliseconds readTimeout{60000};
     // The running or last transfer; declared last, so it ends before the
     // parts it uses go.
