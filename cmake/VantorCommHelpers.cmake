@@ -1,6 +1,7 @@
 # A library hosts link: versioned, exported as VantorComm::<name>, carrying
-# the C++ standard its headers need.
+# the C++ standard its headers need (C_API: plain C headers, no standard).
 function(vantor_public_library target name)
+  cmake_parse_arguments(arg "C_API" "" "" ${ARGN})
   set_target_properties(${target} PROPERTIES
     VERSION ${PROJECT_VERSION}
     SOVERSION ${PROJECT_VERSION_MAJOR}
@@ -8,7 +9,11 @@ function(vantor_public_library target name)
   if(CMAKE_INSTALL_RPATH)
     set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN")
   endif()
-  target_compile_features(${target} PUBLIC cxx_std_20)
+  if(arg_C_API)
+    target_compile_features(${target} PRIVATE cxx_std_20)
+  else()
+    target_compile_features(${target} PUBLIC cxx_std_20)
+  endif()
   add_library(VantorComm::${name} ALIAS ${target})
   install(TARGETS ${target} EXPORT VantorCommTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -18,6 +23,12 @@ endfunction()
 # A pkg-config file for `target`, relocatable: its prefix is found from where
 # the file itself lies.
 function(vantor_pkg_config target pc_name description requires)
+  cmake_parse_arguments(arg "C_API" "" "" ${ARGN})
+  if(arg_C_API)
+    set(PC_CFLAGS "")
+  else()
+    set(PC_CFLAGS " -std=c++20")
+  endif()
   set(pc_dir "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
   file(RELATIVE_PATH pc_to_prefix "/root/${pc_dir}" "/root")
   string(REGEX REPLACE "/$" "" pc_to_prefix "${pc_to_prefix}")

@@ -1,0 +1,173 @@
+/* Vantor Comm from C, and from any language that can call a C library
+ * (Python's ctypes, LabVIEW's library calls, ...). Library vantor_comm_c:
+ * CMake target VantorComm::c, pkg-config vantor-comm-c.
+ *
+ * A control is an opaque handle on the real backends: Qt's event loop,
+ * QSerialPort, the local date, and message boxes handed to a callback
+ * (standard error until one is set).
+ *
+ * Threads. Every call for a handle is made on the thread that created it.
+ * When the process has no QCoreApplication, the first vantor_comm_create
+ * makes one on its thread, and every control of the process then lives on
+ * that thread; a host with its own QCoreApplication creates its controls on
+ * the application's thread. A call from another thread fails with error 5.
+ *
+ * Events. Receive events and the panel's blink timer run while the control
+ * waits in Qt's event loop: inside vantor_comm_process_events, inside
+ * ReadDataLogger, or in the host's own Qt event loop. A host without one
+ * calls vantor_comm_process_events while an armed transfer runs.
+ *
+ * Errors. Every function returns a status: VANTOR_OK (0), or the run-time
+ * error number (53 File not found, 8002 Invalid port number, ...).
+ * vantor_comm_error_description gives its text. Operations that show their
+ * own errors in a message box (ReadDataLogger, ReadDataLogger_2, SCI_Init,
+ * Start) return VANTOR_OK; vantor_comm_last_error gives what they showed.
+ * No C++ exception leaves this library.
+ *
+ * Values keep the control's types: Integer int16_t, Long int32_t, Boolean
+ * int16_t (False 0, True -1). Texts go in as NUL-terminated bytes (UTF-8 or
+ * the data's own bytes) and come out through a buffer: the text is copied
+ * up to size - 1 bytes and NUL-terminated, and *length (when not NULL)
+ * receives its whole length, which may exceed what fitted and may include
+ * NUL bytes (a unit without a name is ten of them). */
+#ifndef VANTOR_COMM_C_H
+#define VANTOR_COMM_C_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct vantor_comm vantor_comm;
+typedef int32_t vantor_status;
+typedef int16_t vantor_boolean;
+
+#define VANTOR_OK 0
+#define VANTOR_FALSE 0
+#define VANTOR_TRUE (-1)
+
+/* How the last transfer ended. */
+typedef enum vantor_outcome {
+    VANTOR_OUTCOME_NONE = 0,        /* no transfer yet, or one is running */
+    VANTOR_OUTCOME_NOT_ARMED = 1,   /* the port or the data file could not be opened */
+    VANTOR_OUTCOME_END_MARKER = 2,  /* the meter's end marker arrived */
+    VANTOR_OUTCOME_TIMED_OUT = 3,   /* the meter stopped sending (ReadDataLogger) */
+    VANTOR_OUTCOME_DEVICE_LOST = 4, /* the device went away mid-transfer */
+    VANTOR_OUTCOME_FAILED = 5,      /* another error ended the transfer */
+    VANTOR_OUTCOME_ABORTED = 6      /* vantor_comm_abort ended it */
+} vantor_outcome;
+
+/* Diagnostics of the running or last transfer. */
+typedef struct vantor_stats {
+    int32_t frames_received; /* complete frames taken from the line */
+    int32_t frames_rejected; /* frames dropped for a bad terminator */
+    int32_t bytes_skipped;   /* bytes between frames */
+    int32_t records_lost;    /* records the data file refused (disk full, ...) */
+    int32_t unnamed_units;   /* readings written with a unit no unit file named */
+} vantor_stats;
+
+/* A message box: its text, with its length. */
+typedef void (*vantor_message_fn)(void* context, const char* text, size_t length);
+
+/* The library's version, "1.0.0". */
+const char* vantor_comm_version(void);
+
+/* Creates a control in *control (NULL on failure). */
+vantor_status vantor_comm_create(vantor_comm** control);
+/* Ends a transfer still running (records kept), then frees the control.
+ * NULL is allowed. */
+void vantor_comm_free(vantor_comm* control);
+
+/* The description of the last status other than VANTOR_OK that a call for
+ * this control returned (for a failed vantor_comm_create: pass NULL). Valid
+ * until the next call for the control. */
+const char* vantor_comm_error_description(const vantor_comm* control);
+
+/* --- The interface, in the order of its slots --- */
+
+vantor_status vantor_comm_get_df(vantor_comm* c, char* buffer, size_t size, size_t* length);
+vantor_status vantor_comm_put_df(vantor_comm* c, const char* df);
+vantor_status vantor_comm_get_UnitIndex(vantor_comm* c, int16_t* value);
+vantor_status vantor_comm_put_UnitIndex(vantor_comm* c, int16_t value);
+vantor_status vantor_comm_get_fgTransferOK(vantor_comm* c, vantor_boolean* value);
+vantor_status vantor_comm_put_fgTransferOK(vantor_comm* c, vantor_boolean value);
+vantor_status vantor_comm_get_fgComPortOpen(vantor_comm* c, vantor_boolean* value);
+vantor_status vantor_comm_put_fgComPortOpen(vantor_comm* c, vantor_boolean value);
+vantor_status vantor_comm_get_datano(vantor_comm* c, int32_t* value);
+vantor_status vantor_comm_put_datano(vantor_comm* c, int32_t value);
+vantor_status vantor_comm_get_fg_Two_Display(vantor_comm* c, vantor_boolean* value);
+vantor_status vantor_comm_put_fg_Two_Display(vantor_comm* c, vantor_boolean value);
+vantor_status vantor_comm_get_bReadDataOK(vantor_comm* c, vantor_boolean* value);
+vantor_status vantor_comm_put_bReadDataOK(vantor_comm* c, vantor_boolean value);
+/* Sets *YesNo to True. */
+vantor_status vantor_comm_CheckFile(vantor_comm* c, vantor_boolean* YesNo);
+/* Fails with 9, 53, 62, 75, 76, 13 or 6 (see <vantor/vantor_comm.h>). */
+vantor_status vantor_comm_ViewData(vantor_comm* c);
+/* A whole download in one call; returns when it has ended. */
+vantor_status vantor_comm_ReadDataLogger(vantor_comm* c);
+vantor_status vantor_comm_ReadDataLogger_2(vantor_comm* c);
+vantor_status vantor_comm_SCI_Init(vantor_comm* c);
+vantor_status vantor_comm_put_Settings(vantor_comm* c, const char* sSettings);
+vantor_status vantor_comm_get_Settings(vantor_comm* c, char* buffer, size_t size, size_t* length);
+vantor_status vantor_comm_put_Port(vantor_comm* c, int16_t iPort);
+vantor_status vantor_comm_get_Port(vantor_comm* c, int16_t* iPort);
+vantor_status vantor_comm_put_Baudrate(vantor_comm* c, int16_t iBaudRate);
+vantor_status vantor_comm_get_Baudrate(vantor_comm* c, int16_t* iBaudRate);
+vantor_status vantor_comm_put_AppPath(vantor_comm* c, const char* unitfilepath);
+/* *result: 1 once the transfer has ended, else 0. */
+vantor_status vantor_comm_Read_Status(vantor_comm* c, int32_t* FrameCount, int16_t* result);
+/* iParameter holds `count` elements with the indices lower .. lower + count
+ * - 1; 0..5 are filled. Fails with 9 when one of 0..5 is missing. */
+vantor_status vantor_comm_GetParameter(vantor_comm* c, int16_t* iParameter, int32_t lower,
+                                       int32_t count, int16_t* result);
+/* Arms an event-driven download; *result is 0. */
+vantor_status vantor_comm_Start(vantor_comm* c, int16_t* result);
+vantor_status vantor_comm_GetFilename(vantor_comm* c, int32_t* idatano, char* filename, size_t size,
+                                      size_t* length);
+/* Fails with 53 or 76 (df is set all the same), 9 or 62. */
+vantor_status vantor_comm_ReadUnitFile(vantor_comm* c);
+
+/* --- Additions for hosts on this platform --- */
+
+/* Runs the control's events (receive events, timers) for up to
+ * `milliseconds`; returns sooner once a transfer has ended. */
+vantor_status vantor_comm_process_events(vantor_comm* c, int32_t milliseconds);
+/* Ends a running transfer, keeping every record (as a transfer without its
+ * end marker). */
+vantor_status vantor_comm_abort(vantor_comm* c);
+/* Port number `port` stands for `device` (a path, or a name in /dev). */
+vantor_status vantor_comm_set_device(vantor_comm* c, int16_t port, const char* device);
+/* The device the current Port stands for. */
+vantor_status vantor_comm_device_name(vantor_comm* c, char* buffer, size_t size, size_t* length);
+vantor_status vantor_comm_outcome(vantor_comm* c, vantor_outcome* outcome);
+vantor_status vantor_comm_stats(vantor_comm* c, vantor_stats* stats);
+/* The error the last transfer or port opening showed in a message box:
+ * *number is 0 when it showed none. */
+vantor_status vantor_comm_last_error(vantor_comm* c, int32_t* number, char* buffer, size_t size,
+                                     size_t* length);
+/* How long ReadDataLogger waits for the next byte (0: for ever; default
+ * 60000). */
+vantor_status vantor_comm_set_read_timeout(vantor_comm* c, int32_t milliseconds);
+vantor_status vantor_comm_get_read_timeout(vantor_comm* c, int32_t* milliseconds);
+/* The grid ViewData fills: row 0 holds the headings. */
+vantor_status vantor_comm_grid_size(vantor_comm* c, int32_t* rows, int32_t* cols);
+vantor_status vantor_comm_grid_cell(vantor_comm* c, int32_t row, int32_t col, char* buffer,
+                                    size_t size, size_t* length);
+/* The panel's labels: 0 title, 1 and 3 headings, 2 status line, 4 record
+ * counter, 5 "Receiving Data ...". */
+vantor_status vantor_comm_panel_label(vantor_comm* c, int index, char* buffer, size_t size,
+                                      size_t* length, vantor_boolean* visible);
+/* The indicator: shown, blinking, and its colour as 0xBBGGRR. */
+vantor_status vantor_comm_panel_indicator(vantor_comm* c, vantor_boolean* visible,
+                                          vantor_boolean* blinking, uint32_t* colour);
+/* Message boxes go to `fn` (NULL: back to standard error). The callback
+ * runs on the control's thread, from inside the operation or event. */
+vantor_status vantor_comm_set_message_handler(vantor_comm* c, vantor_message_fn fn, void* context);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VANTOR_COMM_C_H */

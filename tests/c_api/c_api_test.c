@@ -1,0 +1,139 @@
+/* The C API from C: downloads from the meter simulator through a
+ * pseudo-terminal in both modes, and the errors a script meets first.
+ * c_api_test VANTOR_COMM_BIN */
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vantor/vantor_comm_c.h>
+
+extern char** environ;
+
+static int failures = 0;
+#define CHECK(cond)                                                            \
+    do {                                                                       \
+        if (!(cond)) {                                                         \
+            fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #cond); \
+            ++failures;                                                        \
+        }                                                                      \
+    } while (0)
+
+static char dir[] = "/tmp/vantor-c-XXXXXX";
+static char messages[4096];
+
+static void onMessage(void* context, const char* text, size_t length) {
+    (void)context;
+    strncat(messages, text, sizeof messages - strlen(messages) - 2);
+    strcat(messages, "\n");
+    (void)length;
+}
+
+/* A simulated meter that presses SEND at once; its bytes wait on the line. */
+static pid_t startMeter(const char* program, const char* link) {
+    char* argv[] = {(char*)program, "simulate", "--send-after", "0", "--records",
+                    "40",           "--link",   (char*)link,    NULL};
+    pid_t pid;
+    if (posix_spawn(&pid, program, NULL, NULL, argv, environ) != 0) return -1;
+    struct stat st;
+    for (int i = 0; i < 500 && lstat(link, &st) != 0; ++i) usleep(10000);
+    return pid;
+}
+
+static long linesIn(const char* path) {
+    FILE* f = fopen(path, "rb");
+    if (f == NULL) return -1;
+    long lines = 0;
+    for (int ch; (ch = fgetc(f)) != EOF;) lines += ch == '\n';
+    fclose(f);
+    return lines;
+}
+
+static void download(const char* program, vantor_comm* c, int blocking) {
+    char link[128], data[128];
+    snprintf(link, sizeof link, "%s/meter-%d", dir, blocking);
+    snprintf(data, sizeof data, "%s/data-%d.dat", dir, blocking);
+    pid_t meter = startMeter(program, link);
+    CHECK(meter > 0);
+    CHECK(vantor_comm_set_device(c, 1, link) == VANTOR_OK);
+    CHECK(vantor_comm_put_Port(c, 1) == VANTOR_OK);
+    CHECK(vantor_comm_put_df(c, data) == VANTOR_OK);
+    vantor_outcome outcome = VANTOR_OUTCOME_NONE;
+    if (blocking) {
+        CHECK(vantor_comm_ReadDataLogger(c) == VANTOR_OK);
+    } else {
+        int16_t result = 1;
+        CHECK(vantor_comm_Start(c, &result) == VANTOR_OK && result == 0);
+        /* Bounded only so that a broken download ends the test. */
+        for (int i = 0; i < 300 && outcome == VANTOR_OUTCOME_NONE; ++i) {
+            CHECK(vantor_comm_process_events(c, 100) == VANTOR_OK);
+            vantor_comm_outcome(c, &outcome);
+        }
+    }
+    vantor_comm_outcome(c, &outcome);
+    CHECK(outcome == VANTOR_OUTCOME_END_MARKER);
+    vantor_boolean ok = 0;
+    int32_t records = 0;
+    CHECK(vantor_comm_get_fgTransferOK(c, &ok) == VANTOR_OK && ok == VANTOR_TRUE);
+    CHECK(vantor_comm_get_datano(c, &records) == VANTOR_OK && records == 40);
+    CHECK(linesIn(data) == 40);
+    char counter[16];
+    CHECK(vantor_comm_panel_label(c, 4, counter, sizeof counter, NULL, NULL) == VANTOR_OK);
+    CHECK(strcmp(counter, "40") == 0);
+    int status = 0;
+    CHECK(waitpid(meter, &status, 0) == meter && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+int main(int argc, char** argv) {
+    if (argc != 2 || mkdtemp(dir) == NULL) return 2;
+    vantor_comm* c = NULL;
+    CHECK(vantor_comm_create(&c) == VANTOR_OK && c != NULL);
+    if (c == NULL) return 1;
+    CHECK(vantor_comm_set_message_handler(c, onMessage, NULL) == VANTOR_OK);
+
+    download(argv[1], c, 0);
+    download(argv[1], c, 1);
+    CHECK(strstr(messages, "Data Received O.K!") != NULL); /* the blocking download's */
+
+    /* The data view of the last download, through the grid. */
+    CHECK(vantor_comm_put_datano(c, 2) == VANTOR_OK);
+    CHECK(vantor_comm_ViewData(c) == VANTOR_OK);
+    int32_t rows = 0, cols = 0;
+    char cell[32];
+    size_t length = 0;
+    CHECK(vantor_comm_grid_size(c, &rows, &cols) == VANTOR_OK && rows == 3 && cols == 4);
+    CHECK(vantor_comm_grid_cell(c, 1, 3, cell, sizeof cell, &length) == VANTOR_OK);
+    CHECK(strcmp(cell, "Time") == 0 && length == 4);
+
+    /* A device that is not there: shown, kept as the last error, nothing armed. */
+    messages[0] = '\0';
+    CHECK(vantor_comm_set_device(c, 1, "/dev/vantor-no-such-tty") == VANTOR_OK);
+    CHECK(vantor_comm_ReadDataLogger(c) == VANTOR_OK);
+    int32_t number = 0;
+    char text[256];
+    CHECK(vantor_comm_last_error(c, &number, text, sizeof text, NULL) == VANTOR_OK);
+    CHECK(number == 8002 && strstr(messages, text) != NULL);
+    vantor_outcome outcome = VANTOR_OUTCOME_NONE;
+    vantor_comm_outcome(c, &outcome);
+    CHECK(outcome == VANTOR_OUTCOME_NOT_ARMED);
+
+    /* Operations that throw return their error number and description. */
+    CHECK(vantor_comm_put_AppPath(c, "/nonexistent/meter") == VANTOR_OK);
+    vantor_status s = vantor_comm_ReadUnitFile(c);
+    CHECK(s == 76);
+    CHECK(strstr(vantor_comm_error_description(c), "/nonexistent") != NULL);
+    CHECK(vantor_comm_put_datano(c, 0) == VANTOR_OK);
+    CHECK(vantor_comm_ViewData(c) == 9);
+    CHECK(vantor_comm_get_datano(c, NULL) == 5);
+
+    vantor_comm_free(c);
+    if (failures == 0) {
+        char command[128];
+        snprintf(command, sizeof command, "rm -rf %s", dir);
+        if (system(command) != 0) return 1;
+    }
+    printf("%s\n", failures == 0 ? "c_api_test: passed" : "c_api_test: FAILED");
+    return failures == 0 ? 0 : 1;
+}
