@@ -15,6 +15,7 @@ prefix=$work/prefix
 fail() { echo "host builds: $*" >&2; exit 1; }
 
 cmake --install build --prefix "$prefix" >"$work/install.log"
+# Then C and Python on the C API, from the same install.
 # Everything the install wrote is under the prefix.
 outside=$(grep -E '^-- (Installing|Up-to-date|Set runtime path)' "$work/install.log" |
           grep -v -E -- "(: |of \")$prefix/" || true)
@@ -58,4 +59,26 @@ cmake -S tests/package/widgets_host -B "$work/widgets" -G Ninja \
       -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/widgets" >/dev/null
 QT_QPA_PLATFORM=offscreen "$work/widgets/widgets_host"
-echo "host builds: all three passed"
+echo "== C host (pkg-config vantor-comm-c), compiled as C"
+# shellcheck disable=SC2046
+cc -std=c11 -Wall -Werror tests/c_api/c_api_test.c -o "$work/c_host" \
+    $(pkg-config --cflags --libs vantor-comm-c) -Wl,-rpath,"$libdir"
+"$work/c_host" "$prefix/bin/vantor-comm"
+
+echo "== Python package from the install, both modes"
+site=$(dirname "$(find "$prefix" -path '*-packages/vantor_comm' -type d -print -quit)")
+for blocking in False True; do
+    "$prefix/bin/vantor-comm" simulate --link "$work/py-meter" --send-after 0 >/dev/null 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 100); do [ -e "$work/py-meter" ] && break; sleep 0.1; done
+    PYTHONPATH=$site python3 - "$work/py-meter" "$work/py.dat" "$blocking" "$site" <<'EOF'
+import sys, vantor_comm
+records = vantor_comm.download(sys.argv[1], sys.argv[2], blocking=sys.argv[3] == "True")
+assert len(records) == 20 and records[0].kind == "time", records
+assert vantor_comm.__file__.startswith(sys.argv[4]), vantor_comm.__file__
+print(f"blocking={sys.argv[3]}: {len(records)} records, from {vantor_comm.__file__}")
+EOF
+    wait "$sim_pid"
+    sim_pid=""
+done
+echo "host builds: all passed"

@@ -1,6 +1,8 @@
 /* The C API from C: downloads from the meter simulator through a
  * pseudo-terminal in both modes, and the errors a script meets first.
  * c_api_test VANTOR_COMM_BIN */
+#define _DEFAULT_SOURCE /* mkdtemp, usleep */
+#include <fcntl.h>
 #include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -36,7 +38,13 @@ static pid_t startMeter(const char* program, const char* link) {
     char* argv[] = {(char*)program, "simulate", "--send-after", "0", "--records",
                     "40",           "--link",   (char*)link,    NULL};
     pid_t pid;
-    if (posix_spawn(&pid, program, NULL, NULL, argv, environ) != 0) return -1;
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+    const int spawned = posix_spawn(&pid, program, &quiet, NULL, argv, environ);
+    posix_spawn_file_actions_destroy(&quiet);
+    if (spawned != 0) return -1;
     struct stat st;
     for (int i = 0; i < 500 && lstat(link, &st) != 0; ++i) usleep(10000);
     return pid;

@@ -1,0 +1,36 @@
+"""python3 -m vantor_comm download --device PATH [--data-file FILE] [--app-path DIR]
+[--blocking] [--timeout SECONDS]: downloads and prints the records."""
+
+import argparse
+import sys
+
+from . import VantorError, download
+
+
+def main(argv=None) -> int:
+    parser = argparse.ArgumentParser(prog="python3 -m vantor_comm")
+    commands = parser.add_subparsers(dest="command", required=True)
+    d = commands.add_parser("download", help="download the meter's memory, then print it")
+    d.add_argument("--device", required=True, help="the serial device, e.g. /dev/ttyUSB0")
+    d.add_argument("--data-file", help="the data file (default: APP_PATH/yyyymmdd.dat)")
+    d.add_argument("--app-path", help="the folder of unit2.dat")
+    d.add_argument("--blocking", action="store_true", help="one blocking call")
+    d.add_argument("--timeout", type=float, help="give up after SECONDS without a byte")
+    args = parser.parse_args(argv)
+    if args.data_file is None and args.app_path is None:
+        parser.error("give --data-file or --app-path")
+    print(f"waiting on {args.device}: press SEND on the meter", file=sys.stderr)
+    try:
+        records = download(args.device, args.data_file, blocking=args.blocking,
+                           timeout=args.timeout, app_path=args.app_path)
+    except VantorError as e:
+        print(e, file=sys.stderr)
+        return 1
+    for r in records:
+        print(f"{r.sequence}\t{r.channel}\t{r.value}\t{r.unit}")
+    print(f"{len(records)} records", file=sys.stderr)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,103 @@
+"""The C library under the package, loaded with ctypes."""
+
+import ctypes
+import ctypes.util
+import os
+from pathlib import Path
+
+Status = ctypes.c_int32
+Handle = ctypes.c_void_p
+MessageFn = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.POINTER(ctypes.c_char), ctypes.c_size_t)
+
+
+class Stats(ctypes.Structure):
+    _fields_ = [
+        ("frames_received", ctypes.c_int32),
+        ("frames_rejected", ctypes.c_int32),
+        ("bytes_skipped", ctypes.c_int32),
+        ("records_lost", ctypes.c_int32),
+        ("unnamed_units", ctypes.c_int32),
+    ]
+
+
+def _candidates():
+    named = os.environ.get("VANTOR_COMM_LIBRARY")
+    if named:
+        yield named
+        return
+    try:
+        from . import _location  # written by the build and by the install
+        yield str((Path(__file__).parent / _location.LIBRARY).resolve())
+    except ImportError:
+        pass
+    yield ctypes.util.find_library("vantor_comm_c") or "libvantor_comm_c.so.1"
+
+
+def _load():
+    errors = []
+    for path in _candidates():
+        try:
+            return ctypes.CDLL(path)
+        except OSError as e:
+            errors.append(str(e))
+    raise ImportError(
+        "vantor_comm: cannot load the Vantor Comm C library (libvantor_comm_c); "
+        "build it (tools/setup.sh) or set VANTOR_COMM_LIBRARY to its path: " + "; ".join(errors))
+
+
+lib = _load()
+
+_i16 = ctypes.c_int16
+_i32 = ctypes.c_int32
+_p = ctypes.POINTER
+_text_out = [ctypes.c_char_p, ctypes.c_size_t, _p(ctypes.c_size_t)]
+
+_signatures = {
+    "vantor_comm_create": [_p(Handle)],
+    "vantor_comm_get_df": [Handle] + _text_out,
+    "vantor_comm_put_df": [Handle, ctypes.c_char_p],
+    "vantor_comm_CheckFile": [Handle, _p(_i16)],
+    "vantor_comm_ViewData": [Handle],
+    "vantor_comm_ReadDataLogger": [Handle],
+    "vantor_comm_ReadDataLogger_2": [Handle],
+    "vantor_comm_SCI_Init": [Handle],
+    "vantor_comm_put_Settings": [Handle, ctypes.c_char_p],
+    "vantor_comm_get_Settings": [Handle] + _text_out,
+    "vantor_comm_put_AppPath": [Handle, ctypes.c_char_p],
+    "vantor_comm_Read_Status": [Handle, _p(_i32), _p(_i16)],
+    "vantor_comm_GetParameter": [Handle, _p(_i16), _i32, _i32, _p(_i16)],
+    "vantor_comm_Start": [Handle, _p(_i16)],
+    "vantor_comm_GetFilename": [Handle, _p(_i32)] + _text_out,
+    "vantor_comm_ReadUnitFile": [Handle],
+    "vantor_comm_process_events": [Handle, _i32],
+    "vantor_comm_abort": [Handle],
+    "vantor_comm_set_device": [Handle, _i16, ctypes.c_char_p],
+    "vantor_comm_device_name": [Handle] + _text_out,
+    "vantor_comm_outcome": [Handle, _p(ctypes.c_int)],
+    "vantor_comm_stats": [Handle, _p(Stats)],
+    "vantor_comm_last_error": [Handle, _p(_i32)] + _text_out,
+    "vantor_comm_set_read_timeout": [Handle, _i32],
+    "vantor_comm_get_read_timeout": [Handle, _p(_i32)],
+    "vantor_comm_grid_size": [Handle, _p(_i32), _p(_i32)],
+    "vantor_comm_grid_cell": [Handle, _i32, _i32] + _text_out,
+    "vantor_comm_panel_label": [Handle, ctypes.c_int] + _text_out + [_p(_i16)],
+    "vantor_comm_panel_indicator": [Handle, _p(_i16), _p(_i16), _p(ctypes.c_uint32)],
+    "vantor_comm_set_message_handler": [Handle, MessageFn, ctypes.c_void_p],
+}
+# The fields: get and put of each, with its type.
+FIELDS = {"UnitIndex": _i16, "fgTransferOK": _i16, "fgComPortOpen": _i16, "datano": _i32,
+          "fg_Two_Display": _i16, "bReadDataOK": _i16, "Port": _i16, "Baudrate": _i16}
+for _name, _type in FIELDS.items():
+    _signatures["vantor_comm_get_" + _name] = [Handle, _p(_type)]
+    _signatures["vantor_comm_put_" + _name] = [Handle, _type]
+
+for _name, _args in _signatures.items():
+    _f = getattr(lib, _name)
+    _f.argtypes = _args
+    _f.restype = Status
+lib.vantor_comm_free.argtypes = [Handle]
+lib.vantor_comm_free.restype = None
+lib.vantor_comm_error_description.argtypes = [Handle]
+lib.vantor_comm_error_description.restype = ctypes.c_char_p
+lib.vantor_comm_version.argtypes = []
+lib.vantor_comm_version.restype = ctypes.c_char_p
