@@ -43,3 +43,15 @@ function(vantor_pkg_config target pc_name description requires)
                 INPUT ${CMAKE_CURRENT_BINARY_DIR}/${pc_name}.pc.in)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${pc_name}.pc DESTINATION ${pc_dir})
 endfunction()
+
+# The path from install folder `dir` (relative: under the prefix) to the
+# libraries, for a search path or a file that must find them.
+function(vantor_path_to_libdir out dir)
+  if(IS_ABSOLUTE "${dir}")
+    set(full "${dir}")
+  else()
+    set(full "${CMAKE_INSTALL_PREFIX}/${dir}")
+  endif()
+  file(RELATIVE_PATH rel "${full}" "${CMAKE_INSTALL_FULL_LIBDIR}")
+  set(${out} "${rel}" PARENT_SCOPE)
+endfunction()

@@ -12,6 +12,7 @@ werror=OFF
 [ -n "${CI:-}${VANTOR_WERROR:-}" ] && werror=ON
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="$flags -O1" \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_C_FLAGS="$flags -O1" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
     -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" \
     -DVANTOR_BUILD_BENCH=OFF -DVANTOR_WERROR=$werror >/dev/null

@@ -385,7 +385,7 @@ int demoCommand(const QStringList& args) {
     setup.dataFile = dataFile;  // the day's file, named here so that it can be removed
     setup.view = true;
     setup.timeoutSeconds = 60;
-    const std::string stream = sim::transferStream(sim::standardMemory(40));
+    const std::string stream = sim::transferStream(sim::sessionMemory(40));
     setup.onArmed = [&] {
         // Give the operator a moment to see the armed panel, then press SEND.
         QTimer::singleShot(1500, [&] { meter->sendAsync(stream, true); });

@@ -155,7 +155,7 @@ int simulateCommand(const QStringList& args) {
     try {
         stream = parser.isSet("from")
                      ? sim::captureFromFile(parser.value("from").toLocal8Bit().toStdString())
-                     : sim::transferStream(sim::standardMemory(static_cast<int>(*records)));
+                     : sim::transferStream(sim::sessionMemory(static_cast<int>(*records)));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return kExitFailure;

@@ -13,7 +13,7 @@ constexpr int kRecords = 40;
 
 SimulatedMeter::SimulatedMeter()
     : meter_(std::make_unique<sim::PtyMeter>()),
-      stream_(sim::transferStream(sim::standardMemory(kRecords))) {
+      stream_(sim::transferStream(sim::sessionMemory(kRecords))) {
     if (!folder_.isValid()) return;
     QFile file(folder_.filePath(QStringLiteral("unit2.dat")));
     unitFileWritten_ = file.open(QIODevice::WriteOnly) &&

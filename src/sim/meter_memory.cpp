@@ -1,6 +1,8 @@
 #include "sim/meter_memory.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -44,10 +46,16 @@ const T& cycle(const T (&table)[N], int k) {
     return table[static_cast<std::size_t>(k) % N];
 }
 
-std::string stampFor(int t) {
-    // Starts 2012-06-04 15:48:15; a little over seven minutes between stamps.
+// Unit codes of the simulated unit file.
+constexpr int kUnitVolt = 0;
+constexpr int kUnitDegC = 9;
+constexpr int kUnitPh = 14;
+constexpr int kUnitKpa = 20;
+
+std::string stampFor(int t, int secondsApart = 437) {
+    // Starts 2012-06-04 15:48:15.
     constexpr int kStart = 15 * 3600 + 48 * 60 + 15;
-    const long total = kStart + 437L * t;
+    const long total = kStart + static_cast<long>(secondsApart) * t;
     const int day = 1 + static_cast<int>((3 + total / 86400) % 28);
     const int secs = static_cast<int>(total % 86400);
     return "1206" + zeroPadded(day, 2) + zeroPadded(secs / 3600, 2) +
@@ -144,6 +152,54 @@ std::vector<MeterRecord> standardMemory(int n) {
             memory.push_back(simpleRecord(cycle(kSimpleChannels, k), cycle(kSimpleUnits, k),
                                           k % 2 == 1, cycle(kSimpleDecimals, k), value,
                                           k / 2 % 2 == 1));
+        }
+    }
+    return memory;
+}
+
+MeterRecord overloadRecord(int channel, int unit) {
+    MeterRecord r = extendedRecord(channel, unit, false, 0, 0);
+    r.body.replace(8, 4, "0.L ");  // digits 9..12 as the display shows "0.L"
+    return r;
+}
+
+std::vector<MeterRecord> sessionMemory(int n) {
+    std::vector<MeterRecord> memory;
+    if (n <= 0) return memory;
+    memory.reserve(static_cast<std::size_t>(n));
+    // Noise in [-1, 1), the same on every platform.
+    auto noise = [](int minute, int channel) {
+        const std::uint64_t h = mix(static_cast<std::uint64_t>(minute) * 16 + channel);
+        return static_cast<double>(h % 2001) / 1000.0 - 1.0;
+    };
+    auto reading = [](int channel, int unit, int scale, double value) {
+        const auto digits =
+            static_cast<std::int64_t>(std::llround(std::fabs(value) * std::pow(10.0, scale)));
+        return extendedRecord(channel, unit, value < 0, scale, digits);
+    };
+    const int minutes = n;  // more than enough: each minute has at least five records
+    const int overloadAt = std::max(2, n / 12);
+    for (int t = 0; t < minutes && static_cast<int>(memory.size()) < n; ++t) {
+        std::vector<MeterRecord> block;
+        block.push_back(timeRecord(stampFor(t, 60)));
+        const double temperature = 21.5 + 0.12 * t + 0.05 * noise(t, 1);
+        block.push_back(reading(1, kUnitDegC, 2, temperature));
+        if (t == overloadAt) {
+            block.push_back(overloadRecord(2, kUnitVolt));
+        } else {
+            const double volts = (t < minutes / 2 ? 1.2 : 3.3) + 0.004 * noise(t, 2);
+            block.push_back(reading(2, kUnitVolt, 3, volts));
+        }
+        const double ph = 7.0 - 3.0 * std::exp(-t / 6.0) + 0.02 * noise(t, 3);
+        block.push_back(reading(3, kUnitPh, 2, ph));
+        block.push_back(reading(11, kUnitKpa, 1, 101.3 + 0.3 * noise(t, 11)));
+        if (t % 2 == 1) {
+            const int humidity = static_cast<int>(std::lround(450 + 20 * noise(t, 5)));
+            block.push_back(simpleRecord(5, 12, false, 1, humidity));
+        }
+        for (auto& r : block) {
+            if (static_cast<int>(memory.size()) == n) break;
+            memory.push_back(std::move(r));
         }
     }
     return memory;

@@ -41,6 +41,15 @@ std::string endMarker();
 // codes (some above 100), both signs and several scale codes. Record 0 and every eighth
 // record after it are time frames.
 std::vector<MeterRecord> standardMemory(int n);
+// n records that look like a logging session: every minute a time frame, then one reading
+// per channel, each channel in one unit following a curve with a little noise: 1 degC
+// drifting up, 2 V stepping from 1.2 to 3.3 half-way, 3 pH settling towards 7, 11 kPa
+// (a channel above 9) around the air's pressure, and every other minute a simple reading on
+// channel 5 (unit code 12). One reading of channel 2 is an overload, which the meter sends
+// without digits (written 999999). Deterministic, like standardMemory.
+std::vector<MeterRecord> sessionMemory(int n);
+// An extended reading whose digits are not a number (the meter's overload display).
+MeterRecord overloadRecord(int channel, int unit);
 // Every frame of `memory`, then the end marker.
 std::string transferStream(const std::vector<MeterRecord>& memory);
 // The raw bytes of a capture file, to be replayed as they are. Throws std::runtime_error

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -226,6 +227,25 @@ TEST(StandardMemory, IsDeterministicAndGrowsByAppending) {
     EXPECT_EQ(a, standardMemory(120));
     const auto b = standardMemory(30);
     EXPECT_TRUE(std::equal(b.begin(), b.end(), a.begin()));
+}
+
+TEST(SessionMemory, KeepsOneUnitPerChannelAndEveryFrameKind) {
+    for (int n : {0, 1, 5, 40}) EXPECT_EQ(sessionMemory(n).size(), static_cast<std::size_t>(n));
+    const auto memory = sessionMemory(300);
+    EXPECT_EQ(memory[0].kind, MeterRecord::Kind::Time);
+    std::map<int, std::set<int>> unitsOf;
+    std::set<MeterRecord::Kind> kinds;
+    int overloads = 0;
+    for (const auto& r : memory) {
+        kinds.insert(r.kind);
+        if (r.kind == MeterRecord::Kind::Time) continue;
+        unitsOf[channelOf(r)].insert(unitOf(r));
+        overloads += r.body.find('L') != std::string::npos;
+    }
+    EXPECT_EQ(kinds.size(), 3u);
+    EXPECT_EQ(overloads, 1);
+    EXPECT_GT(unitsOf.rbegin()->first, 9);
+    for (const auto& [channel, units] : unitsOf) EXPECT_EQ(units.size(), 1u) << channel;
 }
 
 TEST(TransferStream, IsEveryFrameThenTheEndMarker) {
