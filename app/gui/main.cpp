@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
     } else {
         app = std::make_unique<QApplication>(argc, argv);
     }
+    QCoreApplication::setOrganizationName("vantor-comm");
     QCoreApplication::setApplicationName("vantor-comm-gui");
     QCoreApplication::setApplicationVersion(VANTOR_COMM_VERSION);
     parser.process(*app);

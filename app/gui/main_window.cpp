@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include <vantor/data_grid_view.h>
 #include <vantor/vantor_comm_widget.h>
 
 #include <QCloseEvent>
@@ -13,17 +14,18 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 
 #include "earlier_download.h"
 #include "files/unit_file.h"
 #include "port_picker.h"
 #include "simulated_meter.h"
-#include <vantor/data_grid_view.h>
 #include "widgets/qt_message_sink.h"
 #ifdef VANTOR_GUI_CHARTS
 #include "readings_chart.h"
@@ -77,6 +79,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     startButton_->setToolTip(tr("Arms the download; then press SEND on the meter."));
     readButton_ = button(tr("Read"), "readButton", download);
     readButton_->setToolTip(tr("Downloads in one blocking call."));
+    stopButton_ = button(tr("Stop"), "stopButton", download);
+    stopButton_->setToolTip(
+        tr("Ends the download now; every record received stays in the "
+           "data file."));
+    stopButton_->setEnabled(false);
     viewButton_ = button(tr("View"), "viewButton", download);
     viewButton_->setToolTip(tr("Shows the records of the data file."));
     grid->addWidget(new QLabel(tr("Device:"), download), 0, 0);
@@ -88,6 +95,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     auto* actions = new QHBoxLayout();
     actions->addWidget(startButton_);
     actions->addWidget(readButton_);
+    actions->addWidget(stopButton_);
     actions->addWidget(viewButton_);
     actions->addStretch(1);
     grid->addLayout(actions, 2, 0, 1, 3);
@@ -102,6 +110,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     table_ = new DataGridView(split);
     table_->setObjectName("dataTable");
     table_->setSource(comm_);
+    table_->gridModel()->setPresentation(DataGridModel::Presentation::Readings);
     split->addWidget(table_);
 #ifdef VANTOR_GUI_CHARTS
     chart_ = new ReadingsChart(split);
@@ -128,9 +137,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     connect(folderButton_, &QPushButton::clicked, this, &MainWindow::chooseFolder);
     connect(startButton_, &QPushButton::clicked, this, &MainWindow::start);
     connect(readButton_, &QPushButton::clicked, this, &MainWindow::read);
+    connect(stopButton_, &QPushButton::clicked, this, &MainWindow::stop);
     connect(viewButton_, &QPushButton::clicked, this, &MainWindow::view);
-    connect(picker_, &PortPicker::deviceChosen, this,
-            [this](const QString& device) { comm_->setDevice(comm_->port(), device); });
+    connect(picker_, &PortPicker::deviceChosen, this, [this](const QString& device) {
+        comm_->setDevice(comm_->port(), device);
+        // A pseudo-terminal of this run means nothing to the next one.
+        if (!meter_ || device != meter_->device()) QSettings().setValue("device", device);
+    });
     // The signal comes from inside the control's event; finish outside it.
     connect(comm_, &VantorCommWidget::transferEnded, this, &MainWindow::afterTransfer,
             Qt::QueuedConnection);
@@ -142,11 +155,28 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     comm_->control().df =
         dataFileName(QDir::currentPath().toLocal8Bit().toStdString(), LocalDateSource().today());
     folderLabel_->setText(tr("(none; data file in %1)").arg(QDir::currentPath()));
+    restoreSettings();
 
     poll_ = new QTimer(this);
-    connect(poll_, &QTimer::timeout, this, &MainWindow::updateStatus);
-    poll_->start(500);
+    connect(poll_, &QTimer::timeout, this, [this] {
+        if (transferRunning()) showLiveRecords();
+        updateStatus();
+    });
+    poll_->start(250);
     updateStatus();
+}
+
+void MainWindow::restoreSettings() {
+    QSettings settings;
+    const QString folder = settings.value("folder").toString();
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) useFolder(folder);
+    const QString device = settings.value("device").toString();
+    if (device.isEmpty()) return;
+    if (picker_->findData(device) >= 0) {
+        picker_->setCurrentIndex(picker_->findData(device));
+    } else if (QFileInfo::exists(device)) {
+        picker_->addDevice(device, tr("used last time"));
+    }
 }
 
 MainWindow::~MainWindow() {
@@ -172,7 +202,55 @@ QString MainWindow::statusText() const {
 }
 
 void MainWindow::updateStatus() {
-    status_->setText(statusText());
+    const QString state = transferState();
+    status_->setText(state.isEmpty() ? statusText()
+                                     : state + QStringLiteral("    ") + statusText());
+}
+
+bool MainWindow::transferRunning() const {
+    return reading_ || comm_->control().fgComPortOpen;
+}
+
+QString MainWindow::transferState() {
+    if (!transferRunning()) {
+        lastProgress_ = -1;
+        return {};
+    }
+    const TransferStats& stats = comm_->control().Stats();
+    const Long progress = stats.framesReceived + stats.framesRejected + stats.bytesSkipped;
+    if (progress != lastProgress_) {
+        lastProgress_ = progress;
+        sinceProgress_.restart();
+    }
+    if (progress > 0) return tr("Receiving…");
+    if (!reading_) return tr("Armed: press SEND on the meter.");
+    const auto timeout = comm_->control().readTimeout().count();
+    if (timeout <= 0) return tr("Read: waiting for SEND on the meter.");
+    const qint64 left = std::max<qint64>(0, (timeout - sinceProgress_.elapsed() + 999) / 1000);
+    return tr("Read: waiting for SEND on the meter; gives up in %1 s.").arg(left);
+}
+
+void MainWindow::clearShown() {
+    shownRecords_ = 0;
+    // The grid keeps the last download until the data view fills it again.
+    table_->setGrid(nullptr);
+#ifdef VANTOR_GUI_CHARTS
+    chart_->clear();
+#endif
+}
+
+void MainWindow::showLiveRecords() {
+    Vantor_Comm& c = comm_->control();
+    if (c.datano <= shownRecords_) return;
+    try {
+        c.ViewData();
+    } catch (const RuntimeError&) {
+        return;  // the file is between two writes; the next tick shows it
+    }
+    shownRecords_ = c.datano;
+    if (table_->gridModel()->grid() == nullptr) table_->setSource(comm_);
+    table_->gridModel()->refresh();
+    table_->scrollToBottom();
 }
 
 void MainWindow::showError(const RuntimeError& e) {
@@ -182,7 +260,9 @@ void MainWindow::showError(const RuntimeError& e) {
 void MainWindow::chooseFolder() {
     const QString folder = QFileDialog::getExistingDirectory(
         this, tr("Folder of unit2.dat and the data file"), comm_->appPath());
-    if (!folder.isEmpty()) useFolder(folder);
+    if (folder.isEmpty()) return;
+    QSettings().setValue("folder", folder);
+    useFolder(folder);
 }
 
 void MainWindow::useFolder(const QString& folder) {
@@ -225,15 +305,26 @@ bool MainWindow::mayWriteDataFile() {
 }
 
 void MainWindow::start() {
-    if (!mayWriteDataFile()) return;
+    if (transferRunning() || !mayWriteDataFile()) return;
+    clearShown();
     comm_->control().Start();
-    if (comm_->control().fgComPortOpen) pressSendIfSimulated();
+    if (!comm_->control().fgComPortOpen) return;
+    setBusy(true);
+    updateStatus();
+    pressSendIfSimulated();
+}
+
+void MainWindow::stop() {
+    if (transferRunning()) comm_->control().AbortTransfer();
 }
 
 void MainWindow::read() {
-    if (reading_ || !mayWriteDataFile()) return;
+    if (transferRunning() || !mayWriteDataFile()) return;
+    clearShown();
     setBusy(true);
     reading_ = true;
+    lastProgress_ = -1;
+    updateStatus();
     // Runs while the download waits in the event loop for the first byte.
     pressSendIfSimulated();
     comm_->control().ReadDataLogger();
@@ -278,6 +369,9 @@ void MainWindow::pressSendIfSimulated() {
 
 void MainWindow::afterTransfer() {
     Vantor_Comm& c = comm_->control();
+    if (!reading_) setBusy(false);
+    if (table_->gridModel()->grid() == nullptr) table_->setSource(comm_);
+    shownRecords_ = c.datano;
     if (c.datano > 0) {
         try {
             c.ViewData();
@@ -306,6 +400,7 @@ void MainWindow::setBusy(bool busy) {
          {startButton_, readButton_, viewButton_, folderButton_, simulateButton_}) {
         b->setEnabled(!busy);
     }
+    stopButton_->setEnabled(busy);
     picker_->setEnabled(!busy);
 }
 

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <vantor/errors.h>
+#include <vantor/types.h>
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <memory>
 
@@ -34,7 +36,11 @@ class MainWindow : public QMainWindow {
     PortPicker* portPicker() const { return picker_; }
     // Null where the program was built without Qt Charts.
     ReadingsChart* chart() const { return chart_; }
-    // "frames: N  records: M  file: ..."
+    QPushButton* stopButton() const { return stopButton_; }
+    QPushButton* startButton() const { return startButton_; }
+    QPushButton* readButton() const { return readButton_; }
+    // "frames: N  records: M  file: ..."; the status bar puts what a running
+    // transfer waits for before it.
     QString statusText() const;
     // How long after arming the simulated meter's SEND key is pressed.
     void setSendDelay(int ms) { sendDelayMs_ = ms; }
@@ -45,6 +51,8 @@ class MainWindow : public QMainWindow {
     void useFolder(const QString& folder);
     void start();
     void read();
+    // Ends the running transfer (armed or blocking); every record stays.
+    void stop();
     void view();
     void startSimulatedMeter();
 
@@ -57,6 +65,14 @@ class MainWindow : public QMainWindow {
 
   private:
     void afterTransfer();
+    bool transferRunning() const;
+    // Empties the table and the chart: a new download has begun.
+    void clearShown();
+    // Shows the records written so far while a transfer runs.
+    void showLiveRecords();
+    // What the running transfer waits for, for the status bar.
+    QString transferState();
+    void restoreSettings();
     // Asks before a download replaces an earlier one in the data file; false
     // when the user cancels.
     bool mayWriteDataFile();
@@ -75,12 +91,16 @@ class MainWindow : public QMainWindow {
     QPushButton* folderButton_;
     QPushButton* startButton_;
     QPushButton* readButton_;
+    QPushButton* stopButton_;
     QPushButton* viewButton_;
     QPushButton* simulateButton_;
     QTimer* poll_;
     std::unique_ptr<SimulatedMeter> meter_;
     int sendDelayMs_ = 800;
     bool reading_ = false;
+    Long shownRecords_ = 0;
+    Long lastProgress_ = -1;
+    QElapsedTimer sinceProgress_;
     bool closeAfterRead_ = false;
 };
 

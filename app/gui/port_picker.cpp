@@ -1,6 +1,7 @@
 #include "port_picker.h"
 
 #include <QDir>
+#include <QLineEdit>
 #include <QSerialPortInfo>
 #include <algorithm>
 
@@ -15,6 +16,10 @@ QString label(const QString& device, const QString& description) {
 }  // namespace
 
 PortPicker::PortPicker(QWidget* parent) : QComboBox(parent) {
+    setEditable(true);
+    setInsertPolicy(QComboBox::NoInsert);
+    lineEdit()->setPlaceholderText(tr("a device, e.g. /dev/ttyUSB0"));
+    connect(lineEdit(), &QLineEdit::editingFinished, this, &PortPicker::takeTypedPath);
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     setMinimumContentsLength(28);
     connect(this, &QComboBox::currentIndexChanged, this, [this] {
@@ -56,6 +61,17 @@ void PortPicker::addDevice(const QString& device, const QString& description) {
     }
     refresh();
     setCurrentIndex(findData(device));
+}
+
+void PortPicker::takeTypedPath() {
+    const QString text = currentText().trimmed();
+    if (text.isEmpty() || findText(text) >= 0) return;  // a listed entry as shown
+    const int listed = findData(text);
+    if (listed >= 0) {
+        setCurrentIndex(listed);
+    } else {
+        addDevice(text, tr("typed"));
+    }
 }
 
 QString PortPicker::currentDevice() const {

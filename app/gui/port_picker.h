@@ -1,6 +1,7 @@
 // Picks the serial device: the system's serial ports with their
-// descriptions, the stable names under /dev/serial/by-id, and devices the
-// program added itself (a simulated meter's pseudo-terminal).
+// descriptions, the stable names under /dev/serial/by-id, devices the
+// program added itself (a simulated meter's pseudo-terminal), and any path
+// typed into it (a udev link, say), kept in the list once entered.
 #pragma once
 
 #include <QComboBox>
@@ -23,6 +24,9 @@ class PortPicker : public QComboBox {
     QString currentDevice() const;
     // Devices come and go: the list is rebuilt each time it opens.
     void showPopup() override;
+
+  private slots:
+    void takeTypedPath();
 
   signals:
     void deviceChosen(const QString& device);

@@ -1,6 +1,11 @@
 #include "readings_chart.h"
 
+#include <QDateTime>
+#include <QLabel>
+#include <QVBoxLayout>
 #include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QLegendMarker>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
@@ -21,104 +26,211 @@ const QColor kColours[] = {
     QColor(0x17, 0xbe, 0xcf), QColor(0x00, 0x00, 0x80), QColor(0x80, 0x80, 0x00),
 };
 
-}  // namespace
+constexpr int kChartHeight = 190;
 
-// setChart() would only release the view's own first chart, not delete it.
-ReadingsChart::ReadingsChart(QWidget* parent) : QChartView(new QChart(), parent) {
-    chart()->setTitle(tr("Readings by record (click a channel to hide or show it)"));
-    chart()->legend()->setAlignment(Qt::AlignRight);
-    chart()->setMargins(QMargins(4, 4, 4, 4));
-    setRenderHint(QPainter::Antialiasing);
-    setMinimumSize(320, 240);
+QString unitLabel(const std::string& unit, bool isCode) {
+    if (unit.empty()) return QObject::tr("(no unit name)");
+    const QString text = QString::fromLocal8Bit(unit.data(), static_cast<qsizetype>(unit.size()));
+    return isCode ? QObject::tr("unit code %1").arg(text) : text;
 }
 
-void ReadingsChart::clear() {
-    QChart* c = chart();
+// The axis labels in local time: the meter's clock reading, as it is.
+double wallClockMs(std::int64_t stampSeconds) {
+    const QDateTime utc = QDateTime::fromSecsSinceEpoch(stampSeconds, Qt::UTC);
+    return static_cast<double>(QDateTime(utc.date(), utc.time()).toMSecsSinceEpoch());
+}
+
+void removeAll(QChart* c) {
     c->removeAllSeries();
     for (QAbstractAxis* axis : c->axes()) {
         c->removeAxis(axis);
         delete axis;
     }
-    x_ = y_ = nullptr;
+}
+
+}  // namespace
+
+ReadingsChart::ReadingsChart(QWidget* parent)
+    : QScrollArea(parent), box_(new QWidget(this)), layout_(new QVBoxLayout(box_)) {
+    layout_->setContentsMargins(0, 0, 0, 0);
+    layout_->setSpacing(2);
+    layout_->addStretch(1);
+    setWidget(box_);
+    setWidgetResizable(true);
+    setMinimumSize(320, 240);
+}
+
+QChartView* ReadingsChart::viewFor(const std::string& unit, bool isCode) {
+    auto it = views_.find(unit);
+    if (it != views_.end()) return it->second;
+    // setChart() would only release the view's own first chart, not delete it.
+    auto* view = new QChartView(new QChart(), box_);
+    view->setRenderHint(QPainter::Antialiasing);
+    view->setMinimumHeight(kChartHeight);
+    QChart* c = view->chart();
+    c->setTitle(unitLabel(unit, isCode));
+    c->legend()->setAlignment(Qt::AlignRight);
+    c->setMargins(QMargins(2, 2, 2, 2));
+    views_.emplace(unit, view);
+    return view;
+}
+
+void ReadingsChart::order(const std::map<std::string, int>& firstChannel) {
+    shown_.clear();
+    for (const auto& [unit, view] : views_) shown_.push_back(view);
+    std::stable_sort(shown_.begin(), shown_.end(), [&](QChartView* a, QChartView* b) {
+        auto channelOf = [&](QChartView* v) {
+            for (const auto& [unit, view] : views_) {
+                if (view == v) return firstChannel.at(unit);
+            }
+            return 0;
+        };
+        return channelOf(a) < channelOf(b);
+    });
+    for (QChartView* view : shown_) layout_->removeWidget(view);
+    for (std::size_t i = 0; i < shown_.size(); ++i) {
+        layout_->insertWidget(static_cast<int>(i), shown_[i]);
+    }
+}
+
+void ReadingsChart::clear() {
+    for (auto& [unit, view] : views_) delete view;
+    views_.clear();
+    shown_.clear();
+    byTime_ = false;
 }
 
 void ReadingsChart::showReadings(const DataGrid& grid) {
-    clear();
-    QChart* c = chart();
-    x_ = new QValueAxis();
-    x_->setTitleText(tr("Record"));
-    x_->setLabelFormat("%d");
-    y_ = new QValueAxis();
-    y_->setTitleText(tr("Value"));
-    y_->setLabelFormat("%.6g");
-    c->addAxis(x_, Qt::AlignBottom);
-    c->addAxis(y_, Qt::AlignLeft);
+    const std::vector<ReadingSeries> all = readingSeries(grid);
+    byTime_ = !all.empty() && all.front().points.front().time.has_value();
+    std::map<std::string, int> firstChannel;
+    for (const ReadingSeries& s : all) firstChannel.try_emplace(s.unit, s.channel);
+    for (auto it = views_.begin(); it != views_.end();) {
+        if (firstChannel.count(it->first) == 0) {
+            delete it->second;
+            it = views_.erase(it);
+        } else {
+            removeAll(it->second->chart());
+            ++it;
+        }
+    }
 
     std::size_t n = 0;
-    for (const auto& [channel, points] : readingsByChannel(grid)) {
+    for (const ReadingSeries& s : all) {
+        QChart* c = viewFor(s.unit, s.unitIsCode)->chart();
+        if (c->axes().isEmpty()) {
+            QAbstractAxis* x = nullptr;
+            if (byTime_) {
+                auto* t = new QDateTimeAxis();
+                t->setFormat("HH:mm:ss");
+                t->setTitleText(tr("Time"));
+                x = t;
+            } else {
+                auto* r = new QValueAxis();
+                r->setLabelFormat("%d");
+                r->setTitleText(tr("Record"));
+                x = r;
+            }
+            auto* y = new QValueAxis();
+            y->setLabelFormat("%.6g");
+            y->setTitleText(unitLabel(s.unit, s.unitIsCode));
+            c->addAxis(x, Qt::AlignBottom);
+            c->addAxis(y, Qt::AlignLeft);
+        }
         auto* series = new QLineSeries();
-        series->setName(tr("Channel %1").arg(channel));
+        series->setName(tr("Channel %1, %2").arg(s.channel).arg(unitLabel(s.unit, s.unitIsCode)));
         series->setPointsVisible(true);
         series->setColor(kColours[n++ % std::size(kColours)]);
-        for (const ReadingPoint& p : points) series->append(p.record, p.value);
+        for (const ReadingPoint& p : s.points) {
+            const double x = byTime_ ? wallClockMs(*p.time) : static_cast<double>(p.record);
+            series->append(x, p.value);
+        }
         c->addSeries(series);
-        series->attachAxis(x_);
-        series->attachAxis(y_);
+        for (QAbstractAxis* axis : c->axes()) series->attachAxis(axis);
     }
-    const auto markers = c->legend()->markers();
-    for (int i = 0; i < markers.size(); ++i) {
-        connect(markers[i], &QLegendMarker::clicked, this, [this, i] { toggleSeries(i); });
+    order(firstChannel);
+    for (int i = 0; i < chartCount(); ++i) {
+        QChart* c = chartAt(i);
+        const auto markers = c->legend()->markers();
+        for (int m = 0; m < markers.size(); ++m) {
+            connect(markers[m], &QLegendMarker::clicked, this,
+                    [this, i, m] { toggleSeries(i, m); });
+        }
+        fitAxes(c);
     }
-    fitAxes();
 }
 
-void ReadingsChart::toggleSeries(int index) {
-    const auto markers = chart()->legend()->markers();
+void ReadingsChart::toggleSeries(int chart, int index) {
+    QChart* c = chartAt(chart);
+    if (c == nullptr) return;
+    const auto markers = c->legend()->markers();
     if (index < 0 || index >= markers.size()) return;
     QLegendMarker* marker = markers[index];
     QAbstractSeries* series = marker->series();
     series->setVisible(!series->isVisible());
     // A hidden series hides its legend entry too; keep it there, dimmed, to click again.
     marker->setVisible(true);
-    QColor label = chart()->legend()->labelColor();
+    QColor label = c->legend()->labelColor();
     label.setAlphaF(series->isVisible() ? 1.0 : 0.4);
     marker->setLabelBrush(label);
-    fitAxes();
+    fitAxes(c);
 }
 
-void ReadingsChart::fitAxes() {
-    if (x_ == nullptr) return;
-    double maxX = 1;
-    double minY = 0, maxY = 0;
+void ReadingsChart::fitAxes(QChart* c) {
+    const auto horizontal = c->axes(Qt::Horizontal);
+    const auto vertical = c->axes(Qt::Vertical);
+    if (horizontal.isEmpty() || vertical.isEmpty()) return;
     bool any = false;
-    for (QAbstractSeries* s : chart()->series()) {
+    double minX = 0, maxX = 0, minY = 0, maxY = 0;
+    for (QAbstractSeries* s : c->series()) {
         auto* line = qobject_cast<QLineSeries*>(s);
         if (line == nullptr || !line->isVisible()) continue;
         for (const QPointF& p : line->points()) {
-            maxX = std::max(maxX, p.x());
+            minX = any ? std::min(minX, p.x()) : p.x();
+            maxX = any ? std::max(maxX, p.x()) : p.x();
             minY = any ? std::min(minY, p.y()) : p.y();
             maxY = any ? std::max(maxY, p.y()) : p.y();
             any = true;
         }
     }
-    x_->setRange(0, maxX);
-    x_->applyNiceNumbers();
-    if (minY == maxY) {
-        minY -= 1;
-        maxY += 1;
+    if (!any) return;
+    if (auto* t = qobject_cast<QDateTimeAxis*>(horizontal.front())) {
+        if (maxX - minX < 60000) maxX = minX + 60000;
+        t->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(minX)),
+                    QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(maxX)));
+        t->setFormat(maxX - minX > 86400000.0 ? "dd.MM. HH:mm" : "HH:mm:ss");
+    } else if (auto* r = qobject_cast<QValueAxis*>(horizontal.front())) {
+        r->setRange(minX, std::max(maxX, minX + 1));
+        r->applyNiceNumbers();
     }
-    y_->setRange(minY, maxY);
-    y_->applyNiceNumbers();
+    // A flat line sits in the middle of a band around it.
+    const double pad = minY == maxY ? std::max(std::abs(minY) * 0.01, 1e-3) : 0;
+    auto* y = qobject_cast<QValueAxis*>(vertical.front());
+    y->setRange(minY - pad, maxY + pad);
+    y->applyNiceNumbers();
+}
+
+int ReadingsChart::chartCount() const {
+    return static_cast<int>(views_.size());
+}
+
+QChart* ReadingsChart::chartAt(int index) const {
+    if (index < 0 || index >= static_cast<int>(shown_.size())) return nullptr;
+    return shown_[static_cast<std::size_t>(index)]->chart();
 }
 
 int ReadingsChart::seriesCount() const {
-    return static_cast<int>(chart()->series().size());
+    int n = 0;
+    for (const auto& [unit, view] : views_) n += static_cast<int>(view->chart()->series().size());
+    return n;
 }
 
 int ReadingsChart::pointCount() const {
     int n = 0;
-    for (QAbstractSeries* s : chart()->series()) {
-        if (auto* line = qobject_cast<QLineSeries*>(s)) n += static_cast<int>(line->count());
+    for (const auto& [unit, view] : views_) {
+        for (QAbstractSeries* s : view->chart()->series()) {
+            if (auto* line = qobject_cast<QLineSeries*>(s)) n += static_cast<int>(line->count());
+        }
     }
     return n;
 }

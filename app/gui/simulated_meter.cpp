@@ -6,10 +6,7 @@
 
 namespace vantor::gui {
 
-namespace {
-
-constexpr int kRecords = 40;
-}  // namespace
+namespace {}  // namespace
 
 SimulatedMeter::SimulatedMeter()
     : meter_(std::make_unique<sim::PtyMeter>()),

@@ -15,6 +15,9 @@ namespace vantor::gui {
 
 class SimulatedMeter {
   public:
+    // Records in its memory: about twenty minutes of a logging session.
+    static constexpr int kRecords = 120;
+
     // Throws std::system_error when no pseudo-terminal can be had.
     SimulatedMeter();
     ~SimulatedMeter();

@@ -41,13 +41,23 @@ class DataGridModel : public QAbstractTableModel {
     // A grid ColAlignment code as Qt alignment flags.
     static Qt::Alignment alignmentOf(int code);
 
+    // How the cells are shown: as the grid lays them out (its column
+    // alignment), or as readings: numbers right-aligned, units left-aligned
+    // whether name or code, a time stamp's parts in its tooltip, and no
+    // empty row before there is data. The grid itself is not changed.
+    enum class Presentation { AsGrid, Readings };
+    void setPresentation(Presentation presentation);
+
   signals:
     void refreshed();
 
   private:
     void scheduleRefresh();
 
+    Qt::Alignment alignment(Long col) const;
+
     DataGrid* grid_ = nullptr;
+    Presentation presentation_ = Presentation::AsGrid;
     int subscription_ = 0;
     bool pending_ = false;
     int rows_ = 0;

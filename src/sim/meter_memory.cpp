@@ -177,7 +177,8 @@ std::vector<MeterRecord> sessionMemory(int n) {
             static_cast<std::int64_t>(std::llround(std::fabs(value) * std::pow(10.0, scale)));
         return extendedRecord(channel, unit, value < 0, scale, digits);
     };
-    const int minutes = n;  // more than enough: each minute has at least five records
+    // Two minutes hold eleven records: the time frames and readings of both.
+    const int minutes = n * 2 / 11 + 2;
     const int overloadAt = std::max(2, n / 12);
     for (int t = 0; t < minutes && static_cast<int>(memory.size()) < n; ++t) {
         std::vector<MeterRecord> block;

@@ -1,7 +1,7 @@
 #include <vantor/data_grid_view.h>
-
 #include <vantor/vantor_comm_widget.h>
 
+#include <QDate>
 #include <QHeaderView>
 #include <QTimer>
 #include <limits>
@@ -19,6 +19,30 @@ QString fromControl(const String& s) {
 
 int clampToInt(Long n) {
     return n < 0 ? 0 : static_cast<int>(n);
+}
+
+// A grid in its design state: one row below the headings, with nothing in it.
+bool holdsNoData(const DataGrid& grid) {
+    if (grid.Rows() != 2) return false;
+    for (Long col = 0; col < grid.Cols(); ++col) {
+        if (!grid.TextMatrix(1, col).empty()) return false;
+    }
+    return true;
+}
+
+// "120604 15:48:15": the meter's date group as it sent it, then the time.
+QString stampToolTip(const QString& stamp) {
+    if (stamp.size() < 15) return {};
+    const QString group = stamp.left(6);
+    QString tip = QObject::tr("Time stamp: date group %1, time %2.").arg(group, stamp.mid(7));
+    const QDate date(2000 + group.left(2).toInt(), group.mid(2, 2).toInt(), group.mid(4).toInt());
+    if (date.isValid()) {
+        tip += QObject::tr(
+                   "\nRead as yymmdd the date is %1; the chart places the readings "
+                   "after a stamp at its time.")
+                   .arg(date.toString(Qt::ISODate));
+    }
+    return tip;
 }
 
 }  // namespace
@@ -51,10 +75,18 @@ void DataGridModel::scheduleRefresh() {
     });
 }
 
+void DataGridModel::setPresentation(Presentation presentation) {
+    presentation_ = presentation;
+    refresh();
+}
+
 void DataGridModel::refresh() {
     pending_ = false;
     beginResetModel();
     rows_ = grid_ != nullptr ? clampToInt(grid_->Rows() - 1) : 0;
+    if (presentation_ == Presentation::Readings && grid_ != nullptr && holdsNoData(*grid_)) {
+        rows_ = 0;
+    }
     cols_ = grid_ != nullptr ? clampToInt(grid_->Cols()) : 0;
     endResetModel();
     emit refreshed();
@@ -88,10 +120,23 @@ QVariant DataGridModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
             return fromControl(grid_->TextMatrix(row, col));
         case Qt::TextAlignmentRole:
-            return QVariant::fromValue(alignmentOf(grid_->ColAlignment(col)));
+            return QVariant::fromValue(alignment(col));
+        case Qt::ToolTipRole:
+            if (presentation_ == Presentation::Readings && col == 2 && grid_->Cols() > 3 &&
+                grid_->TextMatrix(row, 3) == "Time") {
+                return stampToolTip(fromControl(grid_->TextMatrix(row, 2)));
+            }
+            return {};
         default:
             return {};
     }
+}
+
+Qt::Alignment DataGridModel::alignment(Long col) const {
+    if (presentation_ == Presentation::Readings) {
+        return (col < 3 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
+    }
+    return alignmentOf(grid_->ColAlignment(col));
 }
 
 QVariant DataGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -103,7 +148,7 @@ QVariant DataGridModel::headerData(int section, Qt::Orientation orientation, int
         case Qt::DisplayRole:
             return fromControl(grid_->TextMatrix(0, section));
         case Qt::TextAlignmentRole:
-            return QVariant::fromValue(alignmentOf(grid_->ColAlignment(section)));
+            return QVariant::fromValue(alignment(section));
         default:
             return {};
     }

@@ -1,21 +1,39 @@
-// The readings of a filled data grid, by channel, for plotting.
+// The readings of a filled data grid, as series for plotting: one per
+// channel and unit.
 #pragma once
 
 #include <vantor/data_grid.h>
 
-#include <map>
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace vantor {
 
 struct ReadingPoint {
     Long record;  // the grid's row number (column 0)
+    // Seconds since 1970 of the time stamp before the reading (the first one
+    // for readings before any), when the grid has time stamps.
+    std::optional<std::int64_t> time;
     double value;
 };
 
+struct ReadingSeries {
+    Integer channel;
+    std::string unit;  // the unit's name without its padding, or its code
+    bool unitIsCode;   // the file holds the bare unit code
+    std::vector<ReadingPoint> points;
+};
+
 // Every reading row of a grid laid out by ViewData (columns No., Channel,
-// Value, Unit), by channel. Time records, the meter's invalid value 999999
-// and cells that are not numbers are left out.
-std::map<Integer, std::vector<ReadingPoint>> readingsByChannel(const DataGrid& grid);
+// Value, Unit), one series per channel and unit, ordered by unit, then
+// channel. Time records, the meter's invalid value 999999 and cells that
+// are not numbers are left out.
+std::vector<ReadingSeries> readingSeries(const DataGrid& grid);
+
+// A time stamp as the grid shows it ("120604 15:48:15": date group, then
+// hh:mm:ss), with the date group read as yymmdd; empty when it is not one.
+std::optional<std::int64_t> stampSeconds(const std::string& text);
 
 }  // namespace vantor

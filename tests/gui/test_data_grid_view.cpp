@@ -1,10 +1,11 @@
 // The table that shows what ViewData wrote into the grid.
 #include <gtest/gtest.h>
+#include <vantor/data_grid_view.h>
 
 #include <QHeaderView>
+#include <tuple>
 
 #include "gui_test_support.h"
-#include <vantor/data_grid_view.h>
 #include "widgets/forms_qt.h"
 #include "widgets/readings.h"
 
@@ -163,23 +164,33 @@ TEST(DataGridView, AlignmentCodes) {
     EXPECT_EQ(DataGridModel::alignmentOf(9), Qt::AlignLeft | Qt::AlignVCenter);
 }
 
-TEST(Readings, ByChannelWithoutTimeRecordsOrInvalidValues) {
+TEST(Readings, OneSeriesPerChannelAndUnitAtTheStampBefore) {
     FakeWidgetHost host;
     ScratchDir dir;
     host.comm().df = dir.file("d.dat");
-    writeFile(host.comm().df, kFile);
-    host.comm().datano = 5;
+    writeFile(host.comm().df, kFile +
+                                  "5,2.5,\"C         \",2\r\n6,\"120604154915\",\"Time\",0\r\n" +
+                                  "7,24,\"C         \",1\r\n");
+    host.comm().datano = 8;
     host.comm().ViewData();
-    auto readings = readingsByChannel(host.comm().Grid());
-    ASSERT_EQ(readings.size(), 2u);
-    ASSERT_EQ(readings[1].size(), 1u);  // 999999 is left out
-    EXPECT_EQ(readings[1][0].record, 2);
-    EXPECT_DOUBLE_EQ(readings[1][0].value, 23.5);
-    ASSERT_EQ(readings[2].size(), 2u);
-    EXPECT_EQ(readings[2][0].record, 3);
-    EXPECT_DOUBLE_EQ(readings[2][0].value, -1.25);
-    EXPECT_DOUBLE_EQ(readings[2][1].value, 1.5e-14);
-    EXPECT_EQ(readings.count(0), 0u);  // the time record's channel
+    const auto series = readingSeries(host.comm().Grid());
+    // By unit, then channel: C on 1 and 2, mV on 2, unit code 12 on 2; V had only 999999.
+    ASSERT_EQ(series.size(), 4u);
+    EXPECT_EQ(std::make_tuple(series[0].unit, series[0].channel, series[0].unitIsCode),
+              std::make_tuple(std::string("12"), Integer{2}, true));
+    EXPECT_EQ(std::make_tuple(series[1].unit, series[1].channel),
+              std::make_tuple(std::string("C"), Integer{1}));
+    EXPECT_EQ(series[2].unit, "C");
+    EXPECT_EQ(series[2].channel, 2);
+    EXPECT_EQ(series[3].unit, "mV");
+    ASSERT_EQ(series[1].points.size(), 2u);
+    EXPECT_DOUBLE_EQ(series[1].points[0].value, 23.5);
+    EXPECT_EQ(series[1].points[0].record, 2);
+    // 2012-06-04 15:48:15 UTC, then the next stamp a minute later.
+    EXPECT_EQ(series[1].points[0].time, std::optional<std::int64_t>(1338824895));
+    EXPECT_EQ(series[1].points[1].time, std::optional<std::int64_t>(1338824955));
+    EXPECT_DOUBLE_EQ(series[3].points[0].value, 1.5e-14);
+    EXPECT_EQ(stampSeconds("121304 15:48:15"), std::nullopt);  // no 13th month
 }
 
 }  // namespace

@@ -4,12 +4,17 @@
 #include <vantor/data_grid_view.h>
 
 #include <QDir>
+#include <QLabel>
+#include <QPushButton>
 
 #include "gui_test_support.h"
 #include "main_window.h"
 #include "port_picker.h"
+#include "sim/meter_memory.h"
+#include "sim/pty_meter.h"
+#include "simulated_meter.h"
 #ifdef VANTOR_GUI_CHARTS
-#include <QtCharts/QValueAxis>
+#include <QtCharts/QChart>
 
 #include "readings_chart.h"
 #endif
@@ -32,10 +37,16 @@ struct WindowHost {
     int finished = 0;
 };
 
-// sessionMemory(40): eight time records and one overload among them, none plotted.
-constexpr int kRecords = 40;
+constexpr int kRecords = gui::SimulatedMeter::kRecords;
 #ifdef VANTOR_GUI_CHARTS
-constexpr int kNotPlotted = 9;  // the chart's checks only
+// Time records and the overload reading are not plotted.
+int notPlotted() {
+    int n = 0;
+    for (const auto& r : sim::sessionMemory(kRecords)) {
+        n += r.kind == sim::MeterRecord::Kind::Time || r.body.find('L') != std::string::npos;
+    }
+    return n;
+}
 #endif
 
 TEST(MainWindow, SimulatedDownloadFillsTableChartAndStatus) {
@@ -55,21 +66,34 @@ TEST(MainWindow, SimulatedDownloadFillsTableChartAndStatus) {
     EXPECT_EQ(h.window.table()->model()->rowCount(), kRecords);
     EXPECT_EQ(h.window.table()->model()->headerData(2, Qt::Horizontal).toString().toStdString(),
               "Value");
+    // Numbers right-aligned, units left-aligned whether name or code.
+    const QAbstractItemModel* table = h.window.table()->model();
+    auto alignment = [table](int row, int col) {
+        return table->data(table->index(row, col), Qt::TextAlignmentRole).toInt() &
+               Qt::AlignHorizontal_Mask;
+    };
+    EXPECT_EQ(alignment(1, 2), Qt::AlignRight);
+    EXPECT_EQ(alignment(1, 3), Qt::AlignLeft);
+    EXPECT_TRUE(table->data(table->index(0, 2), Qt::ToolTipRole).toString().contains("2012-06-04"));
 #ifdef VANTOR_GUI_CHARTS
-    ASSERT_NE(h.window.chart(), nullptr);
-    EXPECT_GT(h.window.chart()->seriesCount(), 1);
-    EXPECT_EQ(h.window.chart()->pointCount(), kRecords - kNotPlotted);
-    // Hiding channels from the legend narrows the value axis to the ones left.
-    auto* y = qobject_cast<QValueAxis*>(h.window.chart()->chart()->axes(Qt::Vertical).value(0));
-    ASSERT_NE(y, nullptr);
-    const double span = y->max() - y->min();
-    const int n = h.window.chart()->seriesCount();
-    for (int i = 0; i + 1 < n; ++i) h.window.chart()->toggleSeries(i);
-    EXPECT_LT(y->max() - y->min(), span);
-    EXPECT_FALSE(h.window.chart()->chart()->series()[0]->isVisible());
-    EXPECT_TRUE(h.window.chart()->chart()->series()[n - 1]->isVisible());
-    h.window.chart()->toggleSeries(0);
-    EXPECT_TRUE(h.window.chart()->chart()->series()[0]->isVisible());
+    gui::ReadingsChart* chart = h.window.chart();
+    ASSERT_NE(chart, nullptr);
+    EXPECT_TRUE(chart->byTime());
+    EXPECT_EQ(chart->pointCount(), kRecords - notPlotted());
+    // One chart per unit (degC, V, pH, kPa and unit code 12), each with one value axis
+    // and only that unit's channels.
+    ASSERT_EQ(chart->chartCount(), 5);
+    for (int i = 0; i < chart->chartCount(); ++i) {
+        QChart* c = chart->chartAt(i);
+        EXPECT_EQ(c->axes(Qt::Vertical).size(), 1);
+        for (QAbstractSeries* series : c->series()) {
+            EXPECT_TRUE(series->name().endsWith(", " + c->title())) << series->name().toStdString();
+        }
+    }
+    chart->toggleSeries(0, 0);
+    EXPECT_FALSE(chart->chartAt(0)->series()[0]->isVisible());
+    chart->toggleSeries(0, 0);
+    EXPECT_TRUE(chart->chartAt(0)->series()[0]->isVisible());
 #endif
     Long frames = 0;
     h.comm().Read_Status(frames);
@@ -100,6 +124,68 @@ TEST(MainWindow, ClosingDuringABlockingReadEndsItFirst) {
     EXPECT_FALSE(h.comm().fgComPortOpen);
     EXPECT_TRUE(h.window.isVisible());  // the close was put off until the read returned
     ASSERT_TRUE(waitUntil([&] { return !h.window.isVisible(); }));
+}
+
+// Stop ends an armed and a blocking transfer alike; the meter stays silent.
+TEST(MainWindow, StopEndsATransferInEitherMode) {
+    for (bool blocking : {false, true}) {
+        WindowHost h;
+        h.window.startSimulatedMeter();
+        h.window.setSendDelay(3600 * 1000);
+        bool sawState = false;
+        QTimer::singleShot(300, &h.window, [&] {
+            const auto* status = h.window.findChild<QLabel*>("transferStatus");
+            sawState = status->text().contains(blocking ? "gives up in" : "press SEND");
+            EXPECT_FALSE(h.window.startButton()->isEnabled());
+            EXPECT_FALSE(h.window.readButton()->isEnabled());
+            h.window.stopButton()->click();
+        });
+        if (blocking) {
+            h.window.read();
+        } else {
+            h.window.start();
+        }
+        ASSERT_TRUE(waitUntil([&] { return h.finished > 0; })) << blocking;
+        EXPECT_TRUE(sawState) << blocking;
+        EXPECT_EQ(h.comm().LastTransferOutcome(), TransferOutcome::Aborted);
+        EXPECT_FALSE(h.comm().fgComPortOpen);
+        EXPECT_TRUE(h.window.startButton()->isEnabled());
+        EXPECT_FALSE(h.window.stopButton()->isEnabled());
+    }
+}
+
+// Records show while they arrive, and the last download's are gone first.
+TEST(MainWindow, ShowsRecordsWhileTheyArrive) {
+    WindowHost h;
+    ScratchDir dir;
+    h.comm().df = dir.file("live.dat");
+    sim::PtyMeter meter;
+    h.window.portPicker()->addDevice(QString::fromStdString(meter.device()), "test meter");
+    const std::vector<sim::MeterRecord> memory = sim::sessionMemory(30);
+    std::string firstPart;
+    for (int i = 0; i < 12; ++i) firstPart += sim::frame(memory[static_cast<std::size_t>(i)].body);
+    std::string rest;
+    for (std::size_t i = 12; i < memory.size(); ++i) rest += sim::frame(memory[i].body);
+    rest += sim::endMarker();
+
+    h.window.start();
+    ASSERT_TRUE(h.comm().fgComPortOpen);
+    EXPECT_EQ(h.window.table()->model()->rowCount(), 0);  // no empty row before data
+    ASSERT_TRUE(meter.send(firstPart, false));
+    ASSERT_TRUE(waitUntil([&] { return h.window.table()->model()->rowCount() == 12; }));
+    EXPECT_EQ(h.finished, 0);
+#ifdef VANTOR_GUI_CHARTS
+    EXPECT_GT(h.window.chart()->pointCount(), 0);
+#endif
+    ASSERT_TRUE(meter.send(rest, false));
+    ASSERT_TRUE(waitUntil([&] { return h.finished > 0; }));
+    EXPECT_EQ(h.window.table()->model()->rowCount(), 30);
+
+    // A new download starts from an empty table.
+    h.comm().df = dir.file("next.dat");
+    h.window.start();
+    EXPECT_EQ(h.window.table()->model()->rowCount(), 0);
+    h.window.stop();
 }
 
 TEST(MainWindow, AFolderWithoutUnitFileShowsTheErrorNumber) {
