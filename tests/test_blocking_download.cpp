@@ -136,6 +136,11 @@ TEST(BatchReader, SilentMeterTimesOutAndReleasesEverything) {
     EXPECT_EQ(b.loop.now() - start, 60010ms);
     ASSERT_EQ(b.messages.messages.size(), 1u);
     EXPECT_NE(b.messages.messages[0].find("the meter stopped sending"), std::string::npos);
+
+    Batch silent;  // a meter that never began
+    silent.comm->ReadDataLogger();
+    ASSERT_EQ(silent.messages.messages.size(), 1u);
+    EXPECT_NE(silent.messages.messages[0].find("the meter sent nothing"), std::string::npos);
     EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::TimedOut);
     EXPECT_EQ(readFile(b.comm->df), "0" + kLineA + "1" + kLineB);
     EXPECT_EQ(b.comm->datano, 2);

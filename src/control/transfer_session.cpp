@@ -65,6 +65,7 @@ TransferSession::Next TransferSession::waitForByte(std::chrono::milliseconds tim
             const std::string byte = p_.port.Input();
             if (!byte.empty()) {
                 if (p_.onBytesRead) p_.onBytesRead(byte);
+                heardMeter_ = true;
                 return {static_cast<Byte>(byte[0]), TransferOutcome::None, std::nullopt};
             }
         }
@@ -80,13 +81,18 @@ TransferSession::Next TransferSession::waitForByte(std::chrono::milliseconds tim
         if (timeout.count() > 0) {
             const auto now = p_.loop.now();
             if (now >= deadline) {
+                const std::string silence =
+                    "nothing came from " + p_.port.deviceName() + " for " +
+                    formatNumber(static_cast<double>(timeout.count()) / 1000) + " s";
+                // A meter that never began was most likely never told to.
                 return {std::nullopt, TransferOutcome::TimedOut,
-                        RuntimeError(kErrDeviceIo,
-                                     "Device I/O error: the meter stopped sending (nothing came "
-                                     "from " +
-                                         p_.port.deviceName() + " for " +
-                                         formatNumber(static_cast<double>(timeout.count()) / 1000) +
-                                         " s)")};
+                        RuntimeError(
+                            kErrDeviceIo,
+                            heardMeter_
+                                ? "Device I/O error: the meter stopped sending (" + silence + ")"
+                                : "Device I/O error: the meter sent nothing (" + silence +
+                                      "); press SEND on the meter once the "
+                                      "download waits")};
             }
             wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
         }

@@ -111,6 +111,7 @@ class TransferSession {
     bool ended_ = false;
     bool writeFailShown_ = false;
     bool deviceLost_ = false;
+    bool heardMeter_ = false;  // the blocking download has had a byte
     TransferOutcome endRequested_ = TransferOutcome::None;
     TransferStats stats_;
     std::string line_;  // scratch for a record decoded without a data file
