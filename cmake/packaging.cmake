@@ -45,6 +45,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Building against the installed library needs Qt's development files.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-base-dev, qt6-serialport-dev")
+# The Python package vantor_comm runs on the system's python3.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3")
 # Depends: worked out from the binaries by dpkg-shlibdeps (dpkg-dev).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
