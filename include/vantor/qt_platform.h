@@ -39,6 +39,7 @@ std::shared_ptr<MessageLoop> qtMessageLoop();
 // line's bytes for that long before each read: fewer wakeups for a host that
 // runs many meters on one thread, at the risk of the last `holdOff` of bytes
 // if the device vanishes right after them.
+// Same requirement and error as createControl.
 std::unique_ptr<SerialBackend> qtSerialBackend(
     std::chrono::milliseconds holdOff = std::chrono::milliseconds(0));
 

@@ -36,15 +36,13 @@ std::shared_ptr<MessageLoop> qtMessageLoop() {
 }
 
 std::unique_ptr<SerialBackend> qtSerialBackend(std::chrono::milliseconds holdOff) {
+    requireEventLoop();
     return std::make_unique<QtSerialBackend>(holdOff);
 }
 
 std::unique_ptr<Vantor_Comm> createControl(ControlOptions options) {
     if (!options.loop) options.loop = qtMessageLoop();
-    if (!options.serial) {
-        requireEventLoop();
-        options.serial = qtSerialBackend();
-    }
+    if (!options.serial) options.serial = qtSerialBackend();
     if (!options.messages) options.messages = std::make_shared<ConsoleMessageSink>();
     if (!options.dates) options.dates = std::make_shared<LocalDateSource>();
     ControlPlatform platform{*options.loop, *options.messages, *options.dates,
