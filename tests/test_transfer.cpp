@@ -56,8 +56,8 @@ TEST(TransferStart, ArmsTheDownload) {
     EXPECT_EQ(a.serial->settings().dataBits, 8);
     EXPECT_EQ(a.serial->settings().stopBits, 10);
     EXPECT_EQ(a.serial->device(), "/dev/ttyS0");
-    EXPECT_EQ(a.comm->internals().MSComm1.InputMode(), 1);
-    EXPECT_EQ(a.comm->internals().MSComm1.RThreshold(), 1);
+    EXPECT_EQ(Vantor_Comm::Private::of(*a.comm).MSComm1.InputMode(), 1);
+    EXPECT_EQ(Vantor_Comm::Private::of(*a.comm).MSComm1.RThreshold(), 1);
 }
 
 TEST(TransferStart, TruncatesAnExistingFile) {
@@ -158,7 +158,8 @@ TEST(PortSetup, SecondCallWhileOpenOnlyResetsTheReceiver) {
     a.comm->Port(4);
     a.comm->SCI_Init();
     EXPECT_EQ(a.serial->opens(), 1);
-    EXPECT_EQ(a.comm->internals().MSComm1.CommPort(), 4);  // written, used at the next opening
+    EXPECT_EQ(Vantor_Comm::Private::of(*a.comm).MSComm1.CommPort(),
+              4);  // written, used at the next opening
     EXPECT_TRUE(a.messages.messages.empty());
     // The abandoned frame's rest is skipped; the next frame is whole.
     a.comm->ReadDataLogger_2();

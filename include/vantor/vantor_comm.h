@@ -188,9 +188,9 @@ class Vantor_Comm : public ControlPublic {
     const StatusPanel& Panel() const;
 
     // What lies behind the public face (the serial control, the file table,
-    // the decoder's state); for the control's own code.
+    // the decoder's state): defined where only the control's own code and
+    // its tests see it.
     struct Private;
-    Private& internals() { return *d_; }
 
   private:
     void Timer1_Timer();

@@ -17,6 +17,8 @@ namespace vantor {
 
 struct Vantor_Comm::Private {
     Private(Vantor_Comm& control, ControlPlatform& platform);
+    // The parts of a control, for its tests.
+    static Private& of(Vantor_Comm& control) { return *control.d_; }
 
     SessionParts sessionParts();
     // The transfer that is running, if any.
