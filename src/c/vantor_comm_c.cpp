@@ -14,7 +14,6 @@
 
 #include "c/callback_message_sink.h"
 
-using vantor::Boolean;
 using vantor::RuntimeError;
 using vantor::Vantor_Comm;
 
@@ -67,29 +66,47 @@ void copyOut(const std::string& s, char* buffer, std::size_t size, std::size_t* 
     buffer[n] = '\0';
 }
 
-// Runs `f` on the control, turning every exception into a status.
-template <class F>
-vantor_status call(vantor_comm* c, F&& f) {
-    if (c == nullptr) return vantor::kErrInvalidCall;
+// Keeps a description; one that cannot be made leaves the last one.
+template <class Text>
+void keep(std::string& error, Text&& text) noexcept {
     try {
+        error = text();
+    } catch (...) {
+        // Out of memory for the text: the status still says what failed.
+    }
+}
+
+// Runs `f`, turning every exception into a status and its description.
+template <class F>
+vantor_status guarded(std::string& error, F&& f) noexcept {
+    try {
+        f();
+        return VANTOR_OK;
+    } catch (const RuntimeError& e) {
+        keep(error, [&] { return e.description(); });
+        return e.number();
+    } catch (const std::bad_alloc&) {
+        keep(error, [] { return "Out of memory"; });
+        return kOutOfMemory;
+    } catch (const std::exception& e) {
+        keep(error, [&] { return std::string("Internal error: ") + e.what(); });
+        return kInternalError;
+    } catch (...) {
+        keep(error, [] { return "Internal error"; });
+        return kInternalError;
+    }
+}
+
+// Runs `f` on the control, on the control's thread only.
+template <class F>
+vantor_status call(vantor_comm* c, F&& f) noexcept {
+    if (c == nullptr) return vantor::kErrInvalidCall;
+    return guarded(c->error, [&] {
         if (QThread::currentThread() != c->thread) {
             throw invalid("a control is used only on the thread that created it");
         }
         f(*c->control);
-        return VANTOR_OK;
-    } catch (const RuntimeError& e) {
-        c->error = e.description();
-        return e.number();
-    } catch (const std::bad_alloc&) {
-        c->error = "Out of memory";
-        return kOutOfMemory;
-    } catch (const std::exception& e) {
-        c->error = std::string("Internal error: ") + e.what();
-        return kInternalError;
-    } catch (...) {
-        c->error = "Internal error";
-        return kInternalError;
-    }
+    });
 }
 
 }  // namespace
@@ -101,12 +118,8 @@ const char* vantor_comm_version(void) {
 }
 
 vantor_status vantor_comm_create(vantor_comm** out) {
-    if (out == nullptr) {
-        createError = "Invalid procedure call or argument: the control pointer is NULL";
-        return vantor::kErrInvalidCall;
-    }
-    *out = nullptr;
-    try {
+    return guarded(createError, [out] {
+        need(out, "the control pointer") = nullptr;
         ensureApplication();
         auto c = std::make_unique<vantor_comm>();
         c->messages = std::make_shared<vantor::CallbackMessageSink>();
@@ -119,17 +132,7 @@ vantor_status vantor_comm_create(vantor_comm** out) {
         vantor_comm* raw = c.get();
         c->control->onTransferEnded = [raw] { raw->ended = true; };
         *out = c.release();
-        return VANTOR_OK;
-    } catch (const RuntimeError& e) {
-        createError = e.description();
-        return e.number();
-    } catch (const std::bad_alloc&) {
-        createError = "Out of memory";
-        return kOutOfMemory;
-    } catch (...) {
-        createError = "Internal error";
-        return kInternalError;
-    }
+    });
 }
 
 void vantor_comm_free(vantor_comm* c) {
