@@ -76,20 +76,14 @@ QChartView* ReadingsChart::viewFor(const std::string& unit, bool isCode) {
 }
 
 void ReadingsChart::order(const std::map<std::string, int>& firstChannel) {
-    shown_.clear();
-    for (const auto& [unit, view] : views_) shown_.push_back(view);
-    std::stable_sort(shown_.begin(), shown_.end(), [&](QChartView* a, QChartView* b) {
-        auto channelOf = [&](QChartView* v) {
-            for (const auto& [unit, view] : views_) {
-                if (view == v) return firstChannel.at(unit);
-            }
-            return 0;
-        };
-        return channelOf(a) < channelOf(b);
-    });
+    std::vector<std::pair<int, std::string>> byChannel;
+    for (const auto& [unit, view] : views_) byChannel.emplace_back(firstChannel.at(unit), unit);
+    std::sort(byChannel.begin(), byChannel.end());
     for (QChartView* view : shown_) layout_->removeWidget(view);
-    for (std::size_t i = 0; i < shown_.size(); ++i) {
-        layout_->insertWidget(static_cast<int>(i), shown_[i]);
+    shown_.clear();
+    for (const auto& [channel, unit] : byChannel) {
+        shown_.push_back(views_.at(unit));
+        layout_->insertWidget(static_cast<int>(shown_.size()) - 1, shown_.back());
     }
 }
 
@@ -107,6 +101,7 @@ void ReadingsChart::showReadings(const DataGrid& grid) {
     for (const ReadingSeries& s : all) firstChannel.try_emplace(s.unit, s.channel);
     for (auto it = views_.begin(); it != views_.end();) {
         if (firstChannel.count(it->first) == 0) {
+            std::erase(shown_, it->second);
             delete it->second;
             it = views_.erase(it);
         } else {
