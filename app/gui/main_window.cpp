@@ -248,9 +248,13 @@ void MainWindow::showLiveRecords() {
         return;  // the file is between two writes; the next tick shows it
     }
     shownRecords_ = c.datano;
+    showGrid();
+    table_->scrollToBottom();
+}
+
+void MainWindow::showGrid() {
     if (table_->gridModel()->grid() == nullptr) table_->setSource(comm_);
     table_->gridModel()->refresh();
-    table_->scrollToBottom();
 }
 
 void MainWindow::showError(const RuntimeError& e) {
@@ -336,7 +340,7 @@ void MainWindow::read() {
 void MainWindow::view() {
     try {
         comm_->control().ViewData();
-        table_->gridModel()->refresh();
+        showGrid();
     } catch (const RuntimeError& e) {
         showError(e);
     }
@@ -370,7 +374,6 @@ void MainWindow::pressSendIfSimulated() {
 void MainWindow::afterTransfer() {
     Vantor_Comm& c = comm_->control();
     if (!reading_) setBusy(false);
-    if (table_->gridModel()->grid() == nullptr) table_->setSource(comm_);
     shownRecords_ = c.datano;
     if (c.datano > 0) {
         try {
@@ -379,7 +382,7 @@ void MainWindow::afterTransfer() {
             showError(e);
         }
     }
-    table_->gridModel()->refresh();
+    showGrid();
     updateStatus();
     emit downloadFinished();
 }

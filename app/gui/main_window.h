@@ -70,6 +70,8 @@ class MainWindow : public QMainWindow {
     void clearShown();
     // Shows the records written so far while a transfer runs.
     void showLiveRecords();
+    // Shows what the grid holds now, following it again after clearShown.
+    void showGrid();
     // What the running transfer waits for, for the status bar.
     QString transferState();
     void restoreSettings();

@@ -188,6 +188,20 @@ TEST(MainWindow, ShowsRecordsWhileTheyArrive) {
     h.window.stop();
 }
 
+// A Start that cannot arm has emptied the table: View must still show what it reads.
+TEST(MainWindow, ViewAfterAStartThatCouldNotArmShowsTheRecords) {
+    WindowHost h;
+    ScratchDir dir;
+    h.comm().df = dir.file("d.dat");
+    h.comm().Ports().set(h.comm().Port(), dir.file("no-such-tty"));
+    h.window.start();
+    ASSERT_FALSE(h.comm().fgComPortOpen);
+    writeFile(h.comm().df, "0,\"120604154815\",\"Time\",0\r\n1,2.5,12,1\r\n");
+    h.comm().datano = 2;
+    h.window.view();
+    EXPECT_EQ(h.window.table()->model()->rowCount(), 2);
+}
+
 TEST(MainWindow, AFolderWithoutUnitFileShowsTheErrorNumber) {
     WindowHost h;
     ScratchDir dir;
