@@ -1,13 +1,14 @@
 #include <vantor/data_grid_view.h>
 #include <vantor/vantor_comm_widget.h>
 
-#include <QDate>
+#include <QDateTime>
 #include <QHeaderView>
 #include <QTimer>
 #include <limits>
 #include <optional>
 
 #include "widgets/forms_qt.h"
+#include "widgets/readings.h"
 
 namespace vantor {
 
@@ -31,16 +32,16 @@ bool holdsNoData(const DataGrid& grid) {
 }
 
 // "120604 15:48:15": the meter's date group as it sent it, then the time.
-QString stampToolTip(const QString& stamp) {
+QString stampToolTip(const String& stamp) {
     if (stamp.size() < 15) return {};
-    const QString group = stamp.left(6);
-    QString tip = QObject::tr("Time stamp: date group %1, time %2.").arg(group, stamp.mid(7));
-    const QDate date(2000 + group.left(2).toInt(), group.mid(2, 2).toInt(), group.mid(4).toInt());
-    if (date.isValid()) {
-        tip += QObject::tr(
-                   "\nRead as yymmdd the date is %1; the chart places the readings "
-                   "after a stamp at its time.")
-                   .arg(date.toString(Qt::ISODate));
+    const QString text = fromControl(stamp);
+    QString tip = QObject::tr("Time stamp: date group %1, time %2.").arg(text.left(6), text.mid(7));
+    if (auto seconds = stampSeconds(stamp)) {
+        tip +=
+            QObject::tr(
+                "\nRead as yymmdd the date is %1; the chart places the readings "
+                "after a stamp at its time.")
+                .arg(QDateTime::fromSecsSinceEpoch(*seconds, Qt::UTC).date().toString(Qt::ISODate));
     }
     return tip;
 }
@@ -124,7 +125,7 @@ QVariant DataGridModel::data(const QModelIndex& index, int role) const {
         case Qt::ToolTipRole:
             if (presentation_ == Presentation::Readings && col == 2 && grid_->Cols() > 3 &&
                 grid_->TextMatrix(row, 3) == "Time") {
-                return stampToolTip(fromControl(grid_->TextMatrix(row, 2)));
+                return stampToolTip(grid_->TextMatrix(row, 2));
             }
             return {};
         default:
