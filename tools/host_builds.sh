@@ -13,6 +13,11 @@ cleanup() {
 trap cleanup EXIT
 prefix=$work/prefix
 fail() { echo "host builds: $*" >&2; exit 1; }
+# eventually COMMAND...: true once COMMAND succeeds, trying for up to 10 s.
+eventually() {
+    for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done
+    return 1
+}
 
 cmake --install build --prefix "$prefix" >"$work/install.log"
 # Then C and Python on the C API, from the same install.
@@ -37,11 +42,10 @@ mkfifo "$work/send"
     >"$work/sim.log" 2>&1 &
 sim_pid=$!
 exec 3>"$work/send"
-for _ in $(seq 100); do [ -e "$work/meter" ] && break; sleep 0.1; done
-[ -e "$work/meter" ] || fail "the simulator made no device: $(cat "$work/sim.log")"
+eventually test -e "$work/meter" || fail "the simulator made no device: $(cat "$work/sim.log")"
 "$work/console/console_host" "$work/meter" "$work/d.dat" >"$work/host.log" 2>&1 &
 host_pid=$!
-for _ in $(seq 100); do grep -q armed "$work/host.log" && break; sleep 0.1; done
+eventually grep -q armed "$work/host.log" || true
 echo >&3
 wait "$host_pid" || fail "the console host failed: $(cat "$work/host.log")"
 exec 3>&-
@@ -70,7 +74,7 @@ site=$(dirname "$(find "$prefix" -path '*-packages/vantor_comm' -type d -print -
 for blocking in False True; do
     "$prefix/bin/vantor-comm" simulate --link "$work/py-meter" --send-after 0 >/dev/null 2>&1 &
     sim_pid=$!
-    for _ in $(seq 100); do [ -e "$work/py-meter" ] && break; sleep 0.1; done
+    eventually test -e "$work/py-meter" || fail "the simulator made no device"
     PYTHONPATH=$site python3 - "$work/py-meter" "$work/py.dat" "$blocking" "$site" <<'EOF'
 import sys, vantor_comm
 records = vantor_comm.download(sys.argv[1], sys.argv[2], blocking=sys.argv[3] == "True")
