@@ -210,24 +210,27 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
         endedHow = "idle (the meter was silent for " + formatNumber(*setup.idleSeconds) + " s)";
     }
     std::fprintf(stderr,
-                 "records written: %d, frames received: %d, frames rejected: %d, bytes skipped: "
-                 "%d, ended: %s\n",
-                 comm.datano, s.framesReceived, s.framesRejected, s.bytesSkipped, endedHow.c_str());
+                 "records written: %d, frames received: %lld, frames rejected: %lld, bytes "
+                 "skipped: %lld, ended: %s\n",
+                 comm.datano, static_cast<long long>(s.framesReceived),
+                 static_cast<long long>(s.framesRejected), static_cast<long long>(s.bytesSkipped),
+                 endedHow.c_str());
     if (s.recordsLost > 0) {
-        std::fprintf(stderr, "records the data file refused: %d\n", s.recordsLost);
+        std::fprintf(stderr, "records the data file refused: %lld\n",
+                     static_cast<long long>(s.recordsLost));
     }
     std::fprintf(stderr, "data file: %s\n", comm.df.c_str());
     if (!kept.empty()) std::fprintf(stderr, "earlier download kept as: %s\n", kept.c_str());
     if (s.unnamedUnits > 0 && unitFile) {
         std::fprintf(stderr,
-                     "note: %d readings have a unit that %s does not name; their unit names are "
+                     "note: %lld readings have a unit that %s does not name; their unit names are "
                      "written as ten NUL characters\n",
-                     s.unnamedUnits, absolute(unitFileName(setup.appPath)).c_str());
+                     static_cast<long long>(s.unnamedUnits), absolute(unitFileName(setup.appPath)).c_str());
     } else if (s.unnamedUnits > 0) {
         std::fprintf(stderr,
-                     "note: %d readings were written without a unit name, as no unit file was "
+                     "note: %lld readings were written without a unit name, as no unit file was "
                      "loaded; give the folder of unit2.dat with --app-path DIR\n",
-                     s.unnamedUnits);
+                     static_cast<long long>(s.unnamedUnits));
     }
 
     int status = exitStatus(comm);

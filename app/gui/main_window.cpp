@@ -217,7 +217,7 @@ QString MainWindow::transferState() {
         return {};
     }
     const TransferStats& stats = comm_->control().Stats();
-    const Long progress = stats.framesReceived + stats.framesRejected + stats.bytesSkipped;
+    const std::int64_t progress = stats.framesReceived + stats.framesRejected + stats.bytesSkipped;
     if (progress != lastProgress_) {
         lastProgress_ = progress;
         sinceProgress_.restart();

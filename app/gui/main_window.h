@@ -101,7 +101,7 @@ class MainWindow : public QMainWindow {
     int sendDelayMs_ = 800;
     bool reading_ = false;
     Long shownRecords_ = 0;
-    Long lastProgress_ = -1;
+    std::int64_t lastProgress_ = -1;
     QElapsedTimer sinceProgress_;
     bool closeAfterRead_ = false;
 };

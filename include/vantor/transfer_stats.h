@@ -4,6 +4,8 @@
 
 #include <vantor/types.h>
 
+#include <cstdint>
+
 namespace vantor {
 
 // How the last transfer ended (an addition for hosts on this platform; the
@@ -19,12 +21,13 @@ enum class TransferOutcome {
 };
 
 // Diagnostics of a transfer; they change nothing the control record holds.
+// 64-bit, as a long capture passes 2^31 bytes.
 struct TransferStats {
-    Long framesReceived = 0;  // complete frames taken from the line
-    Long framesRejected = 0;  // frames dropped for a bad terminator
-    Long bytesSkipped = 0;    // bytes between frames
-    Long recordsLost = 0;     // decoded records the data file refused (disk full, ...)
-    Long unnamedUnits = 0;    // extended readings written with a unit no unit file named
+    std::int64_t framesReceived = 0;  // complete frames taken from the line
+    std::int64_t framesRejected = 0;  // frames dropped for a bad terminator
+    std::int64_t bytesSkipped = 0;    // bytes between frames
+    std::int64_t recordsLost = 0;     // decoded records the data file refused (disk full, ...)
+    std::int64_t unnamedUnits = 0;    // extended readings written with a unit no unit file named
 };
 
 }  // namespace vantor

@@ -61,11 +61,11 @@ typedef enum vantor_outcome {
 
 /* Diagnostics of the running or last transfer. */
 typedef struct vantor_stats {
-    int32_t frames_received; /* complete frames taken from the line */
-    int32_t frames_rejected; /* frames dropped for a bad terminator */
-    int32_t bytes_skipped;   /* bytes between frames */
-    int32_t records_lost;    /* records the data file refused (disk full, ...) */
-    int32_t unnamed_units;   /* readings written with a unit no unit file named */
+    int64_t frames_received; /* complete frames taken from the line */
+    int64_t frames_rejected; /* frames dropped for a bad terminator */
+    int64_t bytes_skipped;   /* bytes between frames */
+    int64_t records_lost;    /* records the data file refused (disk full, ...) */
+    int64_t unnamed_units;   /* readings written with a unit no unit file named */
 } vantor_stats;
 
 /* A message box: its text, with its length. */

@@ -12,11 +12,11 @@ MessageFn = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.POINTER(ctypes.c_char
 
 class Stats(ctypes.Structure):
     _fields_ = [
-        ("frames_received", ctypes.c_int32),
-        ("frames_rejected", ctypes.c_int32),
-        ("bytes_skipped", ctypes.c_int32),
-        ("records_lost", ctypes.c_int32),
-        ("unnamed_units", ctypes.c_int32),
+        ("frames_received", ctypes.c_int64),
+        ("frames_rejected", ctypes.c_int64),
+        ("bytes_skipped", ctypes.c_int64),
+        ("records_lost", ctypes.c_int64),
+        ("unnamed_units", ctypes.c_int64),
     ]
 
 

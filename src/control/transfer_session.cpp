@@ -51,7 +51,7 @@ void TransferSession::flushRecords(bool toDisk) {
     const std::size_t lost = toDisk ? out->settle() : out->flush();
     if (lost == 0) return;
     p_.pub.datano -= static_cast<Long>(lost);
-    stats_.recordsLost += static_cast<Long>(lost);
+    stats_.recordsLost += static_cast<std::int64_t>(lost);
     if (!writeFailShown_ && out->lastError()) {
         writeFailShown_ = true;
         showError(*out->lastError());
