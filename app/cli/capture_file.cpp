@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/textfile/file_errors.h"
@@ -35,8 +36,48 @@ CaptureFile::CaptureFile(std::string path) : path_(std::move(path)) {
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
 }
 
+CaptureFile::CaptureFile(const std::string& name, Temporary)
+    : path_(name + ".XXXXXX"), temporary_(true) {
+    fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
+    if (fd_ < 0) throw fileErrorFromErrno(errno, false, true, path_);
+}
+
 CaptureFile::~CaptureFile() {
+    if (temporary_) {
+        discard();
+    } else if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+std::string CaptureFile::keepAs(const std::string& name) {
+    close();
+    if (!temporary_ || error_) return "";
+    for (int n = 0; n < 10000; ++n) {
+        const std::string kept = n == 0 ? name : name + "." + std::to_string(n);
+        // link() never replaces what is there.
+        if (::link(path_.c_str(), kept.c_str()) == 0) {
+            ::unlink(path_.c_str());
+            temporary_ = false;
+            const int folder = ::open(folderOf(kept).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (folder >= 0) {
+                ::fsync(folder);
+                ::close(folder);
+            }
+            path_ = kept;
+            return kept;
+        }
+        if (errno != EEXIST) break;
+    }
+    error_ = fileErrorFromErrno(errno, false, true, name);
+    return "";
+}
+
+void CaptureFile::discard() {
     if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (temporary_) ::unlink(path_.c_str());
+    temporary_ = false;
 }
 
 void CaptureFile::fail(int err) {

@@ -14,6 +14,10 @@ class CaptureFile {
     // Opens (creates) `path` for appending. Throws RuntimeError naming the
     // path when it cannot be opened or is a pipe or socket.
     explicit CaptureFile(std::string path);
+    // A new capture under a temporary name beside `name` (name.XXXXXX),
+    // which keepAs() gives a name of its own or discard() removes.
+    struct Temporary {};
+    CaptureFile(const std::string& name, Temporary);
     ~CaptureFile();
     CaptureFile(const CaptureFile&) = delete;
     CaptureFile& operator=(const CaptureFile&) = delete;
@@ -23,6 +27,12 @@ class CaptureFile {
     void append(std::string_view bytes);
     // Puts the capture on the disk and closes it.
     void close();
+    // Closes a temporary capture and gives it the first free name of
+    // `name`, name.1, name.2, ...: never one already there. Returns that
+    // name, or "" when it failed (error() says why).
+    std::string keepAs(const std::string& name);
+    // Closes a temporary capture and removes it.
+    void discard();
     // The first failure, if any.
     const std::optional<RuntimeError>& error() const { return error_; }
     const std::string& path() const { return path_; }
@@ -32,6 +42,7 @@ class CaptureFile {
 
     std::string path_;
     int fd_ = -1;
+    bool temporary_ = false;
     std::optional<RuntimeError> error_;
 };
 

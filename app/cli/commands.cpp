@@ -210,6 +210,12 @@ int downloadCommand(const QStringList& args) {
     }
     setup.keepEarlier = !parser.isSet("overwrite");
     setup.device = str(parser.value("device"));
+    if (parser.isSet("device") && setup.device.empty()) {
+        std::fprintf(stderr,
+                     "--device: give the serial device's path, such as /dev/ttyUSB0 (or leave "
+                     "--device out for port N's own device)\n");
+        return kExitUsage;
+    }
     setup.appPath = str(parser.value("app-path"));
     setup.dataFile = str(parser.value("data-file"));
     setup.rawFile = str(parser.value("raw"));
@@ -239,6 +245,10 @@ int viewCommand(const QStringList& args) {
     if (parser.isSet("records")) {
         auto n = numberOption(parser, "records", -2147483648.0, 2147483647.0, true);
         if (!n) return kExitUsage;
+        if (*n < 1) {
+            std::fprintf(stderr, "--records %.0f: view shows 1 record or more\n", *n);
+            return kExitUsage;
+        }
         if (*n > kViewRecords) {
             std::fprintf(stderr, "--records %.0f: view shows at most %d records\n", *n,
                          kViewRecords);
@@ -296,22 +306,39 @@ int decodeCommand(const QStringList& args) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Replays a raw capture through the receiver and decoder into a data file.");
-    parser.addPositionalArgument("RAWFILE", "A capture written by download --raw.");
+    parser.addPositionalArgument("RAWFILE",
+                                 "A capture written by download --raw, or - for standard input.");
     parser.addOptions({
         {"data-file", "The data file to write.", "FILE"},
         {"blocking", "Use the blocking download's framing."},
         {"app-path", "Folder of unit2.dat; the data file becomes DIR/yyyymmdd.dat.", "DIR"},
+        {"overwrite",
+         "Replace an earlier data file (by default it is kept as FILE.1, FILE.2, ...)."},
     });
     if (auto stop = parseArguments(parser, args, 1)) return *stop;
 
-    std::string rawFile = str(parser.positionalArguments()[0]);
-    if (std::FILE* f = std::fopen(rawFile.c_str(), "rbe")) {
-        std::fclose(f);
-    } else {
-        printError(fileErrorFromErrno(
-            errno, true, QFileInfo(QString::fromLocal8Bit(rawFile.c_str())).dir().exists(),
-            rawFile));
-        return kExitFailure;
+    const std::string rawFile = str(parser.positionalArguments()[0]);
+    if (rawFile != "-") {
+        // A device or a FIFO may never end, and a folder is no capture.
+        struct stat st {};
+        const int fd = ::open(rawFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            printError(fileErrorFromErrno(
+                errno, true, QFileInfo(QString::fromLocal8Bit(rawFile.c_str())).dir().exists(),
+                rawFile));
+            return kExitFailure;
+        }
+        ::close(fd);
+        if (!S_ISREG(st.st_mode)) {
+            std::fprintf(stderr,
+                         S_ISDIR(st.st_mode)
+                             ? "cannot decode %s: it is a folder; give a capture file in it\n"
+                             : "cannot decode %s: it is not a regular file (a device, pipe or "
+                               "socket) and may never end; save the capture in a file, or give "
+                               "- to read standard input to its end\n",
+                         rawFile.c_str());
+            return kExitFailure;
+        }
     }
     QtMessageLoop loop;
     TransferSetup setup;
@@ -319,8 +346,9 @@ int decodeCommand(const QStringList& args) {
     setup.appPath = str(parser.value("app-path"));
     setup.dataFile = str(parser.value("data-file"));
     setup.blocking = parser.isSet("blocking");
+    setup.keepEarlier = !parser.isSet("overwrite");
     setup.showPanel = false;
-    setup.replay = true;
+    setup.replayFrom = rawFile;
     int status = runTransfer(std::move(setup), loop);
     // A capture that ends before the end marker is a short capture, not a lost device.
     return status == kExitDeviceLost ? kExitTimeout : status;
@@ -336,7 +364,9 @@ int demoCommand(const QStringList& args) {
     const bool keep = parser.isSet("keep");
 
     // A fresh private folder: nothing can have been planted in it.
-    const std::string temp = str(QDir::tempPath());
+    // A relative TMPDIR would put the folder wherever the program runs.
+    const char* tmpdir = std::getenv("TMPDIR");
+    const std::string temp = tmpdir != nullptr && tmpdir[0] == '/' ? tmpdir : "/tmp";
     std::string dir = temp + "/vantor-demo-XXXXXX";
     if (::mkdtemp(dir.data()) == nullptr) {
         std::fprintf(stderr,

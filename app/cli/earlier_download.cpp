@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/textfile/file_errors.h"
+
 namespace vantor::cli {
 
 namespace {
@@ -62,6 +64,13 @@ std::string keepEarlierDownload(const std::string& path) {
         if (to.get() < 0 || !copyAll(from.get(), to.get())) {
             RuntimeError error = failed(copy);
             if (to.get() >= 0) ::unlink(copy.c_str());
+            throw error;
+        }
+        // The copy's name must be on the disk before the download cuts the original.
+        Fd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder.get() < 0 || ::fsync(folder.get()) != 0) {
+            RuntimeError error = failed(copy);
+            ::unlink(copy.c_str());
             throw error;
         }
         return copy;

@@ -41,10 +41,12 @@ const char* outcomeText(TransferOutcome outcome, bool replay) {
 }
 
 int exitStatus(const Vantor_Comm& comm) {
-    switch (comm.LastTransferOutcome()) {
+    const TransferOutcome outcome = comm.LastTransferOutcome();
+    // Records the data file refused are a failure, whatever else ended the transfer.
+    if (comm.Stats().recordsLost > 0 && outcome != TransferOutcome::NotArmed) return kExitFailure;
+    switch (outcome) {
         case TransferOutcome::EndMarker:
-            // Records the data file refused are a failure, even with the end marker in.
-            return comm.fgTransferOK && comm.Stats().recordsLost == 0 ? kExitOk : kExitFailure;
+            return comm.fgTransferOK ? kExitOk : kExitFailure;
         case TransferOutcome::TimedOut:
             return kExitTimeout;
         case TransferOutcome::NotArmed:
@@ -63,15 +65,28 @@ std::string absolute(const std::string& path) {
         .toStdString();
 }
 
-// The same file, whether or not it exists yet.
+// The same file, whether or not it exists yet ("-" is standard input).
 bool sameFile(const std::string& a, const std::string& b) {
     struct stat sa {
     }, sb{};
-    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) {
+    const bool aThere = a == "-" ? ::fstat(STDIN_FILENO, &sa) == 0 : ::stat(a.c_str(), &sa) == 0;
+    if (aThere && ::stat(b.c_str(), &sb) == 0) {
         return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
     }
-    return QDir::cleanPath(QString::fromStdString(absolute(a))) ==
-           QDir::cleanPath(QString::fromStdString(absolute(b)));
+    return a != "-" && QDir::cleanPath(QString::fromStdString(absolute(a))) ==
+                           QDir::cleanPath(QString::fromStdString(absolute(b)));
+}
+
+// A regular file (or one not yet made) can have a capture beside it; a
+// device cannot.
+bool fileOrNothing(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode);
+}
+
+// "1 reading", "2 readings".
+std::string counted(long long n, const std::string& noun) {
+    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
 }
 
 void printUnitFileError(const RuntimeError& e, const std::string& folder) {
@@ -118,6 +133,16 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
     }
     if (!setup.dataFile.empty()) comm.df = setup.dataFile;
 
+    const bool replay = !setup.replayFrom.empty();
+    if (replay && sameFile(setup.replayFrom, comm.df)) {
+        std::fprintf(stderr,
+                     "vantor-comm: the data file %s is the capture %s itself: give the data file "
+                     "another name with --data-file FILE\n",
+                     comm.df.c_str(),
+                     setup.replayFrom == "-" ? "on standard input" : setup.replayFrom.c_str());
+        return kExitUsage;
+    }
+
     std::optional<CaptureFile> raw;
     if (!setup.rawFile.empty()) {
         if (sameFile(setup.rawFile, comm.df)) {
@@ -132,6 +157,17 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
         } catch (const RuntimeError& e) {
             printError(e);
             return kExitNotArmed;
+        }
+    }
+
+    // Without unit names a download's units live only in its bytes: keep
+    // them until it is known whether the data file named every unit.
+    std::optional<CaptureFile> spare;
+    if (!replay && !raw && fileOrNothing(comm.df)) {
+        try {
+            spare.emplace(comm.df + ".raw", CaptureFile::Temporary{});
+        } catch (const RuntimeError&) {
+            // The data file's own errors say more, once it is opened.
         }
     }
 
@@ -162,6 +198,7 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
     });
     comm.onBytesRead = [&](std::string_view bytes) {
         if (raw) raw->append(bytes);
+        if (spare) spare->append(bytes);
         if (panel) panel->noteBytes();
         if (setup.idleSeconds) idle.start(static_cast<int>(*setup.idleSeconds * 1000));
     };
@@ -196,14 +233,23 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
     if (panel) panel->close();
 
     const TransferOutcome outcome = comm.LastTransferOutcome();
+    const TransferStats& s = comm.Stats();
+    std::string spareKept;
+    if (spare && (s.unnamedUnits > 0 || s.recordsLost > 0) &&
+        outcome != TransferOutcome::NotArmed) {
+        spareKept = spare->keepAs(comm.df + ".raw");
+    }
+    if (spare) spare->discard();
     if (outcome == TransferOutcome::NotArmed && !kept.empty()) {
         // The earlier download is still in place: the copy is not needed.
         ::unlink(kept.c_str());
         kept.clear();
     }
-    const TransferStats& s = comm.Stats();
     const int bySignal = outcome == TransferOutcome::Aborted ? interrupts.received() : 0;
-    std::string endedHow = outcomeText(outcome, setup.replay);
+    // Records lost at the end do not hide that the end marker came.
+    std::string endedHow = outcome == TransferOutcome::Failed && comm.fgTransferOK
+                               ? "end marker"
+                               : outcomeText(outcome, replay);
     if (bySignal != 0) {
         endedHow = bySignal == SIGINT ? "interrupted (SIGINT)" : "terminated (SIGTERM)";
     } else if (outcome == TransferOutcome::TimedOut && idled) {
@@ -221,25 +267,74 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
     }
     std::fprintf(stderr, "data file: %s\n", comm.df.c_str());
     if (!kept.empty()) std::fprintf(stderr, "earlier download kept as: %s\n", kept.c_str());
-    if (s.unnamedUnits > 0 && unitFile) {
+    // Where the bytes of this transfer are, to decode them again.
+    const std::string capture = !spareKept.empty()                  ? spareKept
+                                : raw && !raw->error()              ? raw->path()
+                                : replay && setup.replayFrom != "-" ? setup.replayFrom
+                                                                    : "";
+    if (s.unnamedUnits > 0) {
+        const std::string units = unitFile ? absolute(unitFileName(setup.appPath)) : "";
         std::fprintf(stderr,
-                     "note: %lld readings have a unit that %s does not name; their unit names are "
-                     "written as ten NUL characters\n",
-                     static_cast<long long>(s.unnamedUnits), absolute(unitFileName(setup.appPath)).c_str());
-    } else if (s.unnamedUnits > 0) {
-        std::fprintf(stderr,
-                     "note: %lld readings were written without a unit name, as no unit file was "
-                     "loaded; give the folder of unit2.dat with --app-path DIR\n",
-                     static_cast<long long>(s.unnamedUnits));
+                     unitFile ? "note: %s %s a unit that %s does not name; their unit names are "
+                                "written as ten NUL characters\n"
+                              : "note: %s %s written without a unit name, as no unit file was "
+                                "loaded%s\n",
+                     counted(s.unnamedUnits, "reading").c_str(),
+                     unitFile ? (s.unnamedUnits == 1 ? "has" : "have")
+                              : (s.unnamedUnits == 1 ? "was" : "were"),
+                     units.c_str());
+        const std::string dir = unitFile ? setup.appPath : "DIR";
+        if (!capture.empty()) {
+            std::fprintf(stderr,
+                         "the bytes are kept in %s: once %s/unit2.dat names the units, "
+                         "'vantor-comm decode %s --app-path %s --data-file %s' writes the "
+                         "records again with their names\n",
+                         capture.c_str(), dir.c_str(), capture.c_str(), dir.c_str(),
+                         comm.df.c_str());
+        } else if (!unitFile) {
+            std::fprintf(stderr, "give the folder of unit2.dat with --app-path DIR\n");
+        }
     }
 
     int status = exitStatus(comm);
+    std::string failure;
+    if (s.recordsLost > 0) {
+        failure = counted(s.recordsLost, "record") + (s.recordsLost == 1 ? " is" : " are") +
+                  " not in " + comm.df;
+    } else if (outcome == TransferOutcome::TimedOut) {
+        failure = idled ? "the meter went silent before its end marker"
+                        : "the time ran out before the meter's end marker";
+    } else if (outcome == TransferOutcome::DeviceLost) {
+        failure = replay ? "the capture ended before the meter's end marker"
+                         : device + " was lost before the meter's end marker";
+    } else if (outcome == TransferOutcome::NotArmed) {
+        failure = "the transfer could not start";
+    } else if (status != kExitOk) {
+        failure = "the transfer ended before the meter's end marker";
+    }
+    if (!failure.empty() && outcome != TransferOutcome::NotArmed && s.recordsLost == 0) {
+        failure += "; " + counted(comm.datano, "record") + " received " +
+                   (comm.datano == 1 ? "is" : "are") + " in " + comm.df;
+    }
+    if (!failure.empty() && comm.LastError()) {
+        // Its text is on the lines above, once.
+        failure += " (error " + std::to_string(comm.LastError()->number()) + ", above)";
+    }
+    if (s.recordsLost > 0 && !capture.empty()) {
+        failure += "; 'vantor-comm decode " + capture + " --data-file FILE" +
+                   (unitFile ? " --app-path " + setup.appPath : std::string()) +
+                   "' writes them again from the bytes kept in " + capture;
+    }
     if (raw && raw->error()) {
-        printError(*raw->error());
-        std::fprintf(stderr, "the capture %s is incomplete\n", raw->path().c_str());
         if (status == kExitOk) status = kExitFailure;
+        if (!failure.empty()) failure += "; ";
+        failure += "the capture " + raw->path() + " is incomplete (error " +
+                   std::to_string(raw->error()->number()) + ": " + raw->error()->description() +
+                   ")";
     }
     if (bySignal != 0) return 128 + bySignal;
+    // Whatever the panel said last, the last line says what failed.
+    if (!failure.empty()) std::fprintf(stderr, "failed: %s\n", failure.c_str());
     if (status == kExitOk && setup.view) {
         if (comm.datano < 1) {
             std::fprintf(stderr, "no records to view\n");

@@ -38,7 +38,9 @@ struct TransferSetup {
     std::string rawFile;  // empty: no capture
     bool view = false;
     bool showPanel = true;
-    bool replay = false;  // the line is a capture: its end is not a lost device
+    // The capture replayed as the line ("-": standard input), or empty for a
+    // real line: its end is not a lost device, and it may not be the data file.
+    std::string replayFrom;
     // Runs from the event loop once the transfer is armed (the demo's meter
     // presses SEND then).
     std::function<void()> onArmed;

@@ -16,7 +16,8 @@ enum class TransferOutcome {
     EndMarker,   // the meter's end marker arrived: fgTransferOK is set
     TimedOut,    // the meter stopped sending (blocking download's time-out)
     DeviceLost,  // the serial device went away or failed mid-transfer
-    Failed,      // another error ended the transfer
+    Failed,      // another error ended the transfer, or records were lost
+                 // although the end marker came
     Aborted,     // the host ended it with AbortTransfer
 };
 

@@ -55,7 +55,8 @@ typedef enum vantor_outcome {
     VANTOR_OUTCOME_END_MARKER = 2,  /* the meter's end marker arrived */
     VANTOR_OUTCOME_TIMED_OUT = 3,   /* the meter stopped sending (ReadDataLogger) */
     VANTOR_OUTCOME_DEVICE_LOST = 4, /* the device went away mid-transfer */
-    VANTOR_OUTCOME_FAILED = 5,      /* another error ended the transfer */
+    VANTOR_OUTCOME_FAILED = 5,      /* another error ended the transfer, or records were
+                                       lost although the end marker came */
     VANTOR_OUTCOME_ABORTED = 6      /* vantor_comm_abort ended it */
 } vantor_outcome;
 

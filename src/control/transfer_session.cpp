@@ -142,11 +142,16 @@ void TransferSession::end(TransferOutcome outcome, const std::optional<RuntimeEr
         // released by the control's own end.
         if (holdsPort_) p_.pub.fgComPortOpen = VbFalse;
     }
-    if (kind_ == Kind::Blocking && outcome == TransferOutcome::EndMarker) {
+    if (kind_ == Kind::Blocking && outcome == TransferOutcome::EndMarker &&
+        stats_.recordsLost == 0) {
         show("Data Received O.K!");
     }
     if (error) showError(*error);
-    p_.outcome = outcome;
+    // The end marker came, but records are not in the data file: a host
+    // that looks only at the outcome must not take that for success.
+    p_.outcome = outcome == TransferOutcome::EndMarker && stats_.recordsLost > 0
+                     ? TransferOutcome::Failed
+                     : outcome;
     if (notify && p_.onEnded) {
         try {
             p_.onEnded();

@@ -95,7 +95,8 @@ class TransferSession {
     // marker fgTransferOK, "Data Transfer OK" and the record count; the
     // port closed and fgComPortOpen False if the transfer held it; file 2
     // closed; the indicator stopped; the message ("Data Received O.K!" for a
-    // blocking success, else `error`); the outcome; the host notified.
+    // blocking success, else `error`); the outcome (Failed when the end
+    // marker came but records were lost); the host notified.
     // Runs once; later calls do nothing.
     void end(TransferOutcome outcome, const std::optional<RuntimeError>& error = std::nullopt,
              bool notify = true) noexcept;

@@ -1,5 +1,9 @@
 #include "platform/replay/serial_backend_replay.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 
@@ -17,8 +21,23 @@ ReplaySerialBackend::~ReplaySerialBackend() {
 
 void ReplaySerialBackend::open(const std::string&, const LineSettings&) {
     if (file_ != nullptr) return;
-    file_ = std::fopen(path_.c_str(), "rbe");
-    if (file_ == nullptr) throw fileErrorFromErrno(errno, true, true, path_);
+    if (path_ == "-") {
+        const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+        file_ = fd < 0 ? nullptr : ::fdopen(fd, "rb");
+        if (file_ == nullptr) throw fileErrorFromErrno(errno, true, true, "standard input");
+    } else {
+        file_ = std::fopen(path_.c_str(), "rbe");
+        if (file_ == nullptr) throw fileErrorFromErrno(errno, true, true, path_);
+        // A device or FIFO may never end: only a file is a capture.
+        struct stat st {};
+        if (::fstat(::fileno(file_), &st) != 0 || !S_ISREG(st.st_mode)) {
+            std::fclose(file_);
+            file_ = nullptr;
+            throw RuntimeError(kErrPathFileAccess, standardDescription(kErrPathFileAccess) +
+                                                       ": the capture " + path_ +
+                                                       " is not a regular file");
+        }
+    }
     buffer_.clear();
     readPos_ = 0;
     // Like a line, the bytes arrive after the opening call has returned.
@@ -57,9 +76,10 @@ void ReplaySerialBackend::nextChunk() {
         listener_->bytesArrived();
         return;
     }
-    listener_->deviceLost(RuntimeError(
-        kErrInputPastEnd,
-        "Input past end of file: the capture " + path_ + " ends before the meter's end marker"));
+    listener_->deviceLost(
+        RuntimeError(kErrInputPastEnd, "Input past end of file: the capture " +
+                                           (path_ == "-" ? "on standard input" : path_) +
+                                           " ends before the meter's end marker"));
 }
 
 std::string ReplaySerialBackend::read(std::size_t max) {

@@ -22,7 +22,8 @@ class ReplaySerialBackend : public SerialBackend {
     ~ReplaySerialBackend() override;
 
     void setListener(Listener* listener) override { listener_ = listener; }
-    // Error 53 or 76 when the capture cannot be read.
+    // `path` "-" plays standard input to its end. Error 53 or 76 when the
+    // capture cannot be read, 75 when it is not a regular file.
     void open(const std::string& device, const LineSettings& settings) override;
     void configure(const LineSettings&) override {}
     void close() override;

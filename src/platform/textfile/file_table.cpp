@@ -93,6 +93,9 @@ OutputFile& FileTable::openOutput(Integer number, const String& path, bool empty
                             " is being written by another download: wait until it has "
                             "ended, or choose another data file");
     }
+    // Appending, so that a file emptied or cut by another program meanwhile
+    // shows it in its size at the end instead of gaining a hole.
+    if (regular) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_APPEND);
     auto file = std::make_unique<OutputFile>(fd, path, created);
     if (emptyNow) file->empty();
     OutputFile& ref = *file;

@@ -103,6 +103,20 @@ std::size_t OutputFile::settle() {
                                             "written to it; they are lost"),
                            gone);
     }
+    if (::fstat(fd_, &st) == 0 && st.st_size != committed_) {
+        // Emptied, cut or written by another program meanwhile: the lines in
+        // it are not the ones this download wrote.
+        std::size_t gone = committedLines_;
+        committedLines_ = 0;
+        return lost + fail(RuntimeError(kErrPathFileAccess,
+                                        standardDescription(kErrPathFileAccess) + ": " + path_ +
+                                            " was changed by another program while records "
+                                            "were written to it (it holds " +
+                                            std::to_string(st.st_size) +
+                                            " bytes where this download wrote " +
+                                            std::to_string(committed_) + "); they are lost"),
+                           gone);
+    }
     if (::fsync(fd_) != 0) {
         std::size_t gone = committedLines_;
         committedLines_ = 0;

@@ -42,8 +42,9 @@ class OutputFile {
     const std::optional<RuntimeError>& lastError() const { return lastError_; }
 
     // Flushes, then makes sure the lines are on the disk under path(): a
-    // file removed or replaced meanwhile, or one the disk failed to keep,
-    // counts all its lines as lost. Returns the lines lost.
+    // file removed, replaced, emptied, cut or added to by another program
+    // meanwhile, or one the disk failed to keep, counts all its lines as
+    // lost. Returns the lines lost.
     std::size_t settle();
 
     // Flushes and closes; returns the lines lost as flush() does.
