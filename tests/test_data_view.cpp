@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "kit/fake_control.h"
 #include "kit/files.h"
@@ -95,6 +96,40 @@ TEST(DataView, FailuresLeaveTheGridAsItWas) {
     EXPECT_EQ(errorOf([&] { v.comm->ViewData(); }), 53);
     v.comm->df = v.dir.file("none/d.dat");
     EXPECT_EQ(errorOf([&] { v.comm->ViewData(); }), 76);
+}
+
+// A device never ends and one endless item would be held whole: both are
+// refused with the path, before memory grows.
+TEST(DataView, EndlessOrHugeInputsAreRefusedWithTheirPath) {
+    struct Case {
+        const char* name;
+        bool unitFile;
+        std::string contents;  // empty: a link to /dev/zero
+    };
+    const Case cases[] = {
+        {"data file on /dev/zero", false, ""},
+        {"data file with one endless item", false, std::string(200000, '7')},
+        {"unit file on /dev/zero", true, ""},
+        {"unit file over 1 MB", true, std::string(2 << 20, ' ') + "0,V\r\n"},
+    };
+    for (const auto& c : cases) {
+        View v;
+        const std::string path = c.unitFile ? v.dir.file("unit2.dat") : v.comm->df;
+        if (c.contents.empty()) {
+            ASSERT_EQ(::symlink("/dev/zero", path.c_str()), 0);
+        } else {
+            writeFile(path, c.contents);
+        }
+        v.comm->AppPath(v.dir.path());
+        v.comm->datano = 1;
+        try {
+            c.unitFile ? v.comm->ReadUnitFile() : v.comm->ViewData();
+            ADD_FAILURE() << c.name << ": no error";
+        } catch (const RuntimeError& e) {
+            EXPECT_EQ(e.number(), kErrPathFileAccess) << c.name;
+            EXPECT_NE(e.description().find(path), std::string::npos) << e.description();
+        }
+    }
 }
 
 TEST(DataView, ReadsBackWhatBothDownloadsWrote) {

@@ -25,8 +25,18 @@ class FileGuard {
 void Vantor_Comm::ReadUnitFile() {
     df = dataFileName(d_->m.sUnitFilePath, d_->dates.today());
     Integer number = d_->files.FreeFile();
-    ItemReader& in = d_->files.openInput(number, unitFileName(d_->m.sUnitFilePath));
+    const String path = unitFileName(d_->m.sUnitFilePath);
+    ItemReader& in = d_->files.openInput(number, path);
     FileGuard guard(d_->files, number);
+    // 301 short lines take a few kilobytes: anything near this is another file.
+    constexpr long long kMaxUnitFile = 1 << 20;
+    if (in.size() > kMaxUnitFile) {
+        throw RuntimeError(kErrPathFileAccess,
+                           standardDescription(kErrPathFileAccess) + ": " + path + " is " +
+                               std::to_string(in.size()) +
+                               " bytes, far more than a unit file of 301 lines (at most 1 MB): "
+                               "is it the right file?");
+    }
     loadUnitNames(in, d_->m.sUnitName);
 }
 

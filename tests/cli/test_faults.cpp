@@ -129,7 +129,8 @@ TEST(FaultUnitFile, BrokenUnitFilesAreRefusedClearlyOrRead) {
         {"odd number of items", "0,V\r\n1\r\n", kExitFailure, "error 62: Input past end of file"},
         {"binary bytes", std::string("0,\x01\xff\x00\x7f\r\n1,\x80\x80\r\n", 12), kExitOk, ""},
         {"no final line end", "0,V\r\n1,mg/L", kExitOk, ""},
-        {"one 10 MB line", "0," + std::string(10 << 20, 'x'), kExitOk, ""},
+        {"one 10 MB line", "0," + std::string(10 << 20, 'x'), kExitFailure,
+         "error 75: Path/File access error"},
     };
     for (const auto& c : cases) {
         TempDir dir;

@@ -111,9 +111,14 @@ ItemReader& FileTable::openInput(Integer number, const String& path) {
         int err = errno;
         throw fileErrorFromErrno(err, true, parentExists(path), path);
     }
-    fileMode(fd, path);
+    // A device such as /dev/zero never ends: only a file is read.
+    if (!S_ISREG(fileMode(fd, path))) {
+        ::close(fd);
+        throw described(kErrPathFileAccess,
+                        path + " is not a regular file (a device): give a file name");
+    }
     std::FILE* f = ::fdopen(fd, "rb");
-    auto reader = std::make_unique<ItemReader>(f);
+    auto reader = std::make_unique<ItemReader>(f, path);
     ItemReader& ref = *reader;
     files_[number] = std::move(reader);
     return ref;

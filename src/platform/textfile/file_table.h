@@ -28,8 +28,9 @@ class FileTable {
     // name, 55 number in use, 76 missing folder, 70 no permission or written
     // by another download, 75 a folder, pipe or socket, or other failures.
     OutputFile& openOutput(Integer number, const String& path, bool emptyNow = true);
-    // Opens an existing file for reading. Errors as openOutput, and 53 when
-    // the file does not exist in an existing folder.
+    // Opens an existing regular file for reading. Errors as openOutput (75
+    // also for a device), and 53 when the file does not exist in an
+    // existing folder.
     ItemReader& openInput(Integer number, const String& path);
 
     bool isOpen(Integer number) const { return files_.count(number) != 0; }

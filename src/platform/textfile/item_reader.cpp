@@ -1,5 +1,6 @@
 #include "platform/textfile/item_reader.h"
 
+#include <sys/stat.h>
 #include <vantor/errors.h>
 
 #include <charconv>
@@ -18,6 +19,21 @@ bool isLineEnd(int c) {
 
 ItemReader::~ItemReader() {
     std::fclose(file_);
+}
+
+long long ItemReader::size() const {
+    struct stat st {};
+    return ::fstat(::fileno(file_), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+}
+
+void ItemReader::push(String& item, int c) const {
+    if (item.size() >= kMaxItem) {
+        throw RuntimeError(kErrPathFileAccess, standardDescription(kErrPathFileAccess) + ": " +
+                                                   path_ + " has an item longer than " +
+                                                   std::to_string(kMaxItem) +
+                                                   " characters; it is not a file of this program");
+    }
+    item.push_back(static_cast<char>(c));
 }
 
 int ItemReader::peek() {
@@ -49,7 +65,7 @@ String ItemReader::readText() {
         // A quote left open ends at the line end: an item never spans lines, so
         // a broken unit file cannot put a line break into a data-file line.
         while ((c = get()) != EOF && c != '"' && !isLineEnd(c)) {
-            item.push_back(static_cast<char>(c));
+            push(item, c);
         }
         // Whatever follows the closing quote up to the separator is not part of the item.
         if (c == '"') {
@@ -58,7 +74,7 @@ String ItemReader::readText() {
         }
     } else {
         while (c != EOF && c != ',' && !isLineEnd(c)) {
-            item.push_back(static_cast<char>(c));
+            push(item, c);
             c = get();
         }
     }

@@ -15,13 +15,21 @@ namespace vantor {
 // character and ends at the next comma or line end.
 class ItemReader {
   public:
-    // Takes ownership of `file` (opened for reading) and closes it.
-    explicit ItemReader(std::FILE* file) : file_(file) {}
+    // No item of the files read this way comes near this; a longer one
+    // means a file of another kind, which would otherwise be held whole.
+    static constexpr std::size_t kMaxItem = 1 << 16;
+
+    // Takes ownership of `file` (opened for reading) and closes it; `path`
+    // names it in errors.
+    ItemReader(std::FILE* file, std::string path) : file_(file), path_(std::move(path)) {}
     ~ItemReader();
     ItemReader(const ItemReader&) = delete;
     ItemReader& operator=(const ItemReader&) = delete;
 
-    // The next item as text. Error 62 when the file has nothing left.
+    // The file's size in bytes.
+    long long size() const;
+    // The next item as text. Error 62 when the file has nothing left, 75
+    // when the item is longer than kMaxItem.
     String readText();
     // The next item as a 16-bit number: error 13 when it is not a number,
     // 6 when it lies outside -32768..32767. An empty item reads as 0.
@@ -34,7 +42,10 @@ class ItemReader {
     int peek();
     void skipLineEnd(int c);
 
+    void push(String& item, int c) const;
+
     std::FILE* file_;
+    std::string path_;
 };
 
 // Parses a number item (blanks around it allowed) and rounds it to an Integer
