@@ -202,6 +202,29 @@ TEST(BatchReader, ArmedTransferIsLeftAsItWas) {
     EXPECT_EQ(readFile(b.comm->df), "0" + kLineB + "1" + kLineA);
 }
 
+TEST(BatchReader, PortOpenedBySciInitAloneIsSaidSoAndClosedBeforeTheHostHearsOfAnEnd) {
+    Batch b;
+    b.comm->SCI_Init();
+    b.comm->ReadDataLogger();
+    ASSERT_EQ(b.messages.messages.size(), 1u);
+    EXPECT_EQ(b.messages.messages[0].rfind("Port already open", 0), 0u);
+    EXPECT_NE(b.messages.messages[0].find("opened by SCI_Init"), std::string::npos);
+    EXPECT_TRUE(b.serial->isOpen());
+
+    // A Start whose port number is refused, ended by the host from the message box.
+    b.comm->Port(0);
+    b.messages.whileShown = [&] { b.comm->AbortTransfer(); };
+    int ended = 0;
+    b.comm->onTransferEnded = [&] {
+        ++ended;
+        EXPECT_FALSE(b.serial->isOpen());
+    };
+    b.comm->Start();
+    EXPECT_EQ(ended, 1);
+    EXPECT_FALSE(b.serial->isOpen());
+    EXPECT_EQ(b.comm->fgComPortOpen, VbFalse);
+}
+
 TEST(BatchReader, ReceiveEventsOfAnEarlierStartTakeNothing) {
     Batch b;
     b.comm->Start();

@@ -8,10 +8,23 @@ namespace vantor {
 
 void Vantor_Comm::ReadDataLogger() {
     if (d_->MSComm1.PortOpen()) {
-        // An armed transfer owns the port: leave it exactly as it is.
-        d_->showError(
-            RuntimeError(kErrPortAlreadyOpen, "Port already open: " + d_->MSComm1.deviceName() +
-                                                  " is in use by a transfer armed with Start"));
+        const TransferSession* armed = d_->running();
+        if (armed != nullptr && armed->hasDataFile()) {
+            // An armed transfer owns the port: leave it and its panel exactly as they are.
+            d_->showError(
+                RuntimeError(kErrPortAlreadyOpen, "Port already open: " + d_->MSComm1.deviceName() +
+                                                      " is in use by a transfer armed with Start"));
+            return;
+        }
+        // Opened by SCI_Init alone: the serial control refuses the port, and
+        // the error path runs with the flags and the port as they are.
+        d_->panel.Timer1.setEnabled(false);
+        d_->panel.Shape1.setVisible(false);
+        d_->panel.Label3.setVisible(false);
+        d_->showError(RuntimeError(kErrPortAlreadyOpen,
+                                   "Port already open: " + d_->MSComm1.deviceName() +
+                                       " was opened by SCI_Init and is still open; end it with "
+                                       "AbortTransfer before ReadDataLogger"));
         return;
     }
     // A call that fails must not read as the last one's success.

@@ -60,6 +60,8 @@ void Vantor_Comm::ReadDataLogger_2() {
         d_->outcome = TransferOutcome::None;
         SCI_Init();
         d_->m.lFrameCount = 0;
+        // The host ended the transfer from inside SCI_Init's message box.
+        if (d_->session->ended()) return;
         if (d_->MSComm1.PortOpen()) {
             try {
                 d_->session->arm();

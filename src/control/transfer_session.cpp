@@ -128,7 +128,9 @@ void TransferSession::end(TransferOutcome outcome, const std::optional<RuntimeEr
             p_.panel.Label1[2].setCaption("Data Transfer OK");
             p_.panel.Label1[4].setCaption(std::to_string(p_.pub.datano));
         }
-        if (holdsPort_) {
+        // The host hears of the end only once the port is closed, even one
+        // that SCI_Init opened before this transfer began.
+        if (holdsPort_ || (notify && p_.port.PortOpen())) {
             p_.port.setPortOpen(VbFalse);
             p_.pub.fgComPortOpen = VbFalse;
         }

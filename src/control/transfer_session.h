@@ -60,6 +60,9 @@ class TransferSession {
 
     Kind kind() const { return kind_; }
     bool ended() const { return ended_; }
+    // Armed by the transfer start or the blocking download, not a port
+    // opened by SCI_Init alone.
+    bool hasDataFile() const { return hasFile_; }
     const TransferStats& stats() const { return stats_; }
     TransferStats& stats() { return stats_; }
 
