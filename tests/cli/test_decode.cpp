@@ -1,5 +1,6 @@
 // decode: a raw capture replayed into the data file its download wrote.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -44,14 +45,16 @@ TEST_P(Decode, CaptureGivesTheDataFileOfItsDownload) {
     EXPECT_EQ(readFile(dir.file("decoded.dat")), downloaded);
 }
 
-TEST_P(Decode, UnitFileNamesTheUnits) {
+TEST_P(Decode, UnitFileNamesTheUnitsAndTheEarlierDataFileIsKept) {
     writeFile(dir.file("unit2.dat"), kUnitFile);
     writeFile(dir.file("capture.raw"), knownFrames() + sim::endMarker());
+    writeFile(dir.file("d.dat"), "x\r\n");
     std::vector<std::string> args = decodeArgs(dir.file("capture.raw"), dir.file("d.dat"));
     args.insert(args.end(), {"--app-path", dir.path()});
     const RunResult r = run(args, dir);
     EXPECT_EQ(r.status, kExitOk) << r.err;
     EXPECT_EQ(readFile(dir.file("d.dat")), knownDataFile("mg/L      "));
+    EXPECT_EQ(readFile(dir.file("d.dat.1")), "x\r\n");
 }
 
 struct Cut {
@@ -85,6 +88,21 @@ INSTANTIATE_TEST_SUITE_P(Cuts, DecodeCut,
                              return modeName({std::get<0>(paramInfo.param), paramInfo.index}) +
                                     std::get<1>(paramInfo.param).name;
                          });
+
+TEST(DecodeFailure, DataFileThatIsTheCaptureItselfIsAUsageError) {
+    TempDir dir;
+    const std::string capture = dir.file("capture.raw");
+    const std::string bytes = knownFrames() + sim::endMarker();
+    writeFile(capture, bytes);
+    ASSERT_EQ(::link(capture.c_str(), dir.file("hard.raw").c_str()), 0);
+    ASSERT_EQ(::symlink("capture.raw", dir.file("soft.raw").c_str()), 0);
+    for (const std::string& dataFile :
+         {capture, dir.file("hard.raw"), dir.file("soft.raw"), dir.path() + "/./capture.raw"}) {
+        const RunResult r = run({"decode", capture, "--data-file", dataFile}, dir);
+        EXPECT_EQ(r.status, kExitUsage) << dataFile << "\n" << r.err;
+        EXPECT_EQ(readFile(capture), bytes) << dataFile;
+    }
+}
 
 TEST(DecodeFailure, MissingCaptureIsAnError) {
     TempDir dir;

@@ -31,6 +31,20 @@ TEST_P(Fault, FullDiskIsReportedOnceAndNoRecordIsCountedThatIsNotThere) {
     EXPECT_TRUE(contains(err, "records the data file refused: 8"));
 }
 
+TEST_P(Fault, DataFileEmptiedMidDownloadIsReportedAsLostRecords) {
+    const std::string data = dir.file("d.dat");
+    Program p(downloadCommand(meter.device(), data, GetParam()), dir);
+    ASSERT_TRUE(pressSend(meter, p, knownFrames()));
+    ASSERT_TRUE(eventually([&] { return readFile(data) == knownDataFile(); }));
+    ASSERT_EQ(::truncate(data.c_str(), 0), 0);  // another program empties it
+    meter.send(knownFrames() + sim::endMarker(), false);
+    EXPECT_EQ(p.wait(), kExitFailure) << p.err();
+    EXPECT_TRUE(contains(p.err(), "changed by another program"));
+    EXPECT_TRUE(contains(p.err(), "records written: 0,"));
+    // The bytes stay, to decode the records again.
+    EXPECT_EQ(readFile(data + ".raw").substr(0, knownFrames().size()), knownFrames());
+}
+
 TEST_P(Fault, DataFileWithoutPermissionIsNotArmed) {
     // Root passes every permission check on ordinary folders; sysfs still says no.
     std::string file = "/sys/kernel/notes";
