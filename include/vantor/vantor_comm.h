@@ -33,9 +33,11 @@
 //   operation          on failure       error numbers
 //   -----------------  ---------------  ------------------------------------
 //   CheckFile          never fails
-//   ViewData           throws           9 datano below 1; 53, 75, 76 the data
-//                                       file; 62 fewer records than datano;
-//                                       13, 6 a channel that is no Integer
+//   ViewData           throws           9 datano below 1; 53, 76 the data
+//                                       file; 75 not a regular file, or an
+//                                       item over 64 KiB; 62 fewer records
+//                                       than datano; 13, 6 a channel that is
+//                                       no Integer
 //   ReadDataLogger     message box      52, 53, 55, 61, 70, 75, 76 the data
 //                                       file; 8002, 8005 and 70 the port;
 //                                       57 the meter went silent (ReadTimeout);
@@ -45,9 +47,15 @@
 //                                       download writes the data file
 //   SCI_Init, Start    message box      the port's, as ReadDataLogger
 //   receive events     message box      61 and the file's write errors (once
-//                                       per transfer); 8020 device lost
+//                                       per transfer); 8020 device lost;
+//                                       75 at the end when the data file was
+//                                       removed, replaced or changed by
+//                                       another program (its records count
+//                                       as lost: Stats().recordsLost, and
+//                                       the outcome is Failed)
 //   GetParameter       throws           9 iParameter lacks one of 0..5
 //   ReadUnitFile       throws           53, 76 (df is set all the same);
+//                                       75 not a regular file, or over 1 MB;
 //                                       9 more than 301 lines; 62 odd items
 //   the rest           never fail
 //
