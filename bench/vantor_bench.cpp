@@ -17,14 +17,14 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "decode/frame_decoder.h"
 #include "platform/fake/date_source_fixed.h"
 #include "platform/fake/message_loop_fake.h"
 #include "platform/fake/message_sink_recording.h"
 #include "platform/fake/serial_backend_fake.h"
 #include "platform/number_format.h"
 #include "platform/textfile/output_file.h"
-#include "serial/frame_receiver.h"
+#include "protocol/frame_receiver.h"
+#include "protocol/record_writer.h"
 #include "sim/meter_memory.h"
 
 namespace {
@@ -170,17 +170,15 @@ BENCHMARK(BM_WriteFloor)->Arg(256)->Arg(4096)->Arg(65536)->Unit(benchmark::kMill
 void BM_ReceiveOnly(benchmark::State& state) {
     const Prepared& p = prepared(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
-        ControlPrivate m;
-        m.bySync[1] = 2;
-        m.iFrameEnd = 15;
-        m.iSyncIdx = 1;
+        FrameReceiver receiver;
         TransferStats counters;
-        ReceiveResult result = ReceiveResult::NeedMore;
+        FrameReceiver::Result result = FrameReceiver::Result::NeedMore;
         for (const std::string& bytes : p.reads) {
             std::size_t at = 0;
-            while ((result = receiveBytes(m, bytes, at, counters)) == ReceiveResult::Frame) {
+            while ((result = receiver.feed(bytes, at, counters)) ==
+                   FrameReceiver::Result::Completed) {
             }
-            if (result == ReceiveResult::TransferEnded) break;
+            if (result == FrameReceiver::Result::TransferEnded) break;
         }
         benchmark::DoNotOptimize(counters);
     }
@@ -188,26 +186,23 @@ void BM_ReceiveOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_ReceiveOnly)->Arg(4096)->Unit(benchmark::kMillisecond);
 
-// Cells of frames as the control's dispatch fills them (frame position j in
-// cell 15 - j, start byte included).
-std::vector<std::array<Integer, 16>> cellsOf(const std::string& stream, std::size_t frames) {
-    std::vector<std::array<Integer, 16>> out;
+// Cells of the stream's frames, by the receiver's rule.
+std::vector<Cells> cellsOfStream(const std::string& stream, std::size_t frames) {
+    std::vector<Cells> out;
     for (std::size_t f = 0; f < frames && (f + 1) * sim::kFrameSize <= stream.size(); ++f) {
-        std::array<Integer, 16> cells{};
-        for (std::size_t j = 0; j < sim::kFrameSize; ++j) {
-            cells[15 - j] = digitValue(static_cast<Byte>(stream[f * sim::kFrameSize + j]));
-        }
-        out.push_back(cells);
+        Frame frame{};
+        std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(f * sim::kFrameSize),
+                    frame.size(), frame.begin());
+        out.push_back(cellsOf(frame));
     }
     return out;
 }
 
 // Frames of one kind (or all of them, in the stream's order) for the decoder.
-std::vector<std::array<Integer, 16>> framesOfKind(int kind) {
-    std::vector<std::array<Integer, 16>> all =
-        cellsOf(sim::transferStream(sim::standardMemory(4096)), 4096);
+std::vector<Cells> framesOfKind(int kind) {
+    std::vector<Cells> all = cellsOfStream(sim::transferStream(sim::standardMemory(4096)), 4096);
     if (kind < 0) return all;
-    std::vector<std::array<Integer, 16>> picked;
+    std::vector<Cells> picked;
     for (const auto& c : all) {
         const bool time = c[14] == 4 && c[13] == 0;
         const bool extended = c[14] == 4 && !time;
@@ -217,19 +212,18 @@ std::vector<std::array<Integer, 16>> framesOfKind(int kind) {
     return picked;
 }
 
-// One decodeCells call per iteration: 0 time stamps, 1 extended readings,
+// One decode and line per iteration: 0 time stamps, 1 extended readings,
 // 2 simple readings, -1 the stream's mix.
 void BM_DecodeCells(benchmark::State& state) {
     const auto frames = framesOfKind(static_cast<int>(state.range(0)));
-    ControlPublic pub;
-    auto m = std::make_unique<ControlPrivate>();
+    const auto names = std::make_unique<UnitNames>();
     std::string line;
     std::size_t i = 0;
     for (auto _ : state) {
-        m->iDigit = frames[i];  // the decoder rewrites a cell of extended readings
+        const Cells& cells = frames[i];
         if (++i == frames.size()) i = 0;
         line.clear();
-        decodeCells(pub, *m, 12345, line);
+        appendRecordLine(line, 12345, decodeReading(cells), *names);
         benchmark::DoNotOptimize(line.data());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
@@ -239,14 +233,9 @@ BENCHMARK(BM_DecodeCells)->ArgName("kind")->Arg(0)->Arg(1)->Arg(2)->Arg(-1);
 // Values the decoder hands the formatter, from the standard memory's readings.
 std::vector<double> decodedValues() {
     std::vector<double> values;
-    ControlPublic pub;
-    auto m = std::make_unique<ControlPrivate>();
-    std::string line;
     for (const auto& cells : framesOfKind(-1)) {
-        m->iDigit = cells;
-        if (cells[14] == 4 && cells[13] == 0) continue;
-        decodeCells(pub, *m, 0, line);
-        values.push_back(m->dValue);
+        const Reading r = decodeReading(cells);
+        if (r.kind != Reading::Kind::TimeStamp) values.push_back(r.value);
     }
     return values;
 }
@@ -322,51 +311,36 @@ void BM_SnprintfG15(benchmark::State& state) {
 }
 BENCHMARK(BM_SnprintfG15);
 
-// The download path rebuilt from the control's parts (receiveBytes, the
-// dispatch, decodeCells, OutputFile flushed once per read), so that a part
-// can be swapped for a trial one and compared. BM_Download is the product's
-// own figure.
+// The download path rebuilt from the protocol's parts (the receiver, the
+// frame's cells, the decoder and writer, OutputFile flushed once per read),
+// so that a part can be swapped for a trial one and compared. BM_Download is
+// the product's own figure.
 void BM_PartsPipeline(benchmark::State& state) {
     const Prepared& p = prepared(static_cast<std::size_t>(state.range(0)));
     const Workload& w = workload();
-    ControlPublic pub;
-    auto m = std::make_unique<ControlPrivate>();
+    const auto names = std::make_unique<UnitNames>();
     std::string line;
-    std::unique_ptr<OutputFile> out;
-    const std::function<void()> dispatch = [&] {
-        m->vFrameBuf[0] = m->bySync[1];
-        for (int j = 0; j <= 15; ++j) {
-            m->iDigit[static_cast<std::size_t>(15 - j)] =
-                digitValue(m->vFrameBuf[static_cast<std::size_t>(j)].value_or(0));
-        }
-        ++m->lDecodeCount;
-        pub.UnitIndex = unitCodeOf(*m);
-        if (m->iEscCount >= kEscStopRecords) return;
-        line.clear();
-        decodeCells(pub, *m, m->lDecodeCount - 1, line);
-        out->writeLineWith([&line](std::string& pending) { pending.append(line); });
-    };
     for (auto _ : state) {
         int fd = ::open(w.dataFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        out = std::make_unique<OutputFile>(fd, w.dataFile, false);
-        m->iRxState = 0;
-        m->bySync[1] = 2;
-        m->iFrameEnd = 15;
-        m->iSyncIdx = 1;
-        m->iRxIdx = 0;
-        m->iEscCount = 0;
-        m->lDecodeCount = 0;
+        OutputFile out(fd, w.dataFile, false);
+        FrameReceiver receiver;
+        Long decoded = 0;
         TransferStats counters;
-        ReceiveResult result = ReceiveResult::NeedMore;
+        FrameReceiver::Result result = FrameReceiver::Result::NeedMore;
         for (const std::string& bytes : p.reads) {
             std::size_t at = 0;
-            while ((result = receiveBytes(*m, bytes, at, counters)) == ReceiveResult::Frame) {
-                dispatch();
+            while ((result = receiver.feed(bytes, at, counters)) ==
+                   FrameReceiver::Result::Completed) {
+                const Long sequence = decoded++;
+                if (receiver.escCount() >= kEscStopRecords) continue;
+                line.clear();
+                appendRecordLine(line, sequence, decodeReading(cellsOf(receiver.frame())), *names);
+                out.writeLine(line);
             }
-            out->flush();
-            if (result == ReceiveResult::TransferEnded) break;
+            out.flush();
+            if (result == FrameReceiver::Result::TransferEnded) break;
         }
-        out->close();
+        out.close();
     }
     if (bench::readWholeFile(w.dataFile) != w.expected) {
         state.SkipWithError("the data file is not the expected one");

@@ -9,7 +9,6 @@ namespace vantor {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::endFrame;
 using testing::endMarker;
 using testing::FakeControl;
 using testing::frame;
@@ -68,60 +67,6 @@ TEST(BatchReader, WellFormedFramesThenTheEndMarker) {
         EXPECT_EQ(b.serial->settings().baud, 9600);
         EXPECT_EQ(Vantor_Comm::Private::of(*b.comm).MSComm1.InputLen(), 1);
     }
-}
-
-TEST(BatchReader, FramingEdgeCases) {
-    struct Case {
-        const char* name;
-        std::string stream;
-        std::string file;
-    };
-    const std::string nul(1, '\0');
-    const Case cases[] = {
-        {"starts mid-frame: counted, not decoded",
-         kExtendedBody.substr(5) + "\r" + frame(kSimpleBody) + endMarker(), "1" + kLineB},
-        {"more than 16 bytes before the first CR",
-         std::string(40, '7') + "\r" + frame(kSimpleBody) + endMarker(), "1" + kLineB},
-        {"NUL in a block: exactly 15 bytes before the next CR are decoded",
-         frame(kExtendedBody) +
-             "\x02"
-             "4101" +
-             nul + frame(kSimpleBody) + frame(kSimpleBody) + endMarker(),
-         "0" + kLineA + "1" + kLineB + "2" + kLineB},
-        {"NUL in a block: other counts are only counted",
-         frame(kExtendedBody) +
-             "\x02"
-             "4101" +
-             nul + "020001234\r" + frame(kSimpleBody) + endMarker(),
-         "0" + kLineA + "2" + kLineB},
-        {"ESC in the synchronising phase is not counted",
-         std::string(14, '\x1b') + "\r" + frame(kSimpleBody) + endMarker(), "1" + kLineB},
-        {"the count stepping past 28 inside a block ends the transfer",
-         frame(kExtendedBody) + endFrame() + "\x02" + std::string(15, '\x1b') + frame(kSimpleBody),
-         "0" + kLineA},
-        {"space in the stamp and in the scale code",
-         frame("401206 4154815") + frame("41010 00012345") + endMarker(),
-         "0,\"1206-164154815\",\"Time\",0\r\n1,1.2345E+20,\"mg/L      \",1\r\n"},
-        {"extended reading without a table entry keeps its code",
-         frame("41 10200012345") + endMarker(), "0,123.45,-159,1\r\n"},
-    };
-    for (const auto& c : cases) {
-        Batch b;
-        b.download(c.stream);
-        EXPECT_EQ(readFile(b.comm->df), c.file) << c.name;
-        EXPECT_EQ(b.comm->fgTransferOK, VbTrue) << c.name;
-    }
-}
-
-TEST(BatchReader, BlocksAfterTheFourteenthEscAreNotDecoded) {
-    Batch b;
-    // Seven ESC in each of two blocks reach 14 inside the second: neither
-    // that block nor a later one writes a line.
-    const std::string sevenEsc = "4101020" + std::string(7, '\x1b');
-    b.download(frame(kExtendedBody) + frame(sevenEsc) + frame(sevenEsc) + frame(kSimpleBody) +
-               endFrame());
-    EXPECT_EQ(readFile(b.comm->df), "0" + kLineA + "1,999999,\"mg/L      \",1\r\n");
-    EXPECT_EQ(b.comm->fgTransferOK, VbTrue);
 }
 
 TEST(BatchReader, SilentMeterTimesOutAndReleasesEverything) {

@@ -102,8 +102,8 @@ TEST(FileTable, OutputCreatesOrTruncatesAndWritesCrLfLines) {
     FileTable files;
     OutputFile& out = files.openOutput(2, dir.file("d"));
     EXPECT_EQ(testing::readFile(dir.file("d")), "");
-    out.writeLineWith([](std::string& line) { line.append("a,b"); });
-    out.writeLineWith([](std::string& line) { line.append("c"); });
+    out.writeLine("a,b");
+    out.writeLine("c");
     EXPECT_EQ(out.flush(), 0u);
     EXPECT_EQ(testing::readFile(dir.file("d")), "a,b\r\nc\r\n");
     files.close(2);
@@ -113,7 +113,7 @@ TEST(FileTable, OutputCreatesOrTruncatesAndWritesCrLfLines) {
 TEST(FileTable, FullDiskKeepsOnlyWholeLines) {
     FileTable files;
     OutputFile& out = files.openOutput(2, "/dev/full");
-    out.writeLineWith([](std::string& line) { line.append("1,2,3,4"); });
+    out.writeLine("1,2,3,4");
     EXPECT_EQ(out.flush(), 1u);
     ASSERT_TRUE(out.lastError().has_value());
     EXPECT_EQ(out.lastError()->number(), 61);

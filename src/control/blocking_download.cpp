@@ -2,7 +2,7 @@
 #include <string>
 
 #include "control/vantor_comm_private.h"
-#include "decode/batch_framer.h"
+#include "protocol/batch_framer.h"
 
 namespace vantor {
 
@@ -51,21 +51,35 @@ void Vantor_Comm::ReadDataLogger() {
         session.end(TransferOutcome::NotArmed, e);
         return;
     }
-    d_->m.iEscCount = 0;
+    d_->receiver.setEscCount(0);
     datano = 0;
     d_->outcome = TransferOutcome::None;
 
+    BatchFramer framer(d_->m.iDigit);
+    // One ESC count per control: a port SCI_Init opens later goes on from it.
+    struct KeepEscCount {
+        FrameReceiver& receiver;
+        const BatchFramer& framer;
+        ~KeepEscCount() { receiver.setEscCount(framer.escCount()); }
+    } keepEscCount{d_->receiver, framer};
     try {
-        BatchFramer framer;
         for (;;) {
             TransferSession::Next next = session.waitForByte(d_->readTimeout);
             if (!next.byte) {
                 session.end(next.end, next.error);
                 return;
             }
-            const BatchFramer::Step step = framer.feed(*next.byte, *this, d_->m);
+            const BatchFramer::Step step = framer.feed(*next.byte);
             session.stats().framesReceived = framer.sequence() + 1;
-            if (step.decode) session.writeRecord(framer.sequence());
+            if (step.complete) {
+                d_->m.iDigit = framer.cells();
+                UnitIndex = step.unitIndex;
+            }
+            if (step.decode) {
+                const Reading reading = decodeReading(d_->m.iDigit);
+                d_->takeReading(reading);
+                session.writeRecord(framer.sequence(), reading);
+            }
             if (step.finished) break;
         }
     } catch (const RuntimeError& e) {

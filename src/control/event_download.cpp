@@ -3,18 +3,12 @@
 #include <string>
 
 #include "control/vantor_comm_private.h"
-#include "decode/frame_decoder.h"
-#include "serial/frame_receiver.h"
 
 namespace vantor {
 
 void Vantor_Comm::SCI_Init() {
     try {
-        d_->m.iRxState = 0;
-        d_->m.bySync[1] = 2;
-        d_->m.iFrameEnd = 15;
-        d_->m.iSyncIdx = 1;
-        d_->m.iRxIdx = 0;
+        d_->receiver.hunt();
         d_->MSComm1.setCommPort(d_->m.iCommPort);
         if (d_->MSComm1.PortOpen()) return;
         d_->MSComm1.setCommPort(d_->m.iCommPort);
@@ -54,12 +48,12 @@ void Vantor_Comm::ReadDataLogger_2() {
         // not destroy the last download.
         session->openDataFile(false);
         d_->session = std::move(session);
-        d_->m.iEscCount = 0;
+        d_->receiver.setEscCount(0);
         datano = 0;
         d_->m.lDecodeCount = 0;
         d_->outcome = TransferOutcome::None;
         SCI_Init();
-        d_->m.lFrameCount = 0;
+        d_->receiver.clearFrameCount();
         // The host ended the transfer from inside SCI_Init's message box.
         if (d_->session->ended()) return;
         if (d_->MSComm1.PortOpen()) {
@@ -107,14 +101,14 @@ void Vantor_Comm::MSComm1_OnComm() {
     TransferSession& transfer = d_->runningOrBare();
     std::size_t at = 0;
     for (;;) {
-        switch (receiveBytes(d_->m, bytes, at, transfer.stats())) {
-            case ReceiveResult::Frame:
+        switch (d_->receiver.feed(bytes, at, transfer.stats())) {
+            case FrameReceiver::Result::Completed:
                 DispatchFrame();
                 continue;
-            case ReceiveResult::NeedMore:
+            case FrameReceiver::Result::NeedMore:
                 transfer.flushRecords();
                 return;
-            case ReceiveResult::TransferEnded:
+            case FrameReceiver::Result::TransferEnded:
                 transfer.end(TransferOutcome::EndMarker);
                 return;
         }
@@ -122,19 +116,17 @@ void Vantor_Comm::MSComm1_OnComm() {
 }
 
 void Vantor_Comm::DispatchFrame() {
-    d_->m.vFrameBuf[0] = d_->m.bySync[1];
-    for (int j = 0; j <= 15; ++j) {
-        d_->m.iDigit[static_cast<std::size_t>(15 - j)] =
-            digitValue(d_->m.vFrameBuf[static_cast<std::size_t>(j)].value_or(0));
-    }
+    d_->m.iDigit = cellsOf(d_->receiver.frame());
     DecodeFrame();
 }
 
 void Vantor_Comm::DecodeFrame() {
     ++d_->m.lDecodeCount;
-    UnitIndex = unitCodeOf(d_->m);
-    if (d_->m.iEscCount >= kEscStopRecords) return;
-    d_->runningOrBare().writeRecord(d_->m.lDecodeCount - 1);
+    UnitIndex = unitCodeOf(d_->m.iDigit);
+    if (d_->receiver.escCount() >= kEscStopRecords) return;
+    const Reading reading = decodeReading(d_->m.iDigit);
+    d_->takeReading(reading);
+    d_->runningOrBare().writeRecord(d_->m.lDecodeCount - 1, reading);
 }
 
 void Vantor_Comm::AbortTransfer(TransferOutcome why) {

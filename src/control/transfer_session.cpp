@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "decode/frame_decoder.h"
 #include "platform/number_format.h"
+#include "protocol/record_writer.h"
 
 namespace vantor {
 
@@ -32,16 +32,13 @@ void TransferSession::abandon() {
     ended_ = true;
 }
 
-void TransferSession::writeRecord(Long sequence) {
-    if (hasUnnamedUnit(p_.m)) ++stats_.unnamedUnits;
+void TransferSession::writeRecord(Long sequence, const Reading& reading) {
+    if (hasUnnamedUnit(reading, p_.m.sUnitName)) ++stats_.unnamedUnits;
     OutputFile* out = hasFile_ ? p_.files.findOutput(kDataFile) : nullptr;
-    if (out == nullptr) {
-        // Without a data file (SCI_Init alone) there is nowhere to write.
-        line_.clear();
-        decodeCells(p_.pub, p_.m, sequence, line_);
-        return;
-    }
-    out->writeLineWith([&](std::string& line) { decodeCells(p_.pub, p_.m, sequence, line); });
+    if (out == nullptr) return;
+    line_.clear();
+    appendRecordLine(line_, sequence, reading, p_.m.sUnitName);
+    out->writeLine(line_);
     ++p_.pub.datano;
 }
 

@@ -15,9 +15,10 @@
 #include <optional>
 #include <string_view>
 
+#include "control/control_record.h"
 #include "platform/comm_control.h"
 #include "platform/textfile/file_table.h"
-#include "record/control_record.h"
+#include "protocol/reading.h"
 
 namespace vantor {
 
@@ -78,9 +79,9 @@ class TransferSession {
     // the session created is removed) and the session ends without a word.
     void abandon();
 
-    // Decodes the frame in the cells into the data file (or, without one,
-    // only decodes it).
-    void writeRecord(Long sequence);
+    // Writes the reading's line into the data file (without one, there is
+    // nowhere to write) and counts it in datano.
+    void writeRecord(Long sequence, const Reading& reading);
     // Hands the records decoded so far to the operating system; `toDisk`
     // waits until they are on the disk. The first write failure is shown.
     void flushRecords(bool toDisk = false);
@@ -118,7 +119,7 @@ class TransferSession {
     bool heardMeter_ = false;  // the blocking download has had a byte
     TransferOutcome endRequested_ = TransferOutcome::None;
     TransferStats stats_;
-    std::string line_;  // scratch for a record decoded without a data file
+    std::string line_;  // the line being written
 };
 
 }  // namespace vantor

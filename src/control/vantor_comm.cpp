@@ -53,6 +53,13 @@ void Vantor_Comm::Private::showError(const RuntimeError& error) {
     messages.show(error.description());
 }
 
+void Vantor_Comm::Private::takeReading(const Reading& reading) {
+    q.UnitIndex = reading.unitCode;
+    if (reading.kind == Reading::Kind::TimeStamp) return;
+    m.dValue = reading.value;
+    if (reading.kind == Reading::Kind::Extended) m.iDigit[13] = reading.channel;
+}
+
 TransferOutcome Vantor_Comm::LastTransferOutcome() const {
     return d_->outcome;
 }
@@ -111,7 +118,7 @@ void Vantor_Comm::AppPath(const String& unitfilepath) {
 }
 
 Integer Vantor_Comm::Read_Status(Long& FrameCount) {
-    FrameCount = d_->m.lFrameCount;
+    FrameCount = d_->receiver.frameCount();
     return fgTransferOK ? 1 : 0;
 }
 

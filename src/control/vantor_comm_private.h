@@ -8,10 +8,12 @@
 #include <memory>
 #include <optional>
 
+#include "control/control_record.h"
 #include "control/transfer_session.h"
 #include "platform/comm_control.h"
 #include "platform/textfile/file_table.h"
-#include "record/control_record.h"
+#include "protocol/frame_receiver.h"
+#include "protocol/reading.h"
 
 namespace vantor {
 
@@ -28,6 +30,10 @@ struct Vantor_Comm::Private {
     TransferSession& runningOrBare();
     // Shows an error in a message box and keeps it as LastError().
     void showError(const RuntimeError& error);
+    // The one place a decoded frame reaches the control's members: UnitIndex,
+    // dValue (not for a time stamp) and, for an extended reading, its
+    // channel in cell 13.
+    void takeReading(const Reading& reading);
 
     // Declared first, so that what the host handed over goes last.
     std::shared_ptr<void> keepAlive;
@@ -36,6 +42,7 @@ struct Vantor_Comm::Private {
     MessageSink& messages;
     const DateSource& dates;
     ControlPrivate m;
+    FrameReceiver receiver;
     StatusPanel panel;
     CommControl MSComm1;
     FileTable files;

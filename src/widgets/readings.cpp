@@ -8,7 +8,7 @@
 #include <tuple>
 #include <utility>
 
-#include "decode/frame_decoder.h"
+#include "protocol/reading.h"
 
 namespace vantor {
 

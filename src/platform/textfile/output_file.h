@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vantor {
 
@@ -25,11 +26,9 @@ class OutputFile {
     // Empties the file; an error when it cannot be cut.
     void empty();
 
-    // Appends a line that `build` writes in place (without its line end),
-    // and CR LF, to the pending lines: built where it is kept, never copied.
-    template <class Build>
-    void writeLineWith(Build&& build) {
-        build(pending_);
+    // Appends `line` and CR LF to the pending lines.
+    void writeLine(std::string_view line) {
+        pending_.append(line);
         pending_.append("\r\n");
         ++pendingLines_;
     }
