@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vantor/data_file.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -33,86 +34,6 @@ namespace {
 
 std::string str(const QString& s) {
     return s.toLocal8Bit().toStdString();
-}
-
-// view holds what it shows several times over (about 270 MB for a million records), so it
-// shows no more than this; the bytes bound one endless line, which the reader would hold whole.
-constexpr Long kViewRecords = 1000000;
-constexpr long long kViewBytes = 64LL << 20;
-
-struct RecordCount {
-    enum class Result { Counted, Unreadable, Folder, NotAFile, TooManyRecords, TooLarge };
-    Result result = Result::Counted;
-    Long records = 0;
-};
-
-// Records (four items each, split as the control splits them) in a data file, counted up to
-// `wanted` (all when nothing) without holding any of them. A file the control itself must
-// refuse (missing, no permission) is Unreadable.
-RecordCount countRecords(const std::string& path, std::optional<Long> wanted) {
-    RecordCount count;
-    // O_NONBLOCK: opening a FIFO nobody writes to would wait for ever.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        count.result = RecordCount::Result::Unreadable;
-        return count;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        count.result =
-            S_ISDIR(st.st_mode) ? RecordCount::Result::Folder : RecordCount::Result::NotAFile;
-        ::close(fd);
-        return count;
-    }
-    // Stop at the first item past the records wanted, or past the limit.
-    const long long lastItem =
-        wanted ? 4LL * std::max<Long>(*wanted, 0) : 4LL * (kViewRecords + 1) - 1;
-    enum class At { Between, Blanks, Plain, Quoted, AfterQuote } at = At::Between;
-    long long items = 0, offset = 0;
-    char buffer[1 << 16];
-    for (bool more = true; more;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;  // a read error is the control's to report
-        for (ssize_t i = 0; i < n && more; ++i, ++offset) {
-            const char c = buffer[i];
-            const bool lineEnd = c == '\r' || c == '\n';
-            if (at == At::Between && !lineEnd && ++items > lastItem) {
-                if (!wanted) count.result = RecordCount::Result::TooManyRecords;
-                more = false;
-                continue;
-            }
-            if (offset >= kViewBytes) {
-                count.result = RecordCount::Result::TooLarge;
-                more = false;
-                continue;
-            }
-            if (at == At::Between) {
-                if (lineEnd) continue;
-                at = At::Blanks;
-            }
-            switch (at) {
-                case At::Blanks:
-                    at = c == ' ' || c == '\t' ? At::Blanks
-                         : c == '"'            ? At::Quoted
-                         : c == ',' || lineEnd ? At::Between
-                                               : At::Plain;
-                    break;
-                case At::Plain:
-                case At::AfterQuote:
-                    if (c == ',' || lineEnd) at = At::Between;
-                    break;
-                case At::Quoted:
-                    at = c == '"' ? At::AfterQuote : lineEnd ? At::Between : At::Quoted;
-                    break;
-                case At::Between:
-                    break;
-            }
-        }
-    }
-    ::close(fd);
-    count.records = static_cast<Long>(std::min<long long>(items, lastItem) / 4);
-    return count;
 }
 
 // "error NUMBER: DESCRIPTION: what it means for FILE".
@@ -226,16 +147,32 @@ int downloadCommand(const QStringList& args) {
     return runTransfer(std::move(setup), loop);
 }
 
+// Reads the records view shows: `wanted` of them, or all up to the last
+// whole one, handing each to `take`. Returns how many.
+Long readRecords(const std::string& file, std::optional<Long> wanted,
+                 const std::function<void(Long, const DataRecord&)>& take) {
+    DataFileReader reader(file);
+    Long n = 0;
+    while (wanted ? n < *wanted : !reader.atEnd()) {
+        DataRecord record;
+        try {
+            record = reader.read();
+        } catch (const RuntimeError& e) {
+            // Without a count, a record cut short at the end is not one.
+            if (wanted || e.number() != kErrInputPastEnd) throw;
+            break;
+        }
+        take(++n, record);
+    }
+    return n;
+}
+
 int viewCommand(const QStringList& args) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QString("Shows a data file as a table (at most %1 records, in %2 MB).")
-            .arg(kViewRecords)
-            .arg(kViewBytes >> 20));
+    parser.setApplicationDescription("Shows a data file as a table.");
     parser.addPositionalArgument("FILE", "The data file.");
     parser.addOptions({
-        {"records",
-         QString("Show the first N records (default: all; N up to %1).").arg(kViewRecords), "N"},
+        {"records", "Show the first N records (default: all).", "N"},
         {"tsv", "One line per row, cells separated by TABs, exactly as they are."},
     });
     if (auto stop = parseArguments(parser, args, 1)) return *stop;
@@ -249,56 +186,41 @@ int viewCommand(const QStringList& args) {
             std::fprintf(stderr, "--records %.0f: view shows 1 record or more\n", *n);
             return kExitUsage;
         }
-        if (*n > kViewRecords) {
-            std::fprintf(stderr, "--records %.0f: view shows at most %d records\n", *n,
-                         kViewRecords);
-            return kExitUsage;
-        }
         wanted = static_cast<Long>(*n);
     }
-    const RecordCount count = countRecords(file, wanted);
-    switch (count.result) {
-        case RecordCount::Result::Folder:
-            std::fprintf(stderr, "cannot view %s: it is a folder; give a data file in it\n",
-                         file.c_str());
-            return kExitFailure;
-        case RecordCount::Result::NotAFile:
-            std::fprintf(stderr,
-                         "cannot view %s: it is not a regular file (a pipe or a device) and may "
-                         "never end; save the data in a file and view that\n",
-                         file.c_str());
-            return kExitFailure;
-        case RecordCount::Result::TooManyRecords:
-            std::fprintf(stderr,
-                         "cannot view %s: it has more than %d records, more than view shows; "
-                         "see the first ones with --records N\n",
-                         file.c_str(), kViewRecords);
-            return kExitFailure;
-        case RecordCount::Result::TooLarge:
-            std::fprintf(stderr,
-                         "cannot view %s: its records take more than %lld MB, more than view "
-                         "holds; is it a data file of this program?\n",
-                         file.c_str(), kViewBytes >> 20);
-            return kExitFailure;
-        case RecordCount::Result::Unreadable:  // the control says why
-        case RecordCount::Result::Counted:
-            break;
-    }
-
-    QtMessageLoop loop;
-    ConsoleMessageSink messages;
-    LocalDateSource dates;
-    Vantor_Comm comm(ControlPlatform{loop, messages, dates, std::make_unique<QtSerialBackend>()});
-    comm.df = file;
-    comm.datano =
-        wanted.value_or(count.result == RecordCount::Result::Unreadable ? 1 : count.records);
-    try {
-        comm.ViewData();
-    } catch (const RuntimeError& e) {
-        printViewError(e, file, wanted, count.records);
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "cannot view %s: it is a folder; give a data file in it\n",
+                     file.c_str());
         return kExitFailure;
     }
-    printGrid(comm.Grid(), stdout, parser.isSet("tsv"));
+    if (::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        std::fprintf(stderr,
+                     "cannot view %s: it is not a regular file (a pipe or a device) and may "
+                     "never end; save the data in a file and view that\n",
+                     file.c_str());
+        return kExitFailure;
+    }
+
+    // Twice through the file, holding one record at a time: the first pass
+    // finds every error and the columns' widths before anything is printed.
+    TablePrinter table(stdout, parser.isSet("tsv"));
+    Long records = 0;
+    try {
+        readRecords(file, wanted, [&](Long i, const DataRecord& r) {
+            table.measure(dataViewCells(i, r));
+            records = i;
+        });
+        if (records == 0) throw RuntimeError(kErrSubscript);
+        table.printHeader();
+        readRecords(file, records,
+                    [&](Long i, const DataRecord& r) { table.print(dataViewCells(i, r)); });
+    } catch (const RuntimeError& e) {
+        std::fflush(stdout);
+        printViewError(e, file, wanted, records);
+        return kExitFailure;
+    }
+    std::fflush(stdout);
     return kExitOk;
 }
 

@@ -101,67 +101,72 @@ void ConsolePanelView::redraw() {
     lineOpen_ = true;
 }
 
-namespace {
+const TablePrinter::Row TablePrinter::kHeader{"No.", "Channel", "Value", "Unit"};
 
 // A cell as the aligned table shows it. A unit name of NULs is an extended reading written
 // without a unit file: say so rather than print dots.
-std::string shownCell(const DataGrid& grid, Long r, Long c) {
-    const String& text = grid.TextMatrix(r, c);
-    if (c == 3 && r > 0 && !text.empty() && text.find_first_not_of('\0') == String::npos) {
+std::string TablePrinter::shown(const Row& row, std::size_t col, bool header) const {
+    const String& text = row[col];
+    if (col == 3 && !header && !text.empty() && text.find_first_not_of('\0') == String::npos) {
         return "(no name)";
     }
     return printable(text);
 }
 
-}  // namespace
+void TablePrinter::measure(const Row& row) {
+    if (tsv_) return;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+        width_[c] = std::max(width_[c], shown(row, c, &row == &kHeader).size());
+    }
+}
+
+void TablePrinter::printLine(const Row& row, bool header) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+        if (tsv_) {
+            if (c > 0) line += '\t';
+            line += row[c];
+            continue;
+        }
+        const std::string cell = shown(row, c, header);
+        // Numbers line up on the right, text on the left.
+        const bool right = c <= 1 || (c == 2 && !header && row[3] != "Time");
+        const std::string pad(width_[c] - std::min(width_[c], cell.size()), ' ');
+        line += c > 0 ? "  " : "";
+        line += right ? pad + cell : cell + (c + 1 < row.size() ? pad : "");
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), out_);
+}
+
+void TablePrinter::printHeader() {
+    measure(kHeader);
+    printLine(kHeader, true);
+    if (tsv_) return;
+    std::string rule;
+    for (std::size_t c = 0; c < width_.size(); ++c) {
+        rule += (c > 0 ? "  " : "") + std::string(width_[c], '-');
+    }
+    std::fprintf(out_, "%s\n", rule.c_str());
+}
+
+void TablePrinter::print(const Row& row) {
+    printLine(row, false);
+}
 
 void printGrid(const DataGrid& grid, std::FILE* out, bool tsv) {
     const Long rows = grid.Rows();
-    const Long cols = std::min<Long>(grid.Cols(), 4);
-    if (tsv) {
-        for (Long r = 0; r < rows; ++r) {
-            std::string line;
-            for (Long c = 0; c < cols; ++c) {
-                if (c > 0) line += '\t';
-                line += grid.TextMatrix(r, c);
-            }
-            line += '\n';
-            std::fwrite(line.data(), 1, line.size(), out);
+    auto rowOf = [&](Long r) {
+        TablePrinter::Row row;
+        for (Long c = 0; c < std::min<Long>(grid.Cols(), 4); ++c) {
+            row[static_cast<std::size_t>(c)] = grid.TextMatrix(r, c);
         }
-        std::fflush(out);
-        return;
-    }
-    std::vector<std::size_t> width(static_cast<std::size_t>(cols), 0);
-    for (Long r = 0; r < rows; ++r) {
-        for (Long c = 0; c < cols; ++c) {
-            width[static_cast<std::size_t>(c)] =
-                std::max(width[static_cast<std::size_t>(c)], shownCell(grid, r, c).size());
-        }
-    }
-    auto printRow = [&](Long r) {
-        std::string line;
-        for (Long c = 0; c < cols; ++c) {
-            std::string cell = shownCell(grid, r, c);
-            std::size_t w = width[static_cast<std::size_t>(c)];
-            // Numbers line up on the right, text on the left.
-            bool right = c <= 1 || (c == 2 && r > 0 && grid.TextMatrix(r, 3) != "Time");
-            std::string pad(w - cell.size(), ' ');
-            line += c > 0 ? "  " : "";
-            line += right ? pad + cell : cell + (c + 1 < cols ? pad : "");
-        }
-        line += '\n';
-        std::fwrite(line.data(), 1, line.size(), out);
+        return row;
     };
-    for (Long r = 0; r < rows; ++r) {
-        printRow(r);
-        if (r == 0) {
-            std::string rule;
-            for (Long c = 0; c < cols; ++c) {
-                rule += (c > 0 ? "  " : "") + std::string(width[static_cast<std::size_t>(c)], '-');
-            }
-            std::fprintf(out, "%s\n", rule.c_str());
-        }
-    }
+    TablePrinter table(out, tsv);
+    for (Long r = 1; r < rows; ++r) table.measure(rowOf(r));
+    table.printHeader();
+    for (Long r = 1; r < rows; ++r) table.print(rowOf(r));
     std::fflush(out);
 }
 

@@ -4,6 +4,7 @@
 #include <vantor/vantor_comm.h>
 
 #include <QTimer>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -48,8 +49,30 @@ class ConsolePanelView {
     bool hint_ = false;
 };
 
-// Prints rows 0..Rows()-1, columns 0..3: an aligned table, or with `tsv` one
-// line per row with the cells exactly as they are, separated by TABs.
+// The data view's rows as text: an aligned table, or with `tsv` one line
+// per row with the cells exactly as they are, separated by TABs. The header
+// row comes first; an aligned table measures every row before printing.
+class TablePrinter {
+  public:
+    using Row = std::array<String, 4>;
+    static const Row kHeader;
+
+    TablePrinter(std::FILE* out, bool tsv) : out_(out), tsv_(tsv) {}
+    // An aligned table's columns take the widest cell measured.
+    void measure(const Row& row);
+    void printHeader();
+    void print(const Row& row);
+
+  private:
+    std::string shown(const Row& row, std::size_t col, bool header) const;
+    void printLine(const Row& row, bool header);
+
+    std::FILE* out_;
+    bool tsv_;
+    std::array<std::size_t, 4> width_{};
+};
+
+// Prints rows 0..Rows()-1, columns 0..3, as TablePrinter does.
 void printGrid(const DataGrid& grid, std::FILE* out, bool tsv);
 
 }  // namespace vantor::cli

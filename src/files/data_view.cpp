@@ -5,19 +5,22 @@
 
 namespace vantor {
 
+DataRecord readDataRecord(ItemReader& in) {
+    DataRecord r;
+    r.sequence = in.readText();
+    r.value = in.readText();
+    r.unit = in.readText();
+    r.unitQuoted = in.lastQuoted();
+    r.channel = in.readInteger();
+    return r;
+}
+
 std::vector<DataRecord> readDataRecords(ItemReader& in, Long count) {
     std::vector<DataRecord> records;
     // Grow with the file rather than trusting the count: a wrong count fails
     // with error 62 instead of exhausting memory first.
     records.reserve(static_cast<std::size_t>(std::min<Long>(count, 1 << 16)));
-    for (Long i = 1; i <= count; ++i) {
-        in.readText();
-        DataRecord r;
-        r.value = in.readText();
-        r.unit = in.readText();
-        r.channel = in.readInteger();
-        records.push_back(std::move(r));
-    }
+    for (Long i = 1; i <= count; ++i) records.push_back(readDataRecord(in));
     return records;
 }
 
@@ -28,6 +31,11 @@ String timeStampText(const String& stamp) {
     return piece(0, 6) + " " + piece(6, 2) + ":" + piece(8, 2) + ":" + piece(10, 2);
 }
 
+std::array<String, 4> dataViewCells(Long row, const DataRecord& r) {
+    return {std::to_string(row), std::to_string(r.channel),
+            r.isTimeStamp() ? timeStampText(r.value) : r.value, r.unit};
+}
+
 void fillDataGrid(DataGrid& grid, const std::vector<DataRecord>& records) {
     const Long n = static_cast<Long>(records.size());
     grid.setCols(4);
@@ -35,11 +43,11 @@ void fillDataGrid(DataGrid& grid, const std::vector<DataRecord>& records) {
     grid.setColWidth(1, grid.Width() / 5.0);
     grid.setColWidth(2, grid.Width() / 3.0);
     for (Long i = 1; i <= n; ++i) {
-        const DataRecord& r = records[static_cast<std::size_t>(i - 1)];
-        grid.setTextMatrix(i, 0, std::to_string(i));
-        grid.setTextMatrix(i, 2, r.unit == "Time" ? timeStampText(r.value) : r.value);
-        grid.setTextMatrix(i, 3, r.unit);
-        grid.setTextMatrix(i, 1, std::to_string(r.channel));
+        std::array<String, 4> cells = dataViewCells(i, records[static_cast<std::size_t>(i - 1)]);
+        grid.setTextMatrix(i, 0, std::move(cells[0]));
+        grid.setTextMatrix(i, 2, std::move(cells[2]));
+        grid.setTextMatrix(i, 3, std::move(cells[3]));
+        grid.setTextMatrix(i, 1, std::move(cells[1]));
         grid.setRowHeight(i, 360);
     }
     grid.setTextMatrix(0, 0, "No.");

@@ -45,6 +45,12 @@ mode_t fileMode(int fd, const String& path) {
     return st.st_mode;
 }
 
+void checkPath(const String& path) {
+    if (path.empty()) throw described(kErrBadFileNumber, "no file name given");
+    if (path.find('\0') != String::npos) throw described(kErrBadFileNumber, "a NUL in the name");
+    if (isDirectory(path)) throw described(kErrPathFileAccess, path + " is a folder");
+}
+
 }  // namespace
 
 Integer FileTable::FreeFile() const {
@@ -54,15 +60,30 @@ Integer FileTable::FreeFile() const {
     throw RuntimeError(kErrTooManyFiles);
 }
 
+std::unique_ptr<ItemReader> openItemReader(const String& path) {
+    checkPath(path);
+    // Non-blocking, so that a pipe without a writer cannot hang the reader.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        int err = errno;
+        throw fileErrorFromErrno(err, true, parentExists(path), path);
+    }
+    // A device such as /dev/zero never ends: only a file is read.
+    if (!S_ISREG(fileMode(fd, path))) {
+        ::close(fd);
+        throw described(kErrPathFileAccess,
+                        path + " is not a regular file (a device): give a file name");
+    }
+    return std::make_unique<ItemReader>(::fdopen(fd, "rb"), path);
+}
+
 void FileTable::checkNew(Integer number, const String& path) const {
     if (number < 1 || number > kMaxNumber) throw RuntimeError(kErrBadFileNumber);
     if (isOpen(number)) {
         throw described(kErrFileAlreadyOpen,
                         "file number " + std::to_string(number) + " is still in use");
     }
-    if (path.empty()) throw described(kErrBadFileNumber, "no file name given");
-    if (path.find('\0') != String::npos) throw described(kErrBadFileNumber, "a NUL in the name");
-    if (isDirectory(path)) throw described(kErrPathFileAccess, path + " is a folder");
+    checkPath(path);
 }
 
 OutputFile& FileTable::openOutput(Integer number, const String& path, bool emptyNow) {
@@ -105,20 +126,7 @@ OutputFile& FileTable::openOutput(Integer number, const String& path, bool empty
 
 ItemReader& FileTable::openInput(Integer number, const String& path) {
     checkNew(number, path);
-    // Non-blocking, so that a pipe without a writer cannot hang the reader.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        int err = errno;
-        throw fileErrorFromErrno(err, true, parentExists(path), path);
-    }
-    // A device such as /dev/zero never ends: only a file is read.
-    if (!S_ISREG(fileMode(fd, path))) {
-        ::close(fd);
-        throw described(kErrPathFileAccess,
-                        path + " is not a regular file (a device): give a file name");
-    }
-    std::FILE* f = ::fdopen(fd, "rb");
-    auto reader = std::make_unique<ItemReader>(f, path);
+    auto reader = openItemReader(path);
     ItemReader& ref = *reader;
     files_[number] = std::move(reader);
     return ref;

@@ -13,6 +13,10 @@
 
 namespace vantor {
 
+// Opens an existing regular file for reading, without a file number. Errors
+// as FileTable::openInput.
+std::unique_ptr<ItemReader> openItemReader(const String& path);
+
 class FileTable {
   public:
     static constexpr Integer kMaxNumber = 511;

@@ -61,6 +61,7 @@ String ItemReader::readText() {
     while (isBlank(c)) c = get();
 
     String item;
+    lastQuoted_ = c == '"';
     if (c == '"') {
         // A quote left open ends at the line end: an item never spans lines, so
         // a broken unit file cannot put a line break into a data-file line.

@@ -31,6 +31,8 @@ class ItemReader {
     // The next item as text. Error 62 when the file has nothing left, 75
     // when the item is longer than kMaxItem.
     String readText();
+    // Whether the item readText() returned last stood in double quotes.
+    bool lastQuoted() const { return lastQuoted_; }
     // The next item as a 16-bit number: error 13 when it is not a number,
     // 6 when it lies outside -32768..32767. An empty item reads as 0.
     Integer readInteger();
@@ -46,6 +48,7 @@ class ItemReader {
 
     std::FILE* file_;
     std::string path_;
+    bool lastQuoted_ = false;
 };
 
 // Parses a number item (blanks around it allowed) and rounds it to an Integer

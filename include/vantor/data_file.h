@@ -1,0 +1,53 @@
+// A data file read back record by record, in flat memory however large the
+// file, with the item rules the data view (ViewData) reads it with.
+#pragma once
+
+#include <vantor/types.h>
+
+#include <array>
+#include <memory>
+
+namespace vantor {
+
+// One line of a data file.
+struct DataRecord {
+    String sequence;          // item 1 as written
+    String value;             // item 2: the value as written, or a time stamp's twelve digits
+    String unit;              // item 3: "Time", a unit name (10 characters) or a unit code
+    bool unitQuoted = false;  // item 3 stood in double quotes (a name, or "Time")
+    Integer channel = 0;      // item 4
+    bool isTimeStamp() const { return unit == "Time"; }
+};
+
+// A time stamp as the data view shows it: "120604154815" gives
+// "120604 15:48:15"; a shorter one leaves empty pieces.
+String timeStampText(const String& stamp);
+
+// The data view's four cells of record number `row` (from 1): No.,
+// Channel, Value (a time stamp as timeStampText gives it) and Unit.
+std::array<String, 4> dataViewCells(Long row, const DataRecord& record);
+
+class ItemReader;
+
+class DataFileReader {
+  public:
+    // Opens `path`, a regular file. Throws RuntimeError naming the path: 53
+    // or 76 when it is missing, 75 for a folder, a device or a pipe, 70
+    // without permission.
+    explicit DataFileReader(const String& path);
+    ~DataFileReader();
+    DataFileReader(DataFileReader&&) noexcept;
+    DataFileReader& operator=(DataFileReader&&) noexcept;
+
+    // True when nothing but line ends is left (they are passed over).
+    bool atEnd();
+    // The next record: four items, separated by commas or line ends, each
+    // perhaps in double quotes. Throws 62 when the file ends first, 13 or 6
+    // for a channel that is no Integer, 75 for an item over 64 KiB.
+    DataRecord read();
+
+  private:
+    std::unique_ptr<ItemReader> items_;
+};
+
+}  // namespace vantor
