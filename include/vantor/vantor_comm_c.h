@@ -44,9 +44,29 @@ typedef struct vantor_comm vantor_comm;
 typedef int32_t vantor_status;
 typedef int16_t vantor_boolean;
 
-#define VANTOR_OK 0
 #define VANTOR_FALSE 0
 #define VANTOR_TRUE (-1)
+
+/* Statuses: VANTOR_OK, or the run-time error number. */
+#define VANTOR_OK 0
+#define VANTOR_INVALID_CALL 5         /* a NULL argument, the wrong thread, a closed control */
+#define VANTOR_OVERFLOW 6             /* a number outside its type's range */
+#define VANTOR_OUT_OF_MEMORY 7
+#define VANTOR_SUBSCRIPT 9            /* datano below 1, an index outside its array */
+#define VANTOR_TYPE_MISMATCH 13       /* an item that is no number */
+#define VANTOR_INTERNAL_ERROR 51
+#define VANTOR_BAD_FILE_NAME 52
+#define VANTOR_FILE_NOT_FOUND 53
+#define VANTOR_FILE_ALREADY_OPEN 55
+#define VANTOR_DEVICE_IO 57           /* the meter stopped sending */
+#define VANTOR_DISK_FULL 61
+#define VANTOR_INPUT_PAST_END 62      /* a file ends before what was asked of it */
+#define VANTOR_PERMISSION_DENIED 70
+#define VANTOR_PATH_FILE_ACCESS 75    /* a folder, device or pipe where a file belongs */
+#define VANTOR_PATH_NOT_FOUND 76
+#define VANTOR_PORT_INVALID 8002      /* no such serial device, or port number below 1 */
+#define VANTOR_PORT_ALREADY_OPEN 8005
+#define VANTOR_COMM_READ 8020         /* the device was lost */
 
 /* How the last transfer ended. */
 typedef enum vantor_outcome {
@@ -166,6 +186,36 @@ vantor_status vantor_comm_panel_indicator(vantor_comm* c, vantor_boolean* visibl
 /* Message boxes go to `fn` (NULL: back to standard error). The callback
  * runs on the control's thread, from inside the operation or event. */
 vantor_status vantor_comm_set_message_handler(vantor_comm* c, vantor_message_fn fn, void* context);
+
+/* --- Reading a data file back, record by record, in flat memory --- */
+
+typedef struct vantor_records vantor_records;
+
+/* One record; its texts stay valid until the next vantor_records_next or
+ * vantor_records_free. */
+typedef struct vantor_record {
+    const char* sequence; /* item 1 as written */
+    size_t sequence_length;
+    const char* value; /* item 2: the value as written, or a time stamp's twelve digits */
+    size_t value_length;
+    const char* unit; /* item 3: "Time", a unit name (10 characters, maybe NULs) or a code */
+    size_t unit_length;
+    vantor_boolean unit_quoted; /* item 3 stood in quotes: a name, or "Time" */
+    int16_t channel;            /* item 4 */
+} vantor_record;
+
+/* Opens the data file at `path` (53, 76, 75, 70 as ViewData). Any thread. */
+vantor_status vantor_records_open(const char* path, vantor_records** records);
+/* The next record into *record and *more TRUE, or *more FALSE at the end
+ * (nothing but line ends left). Fails with 62 for a record cut short, 13 or
+ * 6 for a channel that is no Integer. */
+vantor_status vantor_records_next(vantor_records* records, vantor_record* record,
+                                  vantor_boolean* more);
+/* The description of the last status other than VANTOR_OK for `records`
+ * (NULL: of a failed vantor_records_open on this thread). */
+const char* vantor_records_error_description(const vantor_records* records);
+/* NULL is allowed. */
+void vantor_records_free(vantor_records* records);
 
 #ifdef __cplusplus
 }

@@ -1,3 +1,4 @@
+#include <vantor/data_file.h>
 #include <vantor/qt_platform.h>
 #include <vantor/vantor_comm_c.h>
 #include <vantor/version.h>
@@ -17,6 +18,12 @@
 using vantor::RuntimeError;
 using vantor::Vantor_Comm;
 
+struct vantor_records {
+    vantor::DataFileReader reader;
+    vantor::DataRecord current;
+    std::string error;
+};
+
 struct vantor_comm {
     std::shared_ptr<vantor::CallbackMessageSink> messages;
     std::unique_ptr<Vantor_Comm> control;
@@ -28,10 +35,11 @@ struct vantor_comm {
 
 namespace {
 
-constexpr vantor_status kOutOfMemory = 7;
-constexpr vantor_status kInternalError = 51;
+constexpr vantor_status kOutOfMemory = VANTOR_OUT_OF_MEMORY;
+constexpr vantor_status kInternalError = VANTOR_INTERNAL_ERROR;
 
-// The error of a failed vantor_comm_create, which has no control to keep it.
+// The error of a failed vantor_comm_create or vantor_records_open, which
+// have no handle to keep it.
 thread_local std::string createError;
 
 // The application a host without Qt gets; it lives as long as the process.
@@ -343,6 +351,39 @@ vantor_status vantor_comm_panel_indicator(vantor_comm* c, vantor_boolean* visibl
 }
 vantor_status vantor_comm_set_message_handler(vantor_comm* c, vantor_message_fn fn, void* context) {
     return call(c, [&](Vantor_Comm&) { c->messages->set(fn, context); });
+}
+
+vantor_status vantor_records_open(const char* path, vantor_records** out) {
+    return guarded(createError, [&] {
+        need(out, "records") = nullptr;
+        *out = new vantor_records{vantor::DataFileReader(text(path, "path")), {}, {}};
+    });
+}
+vantor_status vantor_records_next(vantor_records* r, vantor_record* record, vantor_boolean* more) {
+    if (r == nullptr) return vantor::kErrInvalidCall;
+    return guarded(r->error, [&] {
+        need(record, "record");
+        need(more, "more") = VANTOR_FALSE;
+        if (r->reader.atEnd()) return;
+        r->current = r->reader.read();
+        const vantor::DataRecord& d = r->current;
+        *record =
+            vantor_record{d.sequence.c_str(),
+                          d.sequence.size(),
+                          d.value.c_str(),
+                          d.value.size(),
+                          d.unit.c_str(),
+                          d.unit.size(),
+                          static_cast<vantor_boolean>(d.unitQuoted ? VANTOR_TRUE : VANTOR_FALSE),
+                          d.channel};
+        *more = VANTOR_TRUE;
+    });
+}
+const char* vantor_records_error_description(const vantor_records* r) {
+    return r == nullptr ? createError.c_str() : r->error.c_str();
+}
+void vantor_records_free(vantor_records* r) {
+    delete r;
 }
 
 }  // extern "C"
