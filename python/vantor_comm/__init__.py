@@ -5,16 +5,23 @@
 
 `Control` is the control itself, with the names of its interface; its
 Booleans are ints, True -1 and False 0, as in the interface. Run-time errors
-raise `VantorError` (`.number`, `.description`). A control lives on the
-thread that created it. It runs on the C library libvantor_comm_c through
+raise `VantorError` (`.number`, `.description`); so does a number the
+interface's type cannot hold (6, Overflow) and any call on a closed control
+(5). Texts are str or paths (bytes too). A control lives on the thread that
+created it. It runs on the C library libvantor_comm_c through
 ctypes, so the package needs no compiler; set VANTOR_COMM_LIBRARY to use
 another copy of the library.
 """
 
 import ctypes
 import enum
+import math
+import numbers
+import operator
+import os
 import sys
 import time
+from collections.abc import MutableSequence
 from typing import Callable, List, NamedTuple, Optional
 
 from . import _native
@@ -26,10 +33,11 @@ __all__ = ["Control", "VantorError", "Outcome", "Stats", "Record", "download", "
 __version__ = lib.vantor_comm_version().decode()
 
 _ENCODING = "utf-8"
+_CLOSED = "Invalid procedure call or argument: the control was closed"
 
 
-def _encode(text) -> bytes:
-    return str(text).encode(_ENCODING, "surrogateescape")
+def _encode(text: str) -> bytes:
+    return text.encode(_ENCODING, "surrogateescape")
 
 
 def _decode(raw: bytes) -> str:
@@ -43,6 +51,74 @@ class VantorError(Exception):
         super().__init__(f"error {number}: {description}")
         self.number = number
         self.description = description
+
+
+def _text_arg(value, name: str) -> bytes:
+    """A text for the C API: str or a path; bytes as the file system decodes them."""
+    try:
+        text = os.fsdecode(value)
+    except TypeError:
+        raise TypeError(f"{name} must be str, bytes or os.PathLike, "
+                        f"not {type(value).__name__}") from None
+    # The C API takes NUL-terminated texts: a NUL would cut it short.
+    if "\0" in text:
+        raise ValueError(f"{name}: embedded null character")
+    return _encode(text)
+
+
+def _bounds(ctype) -> tuple:
+    bits = 8 * ctypes.sizeof(ctype)
+    if ctype(-1).value < 0:
+        return -(1 << (bits - 1)), (1 << (bits - 1)) - 1
+    return 0, (1 << bits) - 1
+
+
+def _overflow(name: str, low, high, value, unit: str = "") -> "VantorError":
+    return VantorError(6, f"Overflow: {name} must lie in {low}..{high}{unit}, not {value!r}")
+
+
+def _integer(value, name: str, ctype, rounded: bool = True) -> int:
+    """value as the interface assigns it to ctype: True is -1, another number
+    rounds half to even (refused when not `rounded`), and one out of range
+    overflows where ctypes would keep its low bits without a word."""
+    if isinstance(value, bool):
+        number = -1 if value else 0
+    else:
+        try:
+            number = operator.index(value)
+        except TypeError:
+            if not rounded or not isinstance(value, numbers.Real):
+                raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
+            try:
+                number = int(round(value))
+            except (OverflowError, ValueError):  # inf, nan: in no type's range
+                number = None
+    low, high = _bounds(ctype)
+    if number is None or not low <= number <= high:
+        raise _overflow(name, low, high, value)
+    return number
+
+
+_MS_LOW, _MS_HIGH = _bounds(ctypes.c_int32)
+
+
+def _milliseconds(seconds, name: str) -> int:
+    """Seconds as the C API's int32 milliseconds."""
+    if not isinstance(seconds, numbers.Real):
+        raise TypeError(f"{name} must be a number, not {type(seconds).__name__}")
+    try:
+        finite = math.isfinite(seconds)
+    except OverflowError:  # an int beyond every float: finite, and out of range below
+        finite = True
+    if not finite:
+        raise ValueError(f"{name} must be finite, not {seconds!r}")
+    try:
+        ms = int(round(seconds * 1000))
+    except OverflowError:
+        ms = None
+    if ms is None or not _MS_LOW <= ms <= _MS_HIGH:
+        raise _overflow(name, _MS_LOW / 1000, _MS_HIGH / 1000, seconds, " s")
+    return ms
 
 
 class Outcome(enum.IntEnum):
@@ -76,9 +152,7 @@ def _field(name: str, doc: str):
         return value.value
 
     def put(self, value):
-        if isinstance(value, bool):
-            value = -1 if value else 0
-        self._check(putter(self._handle, int(value)))
+        self._check(putter(self._handle, _integer(value, name, ctype)))
 
     return property(get, put, doc=doc)
 
@@ -99,20 +173,22 @@ class Control:
     the local date). Message boxes go to `on_message` (default: standard
     error)."""
 
+    _live = None  # the C handle; None once closed
+
     def __init__(self):
         handle = _native.Handle()
         status = lib.vantor_comm_create(ctypes.byref(handle))
         if status:
             raise VantorError(status, _decode(lib.vantor_comm_error_description(None)))
-        self._handle = handle
+        self._live = handle
         self._on_message: Optional[Callable[[str], None]] = None
         self._callback = _native.MessageFn(self._message)
 
     def close(self):
         """Ends a transfer still running (records kept) and frees the control."""
-        if getattr(self, "_handle", None):
-            lib.vantor_comm_free(self._handle)
-            self._handle = None
+        if self._live:
+            lib.vantor_comm_free(self._live)
+            self._live = None
 
     def __enter__(self):
         return self
@@ -122,6 +198,13 @@ class Control:
 
     def __del__(self):
         self.close()
+
+    @property
+    def _handle(self):
+        # The C API would take a freed handle as NULL: error 5 with no description.
+        if not self._live:
+            raise VantorError(5, _CLOSED)
+        return self._live
 
     def _check(self, status: int):
         if status:
@@ -146,7 +229,7 @@ class Control:
 
     @df.setter
     def df(self, path):
-        self._check(lib.vantor_comm_put_df(self._handle, _encode(path)))
+        self._check(lib.vantor_comm_put_df(self._handle, _text_arg(path, "df")))
 
     UnitIndex = _field("UnitIndex", "Unit code of the last decoded frame.")
     fgTransferOK = _field("fgTransferOK", "-1 once the end marker has been received.")
@@ -183,7 +266,7 @@ class Control:
 
     @Settings.setter
     def Settings(self, settings):
-        self._check(lib.vantor_comm_put_Settings(self._handle, _encode(settings)))
+        self._check(lib.vantor_comm_put_Settings(self._handle, _text_arg(settings, "Settings")))
 
     Port = _field("Port", "The serial port number of the next transfer.")
     Baudrate = _field("Baudrate", "Stored and returned only.")
@@ -195,7 +278,7 @@ class Control:
     @AppPath.setter
     def AppPath(self, folder):
         """Folder of unit2.dat and of the dated data file."""
-        self._check(lib.vantor_comm_put_AppPath(self._handle, _encode(folder)))
+        self._check(lib.vantor_comm_put_AppPath(self._handle, _text_arg(folder, "AppPath")))
 
     def Read_Status(self) -> tuple:
         """Returns (result, FrameCount): result 1 once the transfer has ended."""
@@ -207,10 +290,21 @@ class Control:
     def GetParameter(self, n_or_list) -> tuple:
         """Fills elements 0..5 of a list (or of a new one of n elements);
         returns (result, list). A list passed is filled in place."""
-        values = [0] * n_or_list if isinstance(n_or_list, int) else n_or_list
-        array = (ctypes.c_int16 * len(values))(*values)
+        handle = self._handle
+        if isinstance(n_or_list, MutableSequence):
+            values = n_or_list
+            # An Integer array, as in the interface: no rounding into it.
+            elements = [_integer(v, f"n_or_list[{i}]", ctypes.c_int16, rounded=False)
+                        for i, v in enumerate(values)]
+        elif isinstance(n_or_list, numbers.Integral):
+            values = [0] * _integer(n_or_list, "n_or_list", ctypes.c_int32, rounded=False)
+            elements = values
+        else:
+            raise TypeError(f"n_or_list must be an int or a list of ints, "
+                            f"not {type(n_or_list).__name__}")
+        array = (ctypes.c_int16 * len(elements))(*elements)
         result = ctypes.c_int16()
-        status = lib.vantor_comm_GetParameter(self._handle, array, 0, len(values),
+        status = lib.vantor_comm_GetParameter(handle, array, 0, len(elements),
                                               ctypes.byref(result))
         values[:] = list(array)
         self._check(status)
@@ -237,7 +331,9 @@ class Control:
 
     def set_device(self, port: int, path: str):
         """Port number `port` stands for the device at `path`."""
-        self._check(lib.vantor_comm_set_device(self._handle, port, _encode(path)))
+        self._check(lib.vantor_comm_set_device(self._handle,
+                                               _integer(port, "port", ctypes.c_int16),
+                                               _text_arg(path, "path")))
 
     @property
     def device_name(self) -> str:
@@ -249,7 +345,8 @@ class Control:
     def process_events(self, seconds: float):
         """Runs the control's events for up to `seconds`; returns sooner once
         a transfer has ended."""
-        self._check(lib.vantor_comm_process_events(self._handle, int(seconds * 1000)))
+        self._check(lib.vantor_comm_process_events(self._handle,
+                                                   _milliseconds(seconds, "seconds")))
 
     @property
     def outcome(self) -> Outcome:
@@ -284,7 +381,8 @@ class Control:
 
     @read_timeout.setter
     def read_timeout(self, seconds: float):
-        self._check(lib.vantor_comm_set_read_timeout(self._handle, int(seconds * 1000)))
+        self._check(lib.vantor_comm_set_read_timeout(self._handle,
+                                                     _milliseconds(seconds, "read_timeout")))
 
     @property
     def grid(self) -> List[List[str]]:
@@ -335,9 +433,18 @@ def download(device: str, data_file: Optional[str] = None, *, blocking: bool = F
 
     app_path: the folder of unit2.dat, loaded first. timeout: give up after
     that many seconds without a byte (default: wait for ever). A transfer
-    that does not end with the meter's end marker raises VantorError; the
-    records received stay in the data file.
+    that does not end with the meter's end marker, or whose records did not
+    all reach the data file, raises VantorError; the records received stay
+    in the data file.
     """
+    # Named as the caller named them, before a control exists.
+    _text_arg(device, "device")
+    if data_file is not None:
+        _text_arg(data_file, "data_file")
+    if app_path is not None:
+        _text_arg(app_path, "app_path")
+    if timeout is not None:
+        _milliseconds(timeout, "timeout")
     messages = []
     with Control() as control:
         control.on_message = messages.append
@@ -355,13 +462,18 @@ def download(device: str, data_file: Optional[str] = None, *, blocking: bool = F
             control.ReadDataLogger()
         else:
             _run_armed(control, timeout)
-        if control.outcome != Outcome.END_MARKER:
+        outcome = control.outcome
+        if outcome != Outcome.END_MARKER:
             error = control.last_error
-            if error is None and control.outcome == Outcome.ABORTED:
-                error = VantorError(57, f"Device I/O error: nothing came from {device} for "
-                                        f"{timeout:g} s")
+            lost = control.stats.records_lost
+            if error is None and outcome == Outcome.ABORTED:
+                error = VantorError(57, f"Device I/O error: nothing came from "
+                                        f"{os.fsdecode(device)} for {float(timeout):g} s")
+            elif error is None and lost:
+                error = VantorError(51, f"Internal error: {lost} records did not reach "
+                                        f"{control.df}")
             raise error or VantorError(51, f"Internal error: the transfer ended "
-                                           f"({control.outcome.name}) without its end marker")
+                                           f"({outcome.name}) without its end marker")
         return list(read_records(control.df))
 
 

@@ -2,9 +2,20 @@
 [--blocking] [--timeout SECONDS]: downloads and prints the records."""
 
 import argparse
+import math
 import sys
 
 from . import VantorError, download
+
+
+def _seconds(text: str) -> float:
+    try:
+        seconds = float(text)
+    except ValueError:
+        seconds = math.nan
+    if not math.isfinite(seconds):
+        raise argparse.ArgumentTypeError(f"not a finite number of seconds: {text}")
+    return seconds
 
 
 def main(argv=None) -> int:
@@ -15,7 +26,7 @@ def main(argv=None) -> int:
     d.add_argument("--data-file", help="the data file (default: APP_PATH/yyyymmdd.dat)")
     d.add_argument("--app-path", help="the folder of unit2.dat")
     d.add_argument("--blocking", action="store_true", help="one blocking call")
-    d.add_argument("--timeout", type=float, help="give up after SECONDS without a byte")
+    d.add_argument("--timeout", type=_seconds, help="give up after SECONDS without a byte")
     args = parser.parse_args(argv)
     if args.data_file is None and args.app_path is None:
         parser.error("give --data-file or --app-path")

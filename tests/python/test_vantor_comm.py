@@ -1,7 +1,9 @@
 """The Python package on a pseudo-terminal meter: both modes, and the errors
 a script meets first."""
 
+import math
 import os
+import pathlib
 import subprocess
 import time
 
@@ -84,3 +86,54 @@ def test_a_missing_unit_file_raises_before_anything_is_opened(tmp_path):
         vantor_comm.download("/dev/null", app_path=str(tmp_path))
     assert e.value.number == 53
     assert "unit2.dat" in e.value.description
+
+
+def test_records_the_data_file_refused_fail_the_download(meter):
+    # /dev/full opens but keeps no record; the end marker still comes.
+    with pytest.raises(vantor_comm.VantorError) as e:
+        vantor_comm.download(meter, "/dev/full", timeout=30)
+    assert e.value.number == 61
+
+
+def _put_get(name, value):
+    def call(c):
+        setattr(c, name, value)
+        return getattr(c, name)
+    return call
+
+
+def _after_close(c):
+    c.close()
+    return c.Port
+
+
+@pytest.mark.parametrize("call, expected", [
+    pytest.param(_put_get("df", b"/d/\xff.dat"), "/d/\udcff.dat", id="bytes path"),
+    pytest.param(_put_get("df", pathlib.Path("/d/e.dat")), "/d/e.dat", id="PathLike path"),
+    pytest.param(_put_get("df", None), TypeError("df must be"), id="None text"),
+    pytest.param(_put_get("AppPath", "/d\0/e"), ValueError("embedded null character"), id="NUL"),
+    pytest.param(_put_get("Port", 65539),
+                 vantor_comm.VantorError(6, "Overflow: Port must lie in -32768..32767, not 65539"),
+                 id="Integer overflow"),
+    pytest.param(_put_get("datano", 2**32 + 5), vantor_comm.VantorError(6, "Overflow: datano"),
+                 id="Long overflow"),
+    pytest.param(_put_get("read_timeout", math.inf), ValueError("read_timeout must be finite"),
+                 id="infinite time"),
+    pytest.param(lambda c: c.process_events(math.nan), ValueError("seconds must be finite"),
+                 id="NaN time"),
+    pytest.param(_put_get("Port", "abc"), TypeError("Port must be an integer"), id="str number"),
+    pytest.param(lambda c: c.GetParameter(["a"] * 6), TypeError("n_or_list[0] must be"),
+                 id="GetParameter element"),
+    pytest.param(_after_close,
+                 vantor_comm.VantorError(5, "Invalid procedure call or argument: the control "
+                                            "was closed"),
+                 id="closed control"),
+])
+def test_arguments_are_converted_or_refused(call, expected):
+    with vantor_comm.Control() as c:
+        if not isinstance(expected, Exception):
+            assert call(c) == expected
+            return
+        with pytest.raises(type(expected)) as e:
+            call(c)
+        assert str(expected) in str(e.value)
