@@ -37,8 +37,8 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "platform/fake/date_source_fixed.h"
-#include "platform/fake/message_sink_recording.h"
+#include "kit/fake/date_source_fixed.h"
+#include "kit/fake/message_sink_recording.h"
 #include "platform/qt/message_loop_qt.h"
 #include "platform/qt/serial_backend_qt.h"
 #include "sim/pty_meter.h"

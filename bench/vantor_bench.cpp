@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "platform/fake/date_source_fixed.h"
-#include "platform/fake/message_loop_fake.h"
-#include "platform/fake/message_sink_recording.h"
-#include "platform/fake/serial_backend_fake.h"
+#include "kit/fake/date_source_fixed.h"
+#include "kit/fake/message_loop_fake.h"
+#include "kit/fake/message_sink_recording.h"
+#include "kit/fake/serial_backend_fake.h"
 #include "platform/number_format.h"
 #include "platform/textfile/output_file.h"
 #include "protocol/frame_receiver.h"

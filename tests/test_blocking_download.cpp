@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "control/vantor_comm_private.h"
+#include "control/control_parts.h"
 #include "kit/fake_control.h"
 #include "kit/files.h"
 #include "kit/frames.h"
@@ -65,7 +65,7 @@ TEST(BatchReader, WellFormedFramesThenTheEndMarker) {
         EXPECT_EQ(frames, 0);  // the event receiver's count is untouched
         EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::EndMarker);
         EXPECT_EQ(b.serial->settings().baud, 9600);
-        EXPECT_EQ(Vantor_Comm::Private::of(*b.comm).MSComm1.InputLen(), 1);
+        EXPECT_EQ(ControlParts::of(*b.comm).MSComm1.InputLen(), 1);
     }
 }
 
@@ -142,7 +142,7 @@ TEST(BatchReader, ArmedTransferIsLeftAsItWas) {
     EXPECT_EQ(b.messages.messages[0].rfind("Port already open", 0), 0u);
     EXPECT_EQ(b.comm->fgComPortOpen, VbTrue);
     EXPECT_TRUE(b.comm->Panel().Timer1.enabled());
-    EXPECT_EQ(Vantor_Comm::Private::of(*b.comm).MSComm1.InputLen(), 0);
+    EXPECT_EQ(ControlParts::of(*b.comm).MSComm1.InputLen(), 0);
     b.serial->arrive(frame(kExtendedBody) + endMarker());
     EXPECT_EQ(readFile(b.comm->df), "0" + kLineB + "1" + kLineA);
 }
@@ -174,7 +174,7 @@ TEST(BatchReader, ReceiveEventsOfAnEarlierStartTakeNothing) {
     Batch b;
     b.comm->Start();
     b.serial->arrive(endMarker());  // that transfer is over; RThreshold stays 1
-    ASSERT_EQ(Vantor_Comm::Private::of(*b.comm).MSComm1.RThreshold(), 1);
+    ASSERT_EQ(ControlParts::of(*b.comm).MSComm1.RThreshold(), 1);
     b.download(frame(kExtendedBody) + frame(kSimpleBody) + endMarker());
     EXPECT_EQ(readFile(b.comm->df), "0" + kLineA + "1" + kLineB);
 }

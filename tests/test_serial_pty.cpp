@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vantor/backends.h>
+#include <vantor/status_panel.h>
 #include <vantor/vantor_comm.h>
 
 #include <QTimer>
@@ -11,9 +13,9 @@
 #include <fstream>
 #include <thread>
 
+#include "kit/fake/message_sink_recording.h"
 #include "kit/files.h"
 #include "kit/frames.h"
-#include "platform/fake/message_sink_recording.h"
 #include "platform/qt/message_loop_qt.h"
 #include "platform/qt/serial_backend_qt.h"
 #include "sim/pty_meter.h"

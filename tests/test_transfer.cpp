@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "control/vantor_comm_private.h"
+#include "control/control_parts.h"
 #include "kit/fake_control.h"
 #include "kit/files.h"
 #include "kit/frames.h"
@@ -56,8 +56,8 @@ TEST(TransferStart, ArmsTheDownload) {
     EXPECT_EQ(a.serial->settings().dataBits, 8);
     EXPECT_EQ(a.serial->settings().stopBits, 10);
     EXPECT_EQ(a.serial->device(), "/dev/ttyS0");
-    EXPECT_EQ(Vantor_Comm::Private::of(*a.comm).MSComm1.InputMode(), 1);
-    EXPECT_EQ(Vantor_Comm::Private::of(*a.comm).MSComm1.RThreshold(), 1);
+    EXPECT_EQ(ControlParts::of(*a.comm).MSComm1.InputMode(), 1);
+    EXPECT_EQ(ControlParts::of(*a.comm).MSComm1.RThreshold(), 1);
 }
 
 TEST(TransferStart, TruncatesAnExistingFile) {
@@ -158,7 +158,7 @@ TEST(PortSetup, SecondCallWhileOpenOnlyResetsTheReceiver) {
     a.comm->Port(4);
     a.comm->SCI_Init();
     EXPECT_EQ(a.serial->opens(), 1);
-    EXPECT_EQ(Vantor_Comm::Private::of(*a.comm).MSComm1.CommPort(),
+    EXPECT_EQ(ControlParts::of(*a.comm).MSComm1.CommPort(),
               4);  // written, used at the next opening
     EXPECT_TRUE(a.messages.messages.empty());
     // The abandoned frame's rest is skipped; the next frame is whole.

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vantor/data_file.h>
+#include <vantor/qt_platform.h>
+#include <vantor/replay_backend.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -18,13 +20,6 @@
 
 #include "arguments.h"
 #include "console_views.h"
-#include "files/unit_file.h"
-#include "platform/qt/message_loop_qt.h"
-#include "platform/qt/serial_backend_qt.h"
-#include "platform/replay/serial_backend_replay.h"
-#include "platform/textfile/file_errors.h"
-#include "platform/textfile/item_reader.h"
-#include "platform/textfile/output_file.h"
 #include "sim/pty_meter.h"
 #include "transfer_runner.h"
 
@@ -142,9 +137,8 @@ int downloadCommand(const QStringList& args) {
     setup.rawFile = str(parser.value("raw"));
     setup.blocking = parser.isSet("blocking");
     setup.view = parser.isSet("view");
-    setup.backend = std::make_unique<QtSerialBackend>();
-    QtMessageLoop loop;
-    return runTransfer(std::move(setup), loop);
+    setup.backend = qtSerialBackend();
+    return runTransfer(std::move(setup), *qtMessageLoop());
 }
 
 // Reads the records view shows: `wanted` of them, or all up to the last
@@ -245,9 +239,7 @@ int decodeCommand(const QStringList& args) {
         struct stat st {};
         const int fd = ::open(rawFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0 || ::fstat(fd, &st) != 0) {
-            printError(fileErrorFromErrno(
-                errno, true, QFileInfo(QString::fromLocal8Bit(rawFile.c_str())).dir().exists(),
-                rawFile));
+            printError(fileError(errno, rawFile, true));
             return kExitFailure;
         }
         ::close(fd);
@@ -262,16 +254,16 @@ int decodeCommand(const QStringList& args) {
             return kExitFailure;
         }
     }
-    QtMessageLoop loop;
+    const auto loop = qtMessageLoop();
     TransferSetup setup;
-    setup.backend = std::make_unique<ReplaySerialBackend>(loop, rawFile);
+    setup.backend = replayBackend(*loop, rawFile);
     setup.appPath = str(parser.value("app-path"));
     setup.dataFile = str(parser.value("data-file"));
     setup.blocking = parser.isSet("blocking");
     setup.keepEarlier = !parser.isSet("overwrite");
     setup.showPanel = false;
     setup.replayFrom = rawFile;
-    int status = runTransfer(std::move(setup), loop);
+    int status = runTransfer(std::move(setup), *loop);
     // A capture that ends before the end marker is a short capture, not a lost device.
     return status == kExitDeviceLost ? kExitTimeout : status;
 }
@@ -329,9 +321,9 @@ int demoCommand(const QStringList& args) {
                  meter->device().c_str(), dir.c_str(),
                  keep ? "kept afterwards" : "removed afterwards; --keep keeps it");
 
-    QtMessageLoop loop;
+    const auto loop = qtMessageLoop();
     TransferSetup setup;
-    setup.backend = std::make_unique<QtSerialBackend>();
+    setup.backend = qtSerialBackend();
     setup.device = meter->device();
     setup.appPath = dir;
     setup.dataFile = dataFile;  // the day's file, named here so that it can be removed
@@ -343,7 +335,7 @@ int demoCommand(const QStringList& args) {
         QTimer::singleShot(1500, [&] { meter->sendAsync(stream, true); });
     };
     // SIGINT and SIGTERM end the transfer here too, so the folder goes all the same.
-    return runTransfer(std::move(setup), loop);
+    return runTransfer(std::move(setup), *loop);
 }
 
 }  // namespace vantor::cli

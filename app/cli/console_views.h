@@ -1,6 +1,7 @@
 // Console views of the control's status panel and data grid.
 #pragma once
 
+#include <vantor/status_panel.h>
 #include <vantor/vantor_comm.h>
 
 #include <QTimer>

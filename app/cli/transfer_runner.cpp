@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vantor/capture_file.h>
+#include <vantor/data_file.h>
 
 #include <QDir>
 #include <QEventLoop>
@@ -10,11 +12,7 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "capture_file.h"
 #include "console_views.h"
-#include "earlier_download.h"
-#include "files/unit_file.h"
-#include "platform/number_format.h"
 #include "signal_watch.h"
 
 namespace vantor::cli {

@@ -2,6 +2,7 @@
 // the console panel and the end-of-transfer summary.
 #pragma once
 
+#include <vantor/backends.h>
 #include <vantor/vantor_comm.h>
 
 #include <functional>
@@ -9,17 +10,9 @@
 #include <optional>
 #include <string>
 
-namespace vantor::cli {
+#include "exit_status.h"
 
-// Exit statuses of the program.
-enum Exit : int {
-    kExitOk = 0,
-    kExitFailure = 1,
-    kExitUsage = 2,
-    kExitTimeout = 3,
-    kExitNotArmed = 4,
-    kExitDeviceLost = 5,
-};
+namespace vantor::cli {
 
 struct TransferSetup {
     std::unique_ptr<SerialBackend> backend;

@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include <vantor/data_file.h>
 #include <vantor/data_grid_view.h>
 #include <vantor/vantor_comm_widget.h>
 
@@ -22,11 +23,8 @@
 #include <algorithm>
 #include <exception>
 
-#include "earlier_download.h"
-#include "files/unit_file.h"
 #include "port_picker.h"
 #include "simulated_meter.h"
-#include "widgets/qt_message_sink.h"
 #ifdef VANTOR_GUI_CHARTS
 #include "readings_chart.h"
 #endif
@@ -258,7 +256,7 @@ void MainWindow::showGrid() {
 }
 
 void MainWindow::showError(const RuntimeError& e) {
-    QtMessageSink(this).show("error " + std::to_string(e.number()) + ": " + e.description());
+    messageBoxes(this)->show("error " + std::to_string(e.number()) + ": " + e.description());
 }
 
 void MainWindow::chooseFolder() {
@@ -299,7 +297,7 @@ bool MainWindow::mayWriteDataFile() {
     if (box.clickedButton() == replace) return true;
     if (box.clickedButton() != keep) return false;
     try {
-        const std::string copy = cli::keepEarlierDownload(df);
+        const std::string copy = keepEarlierDownload(df);
         statusBar()->showMessage(tr("Earlier download kept as %1").arg(fromControl(copy)), 10000);
     } catch (const RuntimeError& e) {
         showError(e);
@@ -351,7 +349,7 @@ void MainWindow::startSimulatedMeter() {
         try {
             meter_ = std::make_unique<SimulatedMeter>();
         } catch (const std::exception& e) {
-            QtMessageSink(this).show(std::string("Cannot start the simulated meter: ") + e.what());
+            messageBoxes(this)->show(std::string("Cannot start the simulated meter: ") + e.what());
             return;
         }
     }

@@ -1,5 +1,7 @@
 #include "readings_chart.h"
 
+#include <vantor/grid_readings.h>
+
 #include <QDateTime>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -11,8 +13,6 @@
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <iterator>
-
-#include "widgets/readings.h"
 
 namespace vantor::gui {
 

@@ -1,4 +1,6 @@
-// The --raw capture: every byte read from the port, appended unchanged.
+// A capture: every byte read from the port, unchanged (the control's
+// onBytesRead tap), so that a download can be decoded again later by
+// replaying it (replayBackend, <vantor/replay_backend.h>).
 #pragma once
 
 #include <vantor/errors.h>
@@ -7,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace vantor::cli {
+namespace vantor {
 
 class CaptureFile {
   public:
@@ -46,4 +48,4 @@ class CaptureFile {
     std::optional<RuntimeError> error_;
 };
 
-}  // namespace vantor::cli
+}  // namespace vantor

@@ -2,10 +2,12 @@
 // file, with the item rules the data view (ViewData) reads it with.
 #pragma once
 
+#include <vantor/date_source.h>
 #include <vantor/types.h>
 
 #include <array>
 #include <memory>
+#include <string>
 
 namespace vantor {
 
@@ -26,6 +28,24 @@ String timeStampText(const String& stamp);
 // The data view's four cells of record number `row` (from 1): No.,
 // Channel, Value (a time stamp as timeStampText gives it) and Unit.
 std::array<String, 4> dataViewCells(Long row, const DataRecord& record);
+
+// The data file of `date` in `folder`: folder/yyyymmdd.dat.
+String dataFileName(const String& folder, const Date& date);
+// The unit file in `folder`: folder/unit2.dat.
+String unitFileName(const String& folder);
+
+// A number as the data file writes it: 15 significant digits, plain decimal
+// for exponents -10 to 14 (123.45, 0.5, 1234500), else "%.15G"; the locale
+// never changes it.
+std::string formatNumber(double value);
+
+// A download never replaces an earlier one without being asked: when `path`
+// is a regular file that is not empty, copies it to path.N (the lowest N
+// whose name is free), puts the copy's name on the disk, and returns it;
+// otherwise returns "". The original stays in place, so a download that
+// then cannot arm loses nothing. Throws RuntimeError naming the files when
+// the copy fails.
+std::string keepEarlierDownload(const std::string& path);
 
 class ItemReader;
 

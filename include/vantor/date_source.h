@@ -1,4 +1,4 @@
-// The local date, through the platform so that tests can fix it.
+// The local date, as a backend: a host may give the control another.
 #pragma once
 
 namespace vantor {

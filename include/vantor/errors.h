@@ -50,4 +50,9 @@ class RuntimeError : public std::runtime_error {
     std::string description_;
 };
 
+// The run-time error for an errno value of a failed open, read or write of
+// `path` (a file to read when `forInput`), its description naming the path:
+// 53 or 76 missing, 70 no permission, 61 disk full, 75 the others.
+RuntimeError fileError(int err, const std::string& path, bool forInput);
+
 }  // namespace vantor

@@ -26,7 +26,7 @@ class MessageLoop {
     // spinning until one arrives or `maxWait` has passed, and runs it.
     virtual void waitForEvents(std::chrono::milliseconds maxWait) = 0;
 
-    // Monotonic time of this loop (virtual in the fake one).
+    // Monotonic time of this loop.
     virtual Clock::time_point now() const = 0;
 };
 

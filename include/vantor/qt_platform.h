@@ -3,6 +3,8 @@
 // and the local date. Library VantorComm::qt (pkg-config vantor-comm).
 #pragma once
 
+#include <vantor/backends.h>
+#include <vantor/status_panel.h>
 #include <vantor/vantor_comm.h>
 
 #include <chrono>

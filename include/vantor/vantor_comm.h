@@ -10,9 +10,10 @@
 // A QCoreApplication (or QApplication) must exist on the calling thread
 // first; createControl throws error 5 when there is none. Any backend can be
 // replaced there (ControlOptions), or all of them given through
-// ControlPlatform to the constructor below. A widgets program that wants its
-// message boxes as dialogs uses VantorCommWidget (<vantor/vantor_comm_widget.h>)
-// or passes vantor::messageBoxes() as ControlOptions::messages.
+// ControlPlatform (<vantor/backends.h>) to the constructor below. A widgets
+// program that wants its message boxes as dialogs uses VantorCommWidget
+// (<vantor/vantor_comm_widget.h>) or passes vantor::messageBoxes() as
+// ControlOptions::messages.
 //
 // Threading: everything runs on the thread that created the control and owns
 // its MessageLoop. Receive events of the serial port and the blink timer's
@@ -64,13 +65,8 @@
 
 #include <vantor/control_fields.h>
 #include <vantor/data_grid.h>
-#include <vantor/date_source.h>
 #include <vantor/errors.h>
-#include <vantor/message_loop.h>
-#include <vantor/message_sink.h>
 #include <vantor/port_map.h>
-#include <vantor/serial_backend.h>
-#include <vantor/status_panel.h>
 #include <vantor/transfer_stats.h>
 #include <vantor/types.h>
 
@@ -83,16 +79,12 @@
 
 namespace vantor {
 
-// What the host supplies to a control.
-struct ControlPlatform {
-    MessageLoop& loop;
-    MessageSink& messages;
-    const DateSource& dates;
-    std::unique_ptr<SerialBackend> serial;
-    // Kept alive until the control has gone; for a host that hands the
-    // control what loop, messages and dates live in.
-    std::shared_ptr<void> keepAlive = nullptr;
-};
+// The backends a control runs on: <vantor/backends.h>, for a host that
+// brings its own. createControl (<vantor/qt_platform.h>) brings Qt's.
+struct ControlPlatform;
+// The panel's model, for a view that draws it: <vantor/status_panel.h>.
+struct StatusPanel;
+struct ControlParts;
 
 class Vantor_Comm : public ControlPublic {
   public:
@@ -195,11 +187,6 @@ class Vantor_Comm : public ControlPublic {
     StatusPanel& Panel();
     const StatusPanel& Panel() const;
 
-    // What lies behind the public face (the serial control, the file table,
-    // the decoder's state): defined where only the control's own code and
-    // its tests see it.
-    struct Private;
-
   private:
     void Timer1_Timer();
     void StartTransfer();
@@ -207,7 +194,8 @@ class Vantor_Comm : public ControlPublic {
     void DispatchFrame();
     void DecodeFrame();
 
-    std::unique_ptr<Private> d_;
+    friend struct ControlParts;
+    std::unique_ptr<ControlParts> d_;
 };
 
 }  // namespace vantor

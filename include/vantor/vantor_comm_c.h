@@ -49,24 +49,24 @@ typedef int16_t vantor_boolean;
 
 /* Statuses: VANTOR_OK, or the run-time error number. */
 #define VANTOR_OK 0
-#define VANTOR_INVALID_CALL 5         /* a NULL argument, the wrong thread, a closed control */
-#define VANTOR_OVERFLOW 6             /* a number outside its type's range */
+#define VANTOR_INVALID_CALL 5 /* a NULL argument, the wrong thread, a closed control */
+#define VANTOR_OVERFLOW 6     /* a number outside its type's range */
 #define VANTOR_OUT_OF_MEMORY 7
-#define VANTOR_SUBSCRIPT 9            /* datano below 1, an index outside its array */
-#define VANTOR_TYPE_MISMATCH 13       /* an item that is no number */
+#define VANTOR_SUBSCRIPT 9      /* datano below 1, an index outside its array */
+#define VANTOR_TYPE_MISMATCH 13 /* an item that is no number */
 #define VANTOR_INTERNAL_ERROR 51
 #define VANTOR_BAD_FILE_NAME 52
 #define VANTOR_FILE_NOT_FOUND 53
 #define VANTOR_FILE_ALREADY_OPEN 55
-#define VANTOR_DEVICE_IO 57           /* the meter stopped sending */
+#define VANTOR_DEVICE_IO 57 /* the meter stopped sending */
 #define VANTOR_DISK_FULL 61
-#define VANTOR_INPUT_PAST_END 62      /* a file ends before what was asked of it */
+#define VANTOR_INPUT_PAST_END 62 /* a file ends before what was asked of it */
 #define VANTOR_PERMISSION_DENIED 70
-#define VANTOR_PATH_FILE_ACCESS 75    /* a folder, device or pipe where a file belongs */
+#define VANTOR_PATH_FILE_ACCESS 75 /* a folder, device or pipe where a file belongs */
 #define VANTOR_PATH_NOT_FOUND 76
-#define VANTOR_PORT_INVALID 8002      /* no such serial device, or port number below 1 */
+#define VANTOR_PORT_INVALID 8002 /* no such serial device, or port number below 1 */
 #define VANTOR_PORT_ALREADY_OPEN 8005
-#define VANTOR_COMM_READ 8020         /* the device was lost */
+#define VANTOR_COMM_READ 8020 /* the device was lost */
 
 /* How the last transfer ended. */
 typedef enum vantor_outcome {

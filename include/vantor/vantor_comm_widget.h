@@ -3,6 +3,8 @@
 // QApplication. The Qt Designer plugin puts it on forms (group "Vantor Comm").
 #pragma once
 
+#include <vantor/backends.h>
+#include <vantor/status_panel.h>
 #include <vantor/vantor_comm.h>
 
 #include <QString>
@@ -30,7 +32,7 @@ class VantorCommWidget : public QWidget {
     // On the Qt backends: the application's event loop, the system's serial
     // ports, message boxes over this widget and the local date.
     explicit VantorCommWidget(QWidget* parent = nullptr);
-    // On a platform of the host's (tests bring the fake one). The loop, the
+    // On backends of the host's (<vantor/backends.h>). The loop, the
     // message sink and the date source must outlive the widget.
     explicit VantorCommWidget(ControlPlatform platform, QWidget* parent = nullptr);
     ~VantorCommWidget() override;

@@ -1,7 +1,7 @@
 // The blocking download.
 #include <string>
 
-#include "control/vantor_comm_private.h"
+#include "control/control_parts.h"
 #include "protocol/batch_framer.h"
 
 namespace vantor {

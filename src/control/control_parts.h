@@ -2,6 +2,8 @@
 // code and by the tests; no host sees it.
 #pragma once
 
+#include <vantor/backends.h>
+#include <vantor/status_panel.h>
 #include <vantor/vantor_comm.h>
 
 #include <chrono>
@@ -17,10 +19,10 @@
 
 namespace vantor {
 
-struct Vantor_Comm::Private {
-    Private(Vantor_Comm& control, ControlPlatform& platform);
+struct ControlParts {
+    ControlParts(Vantor_Comm& control, ControlPlatform& platform);
     // The parts of a control, for its tests.
-    static Private& of(Vantor_Comm& control) { return *control.d_; }
+    static ControlParts& of(Vantor_Comm& control) { return *control.d_; }
 
     SessionParts sessionParts();
     // The transfer that is running, if any.

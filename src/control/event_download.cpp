@@ -2,7 +2,7 @@
 // the end of the transfer.
 #include <string>
 
-#include "control/vantor_comm_private.h"
+#include "control/control_parts.h"
 
 namespace vantor {
 

@@ -1,5 +1,5 @@
 // The unit file and the data view, on the control's file table and grid.
-#include "control/vantor_comm_private.h"
+#include "control/control_parts.h"
 #include "files/data_view.h"
 #include "files/unit_file.h"
 

@@ -1,10 +1,10 @@
 #include <string>
 
-#include "control/vantor_comm_private.h"
+#include "control/control_parts.h"
 
 namespace vantor {
 
-Vantor_Comm::Private::Private(Vantor_Comm& control, ControlPlatform& platform)
+ControlParts::ControlParts(Vantor_Comm& control, ControlPlatform& platform)
     : keepAlive(std::move(platform.keepAlive)),
       q(control),
       loop(platform.loop),
@@ -14,7 +14,7 @@ Vantor_Comm::Private::Private(Vantor_Comm& control, ControlPlatform& platform)
       MSComm1(std::move(platform.serial)) {}
 
 Vantor_Comm::Vantor_Comm(ControlPlatform platform)
-    : d_(std::make_unique<Private>(*this, platform)) {
+    : d_(std::make_unique<ControlParts>(*this, platform)) {
     d_->panel.Timer1.onTimer = [this] { Timer1_Timer(); };
     d_->MSComm1.OnComm = [this] { MSComm1_OnComm(); };
 }
@@ -26,16 +26,16 @@ Vantor_Comm::~Vantor_Comm() {
     d_->MSComm1.setPortOpen(VbFalse);
 }
 
-SessionParts Vantor_Comm::Private::sessionParts() {
+SessionParts ControlParts::sessionParts() {
     return SessionParts{q,       m,         MSComm1,           files,        panel, messages, loop,
                         outcome, lastError, q.onTransferEnded, q.onBytesRead};
 }
 
-TransferSession* Vantor_Comm::Private::running() const {
+TransferSession* ControlParts::running() const {
     return session && !session->ended() ? session.get() : nullptr;
 }
 
-TransferSession& Vantor_Comm::Private::runningOrBare() {
+TransferSession& ControlParts::runningOrBare() {
     if (running() == nullptr) {
         session = std::make_unique<TransferSession>(sessionParts(), TransferSession::Kind::Events);
         session->holdPort();
@@ -48,12 +48,12 @@ const TransferStats& Vantor_Comm::Stats() const {
     return d_->session ? d_->session->stats() : none;
 }
 
-void Vantor_Comm::Private::showError(const RuntimeError& error) {
+void ControlParts::showError(const RuntimeError& error) {
     lastError = error;
     messages.show(error.description());
 }
 
-void Vantor_Comm::Private::takeReading(const Reading& reading) {
+void ControlParts::takeReading(const Reading& reading) {
     q.UnitIndex = reading.unitCode;
     if (reading.kind == Reading::Kind::TimeStamp) return;
     m.dValue = reading.value;

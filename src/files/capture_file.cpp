@@ -1,19 +1,15 @@
-#include "capture_file.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vantor/capture_file.h>
 
-#include <QDir>
-#include <QFileInfo>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/textfile/file_errors.h"
-#include "platform/textfile/output_file.h"
 
-namespace vantor::cli {
+namespace vantor {
 
 CaptureFile::CaptureFile(std::string path) : path_(std::move(path)) {
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
@@ -30,8 +26,7 @@ CaptureFile::CaptureFile(std::string path) : path_(std::move(path)) {
             throw RuntimeError(kErrPathFileAccess, "Path/File access error: the capture " + path_ +
                                                        " is a pipe or socket: give a file name");
         }
-        const bool folder = QFileInfo(QString::fromLocal8Bit(path_.c_str())).dir().exists();
-        throw fileErrorFromErrno(err, false, folder, path_);
+        throw fileError(err, path_, false);
     }
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
 }
@@ -114,4 +109,4 @@ void CaptureFile::close() {
     fd_ = -1;
 }
 
-}  // namespace vantor::cli
+}  // namespace vantor

@@ -1,8 +1,7 @@
-#include "earlier_download.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vantor/data_file.h>
 #include <vantor/errors.h>
 
 #include <cerrno>
@@ -10,7 +9,7 @@
 
 #include "platform/textfile/file_errors.h"
 
-namespace vantor::cli {
+namespace vantor {
 
 namespace {
 
@@ -79,4 +78,4 @@ std::string keepEarlierDownload(const std::string& path) {
     throw failed(path + ".N");
 }
 
-}  // namespace vantor::cli
+}  // namespace vantor

@@ -1,6 +1,7 @@
 // The unit-name file and the name of the day's data file.
 #pragma once
 
+#include <vantor/data_file.h>
 #include <vantor/date_source.h>
 #include <vantor/types.h>
 
@@ -9,11 +10,6 @@
 #include "platform/textfile/item_reader.h"
 
 namespace vantor {
-
-// folder + "/" + yyyymmdd + ".dat"
-String dataFileName(const String& folder, const Date& date);
-// folder + "/unit2.dat"
-String unitFileName(const String& folder);
 
 // Stores item 2 of every line into the table from entry 0 up; item 1 is read
 // and discarded. Entries past the last line keep what they held. Error 9 when

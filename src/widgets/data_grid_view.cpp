@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "widgets/forms_qt.h"
-#include "widgets/readings.h"
+#include <vantor/grid_readings.h>
 
 namespace vantor {
 

@@ -1,4 +1,4 @@
-#include "widgets/readings.h"
+#include <vantor/grid_readings.h>
 
 #include <algorithm>
 #include <charconv>

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "exit_status.h"
 #include "kit/files.h"
 #include "kit/frames.h"
 #include "sim/pty_meter.h"
@@ -24,12 +25,12 @@ inline constexpr std::chrono::milliseconds kProgramGuard = 20s;
 inline constexpr std::chrono::milliseconds kPollGuard = 10s;
 
 // Exit statuses the program promises.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitTimeout = 3;
-inline constexpr int kExitNotArmed = 4;
-inline constexpr int kExitDeviceLost = 5;
+using cli::kExitDeviceLost;
+using cli::kExitFailure;
+using cli::kExitNotArmed;
+using cli::kExitOk;
+using cli::kExitTimeout;
+using cli::kExitUsage;
 // wait() gives this when the guard passed and the program had to be killed.
 inline constexpr int kHung = -1;
 

@@ -7,7 +7,7 @@
 
 #include "gui_test_support.h"
 #include "widgets/forms_qt.h"
-#include "widgets/readings.h"
+#include <vantor/grid_readings.h>
 
 namespace vantor::testing {
 namespace {

@@ -2,15 +2,17 @@
 // and a fixed date.
 #pragma once
 
+#include <vantor/backends.h>
+#include <vantor/status_panel.h>
 #include <vantor/vantor_comm.h>
 
 #include <functional>
 #include <memory>
 
-#include "platform/fake/date_source_fixed.h"
-#include "platform/fake/message_loop_fake.h"
-#include "platform/fake/message_sink_recording.h"
-#include "platform/fake/serial_backend_fake.h"
+#include "kit/fake/date_source_fixed.h"
+#include "kit/fake/message_loop_fake.h"
+#include "kit/fake/message_sink_recording.h"
+#include "kit/fake/serial_backend_fake.h"
 
 namespace vantor::testing {
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vantor/replay_backend.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -88,6 +89,10 @@ std::string ReplaySerialBackend::read(std::size_t max) {
     readPos_ += n;
     if (bytesAvailable() == 0 && file_ != nullptr) scheduleNextChunk();
     return out;
+}
+
+std::unique_ptr<SerialBackend> replayBackend(MessageLoop& loop, std::string path) {
+    return std::make_unique<ReplaySerialBackend>(loop, std::move(path));
 }
 
 }  // namespace vantor

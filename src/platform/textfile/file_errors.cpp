@@ -1,5 +1,7 @@
 #include "platform/textfile/file_errors.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -34,6 +36,12 @@ RuntimeError fileErrorFromErrno(int err, bool forInput, bool parentExists,
         default:
             return error(kErrPathFileAccess, std::string(" (") + std::strerror(err) + ")");
     }
+}
+
+RuntimeError fileError(int err, const std::string& path, bool forInput) {
+    struct stat st {};
+    const bool parentExists = ::stat(folderOf(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return fileErrorFromErrno(err, forInput, parentExists, path);
 }
 
 }  // namespace vantor

@@ -1,4 +1,4 @@
-#include "platform/fake/message_loop_fake.h"
+#include "kit/fake/message_loop_fake.h"
 
 namespace vantor {
 

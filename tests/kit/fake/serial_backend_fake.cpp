@@ -1,6 +1,6 @@
-#include "platform/fake/serial_backend_fake.h"
+#include "kit/fake/serial_backend_fake.h"
 
-#include "platform/fake/message_loop_fake.h"
+#include "kit/fake/message_loop_fake.h"
 
 namespace vantor {
 
