@@ -20,6 +20,19 @@ class Stats(ctypes.Structure):
     ]
 
 
+class RecordC(ctypes.Structure):
+    _fields_ = [
+        ("sequence", ctypes.POINTER(ctypes.c_char)),
+        ("sequence_length", ctypes.c_size_t),
+        ("value", ctypes.POINTER(ctypes.c_char)),
+        ("value_length", ctypes.c_size_t),
+        ("unit", ctypes.POINTER(ctypes.c_char)),
+        ("unit_length", ctypes.c_size_t),
+        ("unit_quoted", ctypes.c_int16),
+        ("channel", ctypes.c_int16),
+    ]
+
+
 def _candidates():
     named = os.environ.get("VANTOR_COMM_LIBRARY")
     if named:
@@ -99,5 +112,13 @@ lib.vantor_comm_free.argtypes = [Handle]
 lib.vantor_comm_free.restype = None
 lib.vantor_comm_error_description.argtypes = [Handle]
 lib.vantor_comm_error_description.restype = ctypes.c_char_p
+lib.vantor_records_open.argtypes = [ctypes.c_char_p, _p(Handle)]
+lib.vantor_records_open.restype = Status
+lib.vantor_records_next.argtypes = [Handle, _p(RecordC), _p(_i16)]
+lib.vantor_records_next.restype = Status
+lib.vantor_records_error_description.argtypes = [Handle]
+lib.vantor_records_error_description.restype = ctypes.c_char_p
+lib.vantor_records_free.argtypes = [Handle]
+lib.vantor_records_free.restype = None
 lib.vantor_comm_version.argtypes = []
 lib.vantor_comm_version.restype = ctypes.c_char_p
