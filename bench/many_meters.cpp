@@ -23,6 +23,8 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#include <vantor/backends.h>
+#include <vantor/status_panel.h>
 #include <vantor/vantor_comm.h>
 
 #include <QCoreApplication>

@@ -4,6 +4,8 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vantor/backends.h>
+#include <vantor/status_panel.h>
 #include <vantor/vantor_comm.h>
 
 #include <cerrno>
@@ -191,8 +193,8 @@ std::vector<Cells> cellsOfStream(const std::string& stream, std::size_t frames) 
     std::vector<Cells> out;
     for (std::size_t f = 0; f < frames && (f + 1) * sim::kFrameSize <= stream.size(); ++f) {
         Frame frame{};
-        std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(f * sim::kFrameSize),
-                    frame.size(), frame.begin());
+        std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(f * sim::kFrameSize), frame.size(),
+                    frame.begin());
         out.push_back(cellsOf(frame));
     }
     return out;
