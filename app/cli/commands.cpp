@@ -20,6 +20,7 @@
 
 #include "arguments.h"
 #include "console_views.h"
+#include "export_command.h"
 #include "sim/pty_meter.h"
 #include "transfer_runner.h"
 
@@ -109,6 +110,8 @@ int downloadCommand(const QStringList& args) {
         {"overwrite",
          "Replace an earlier download in the data file (by default it is kept as FILE.1, "
          "FILE.2, ...)."},
+        {"export", "Also write the readings beside the data file as FORMAT: csv, tsv or jsonl.",
+         "FORMAT"},
     });
     if (auto stop = parseArguments(parser, args, 0)) return *stop;
 
@@ -137,6 +140,14 @@ int downloadCommand(const QStringList& args) {
     setup.rawFile = str(parser.value("raw"));
     setup.blocking = parser.isSet("blocking");
     setup.view = parser.isSet("view");
+    if (parser.isSet("export")) {
+        setup.exportFormat = exportFormat(parser.value("export"));
+        if (!setup.exportFormat) {
+            std::fprintf(stderr, "--export: '%s' is not one of csv, tsv, jsonl\n",
+                         parser.value("export").toLocal8Bit().constData());
+            return kExitUsage;
+        }
+    }
     setup.backend = qtSerialBackend();
     return runTransfer(std::move(setup), *qtMessageLoop());
 }
@@ -168,8 +179,20 @@ int viewCommand(const QStringList& args) {
     parser.addOptions({
         {"records", "Show the first N records (default: all).", "N"},
         {"tsv", "One line per row, cells separated by TABs, exactly as they are."},
+        {"format", "Write the readings as export does: csv, tsv or jsonl.", "FORMAT"},
     });
+    addExportOptions(parser, false);
     if (auto stop = parseArguments(parser, args, 1)) return *stop;
+    if (parser.isSet("format")) {
+        if (parser.isSet("records") || parser.isSet("tsv")) {
+            std::fprintf(stderr, "--format writes every reading: leave out --records and --tsv\n");
+            return kExitUsage;
+        }
+        auto options = exportOptions(parser);
+        if (!options) return kExitUsage;
+        return runExport(str(parser.positionalArguments()[0]), *options,
+                         str(parser.value("output")));
+    }
 
     std::string file = str(parser.positionalArguments()[0]);
     std::optional<Long> wanted;

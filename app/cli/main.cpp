@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "export_command.h"
 #include "transfer_runner.h"
 
 namespace {
@@ -17,6 +18,7 @@ const char* const kUsage =
     "Commands:\n"
     "  download   download the meter's memory into a data file\n"
     "  view       show a data file as a table\n"
+    "  export     a data file's readings as CSV, TSV or JSON Lines\n"
     "  decode     turn a raw capture into a data file\n"
     "  simulate   a meter on a pseudo-terminal\n"
     "  demo       download from a simulated meter and show the table\n"
@@ -47,6 +49,7 @@ int main(int argc, char** argv) {
     rest.prepend("vantor-comm " + command);
     if (command == "download") return vantor::cli::downloadCommand(rest);
     if (command == "view") return vantor::cli::viewCommand(rest);
+    if (command == "export") return vantor::cli::exportCommand(rest);
     if (command == "decode") return vantor::cli::decodeCommand(rest);
     if (command == "simulate") return vantor::cli::simulateCommand(rest);
     if (command == "demo") return vantor::cli::demoCommand(rest);

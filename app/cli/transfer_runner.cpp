@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "console_views.h"
+#include "export_command.h"
 #include "signal_watch.h"
 
 namespace vantor::cli {
@@ -329,6 +330,16 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
         failure += "the capture " + raw->path() + " is incomplete (error " +
                    std::to_string(raw->error()->number()) + ": " + raw->error()->description() +
                    ")";
+    }
+    if (setup.exportFormat && outcome != TransferOutcome::NotArmed && comm.datano > 0) {
+        try {
+            std::fprintf(stderr, "export: %s\n",
+                         exportBeside(comm.df, *setup.exportFormat).c_str());
+        } catch (const RuntimeError& e) {
+            printError(e);
+            if (status == kExitOk) status = kExitFailure;
+            if (failure.empty()) failure = "the export beside " + comm.df + " could not be written";
+        }
     }
     if (bySignal != 0) return 128 + bySignal;
     // Whatever the panel said last, the last line says what failed.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <vantor/backends.h>
+#include <vantor/export.h>
 #include <vantor/vantor_comm.h>
 
 #include <functional>
@@ -30,6 +31,8 @@ struct TransferSetup {
     bool keepEarlier = false;
     std::string rawFile;  // empty: no capture
     bool view = false;
+    // Once the transfer has ended, its readings beside the data file.
+    std::optional<ExportFormat> exportFormat;
     bool showPanel = true;
     // The capture replayed as the line ("-": standard input), or empty for a
     // real line: its end is not a lost device, and it may not be the data file.

@@ -1,0 +1,186 @@
+#include "export_command.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "arguments.h"
+#include "exit_status.h"
+
+namespace vantor::cli {
+
+namespace {
+
+std::string str(const QString& s) {
+    return s.toLocal8Bit().toStdString();
+}
+
+void warnOfStamps(const ExportSummary& s) {
+    if (s.badStamps == 0) return;
+    std::fprintf(stderr,
+                 "warning: %lld time stamp%s not a date and a time (the first is record %lld); "
+                 "the readings after %s have no time\n",
+                 static_cast<long long>(s.badStamps), s.badStamps == 1 ? " is" : "s are",
+                 static_cast<long long>(s.firstBadStampRecord), s.badStamps == 1 ? "it" : "them");
+}
+
+// A file of its own for what comes on standard input: the wide layout reads twice.
+class Spool {
+  public:
+    Spool() {
+        const char* tmp = std::getenv("TMPDIR");
+        path_ =
+            std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/vantor-export-XXXXXX";
+        const int fd = ::mkostemp(path_.data(), O_CLOEXEC);
+        if (fd < 0) throw fileError(errno, path_, false);
+        char buffer[1 << 16];
+        for (;;) {
+            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            if (::write(fd, buffer, static_cast<std::size_t>(n)) != n) {
+                const int err = errno;
+                ::close(fd);
+                ::unlink(path_.c_str());
+                throw fileError(err, path_, false);
+            }
+        }
+        ::close(fd);
+    }
+    ~Spool() { ::unlink(path_.c_str()); }
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// Exports into a new file beside `out`, then puts it in place: an earlier
+// `out` is kept as out.N, never overwritten.
+ExportSummary exportToFile(const std::string& file, const ExportOptions& options,
+                           const std::string& out) {
+    std::string temporary = out + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) throw fileError(errno, out, false);
+    std::FILE* f = ::fdopen(fd, "wb");
+    try {
+        const ExportSummary summary = exportDataFile(file, f, options);
+        if (::fsync(fd) != 0) throw fileError(errno, out, false);
+        std::fclose(f);
+        f = nullptr;
+        const std::string kept = keepEarlierDownload(out);
+        if (::rename(temporary.c_str(), out.c_str()) != 0) throw fileError(errno, out, false);
+        if (!kept.empty())
+            std::fprintf(stderr, "earlier %s kept as: %s\n", out.c_str(), kept.c_str());
+        return summary;
+    } catch (...) {
+        if (f != nullptr) std::fclose(f);
+        ::unlink(temporary.c_str());
+        throw;
+    }
+}
+
+}  // namespace
+
+void addExportOptions(QCommandLineParser& parser, bool format) {
+    if (format) parser.addOption({"format", "csv (default), tsv or jsonl.", "FORMAT", "csv"});
+    parser.addOptions({
+        {"layout", "long (a row per reading, default) or wide (a row per time stamp).", "LAYOUT",
+         "long"},
+        {"date-order", "The time stamp's date group: ymd (default), dmy or mdy.", "ORDER", "ymd"},
+        {"tz", "The meter's clock is local time in ZONE (default: this machine's).", "ZONE"},
+        {"utc", "The meter's clock is UTC."},
+        {{"o", "output"}, "Write to OUT instead of standard output.", "OUT"},
+    });
+}
+
+std::optional<ExportFormat> exportFormat(const QString& name) {
+    if (name == "csv") return ExportFormat::Csv;
+    if (name == "tsv") return ExportFormat::Tsv;
+    if (name == "jsonl") return ExportFormat::JsonLines;
+    return std::nullopt;
+}
+
+std::optional<ExportOptions> exportOptions(const QCommandLineParser& parser) {
+    ExportOptions options;
+    auto bad = [](const char* option, const QString& value, const char* choices) {
+        std::fprintf(stderr, "--%s: '%s' is not one of %s\n", option,
+                     value.toLocal8Bit().constData(), choices);
+        return std::nullopt;
+    };
+    if (parser.isSet("format")) {
+        auto f = exportFormat(parser.value("format"));
+        if (!f) return bad("format", parser.value("format"), "csv, tsv, jsonl");
+        options.format = *f;
+    }
+    const QString layout = parser.value("layout");
+    if (layout == "wide") {
+        options.layout = ExportLayout::PerStamp;
+    } else if (layout != "long") {
+        return bad("layout", layout, "long, wide");
+    }
+    const QString order = parser.value("date-order");
+    if (order == "dmy") {
+        options.dateOrder = DateOrder::Dmy;
+    } else if (order == "mdy") {
+        options.dateOrder = DateOrder::Mdy;
+    } else if (order != "ymd") {
+        return bad("date-order", order, "ymd, dmy, mdy");
+    }
+    if (parser.isSet("utc") && parser.isSet("tz")) {
+        std::fprintf(stderr, "--tz and --utc: give one of them\n");
+        return std::nullopt;
+    }
+    options.timeZone = parser.isSet("utc") ? "UTC" : str(parser.value("tz"));
+    try {
+        MeterClock check(options.dateOrder, options.timeZone);
+    } catch (const RuntimeError& e) {
+        std::fprintf(stderr, "--tz: %s\n", e.description().c_str());
+        return std::nullopt;
+    }
+    return options;
+}
+
+int runExport(const std::string& file, const ExportOptions& options, const std::string& out) {
+    try {
+        std::optional<Spool> spool;
+        if (file == "-") spool.emplace();
+        const std::string& path = spool ? spool->path() : file;
+        const ExportSummary summary =
+            out.empty() ? exportDataFile(path, stdout, options) : exportToFile(path, options, out);
+        warnOfStamps(summary);
+    } catch (const RuntimeError& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "error %d: %s\n", e.number(), e.description().c_str());
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+std::string exportBeside(const std::string& dataFile, ExportFormat format) {
+    ExportOptions options;
+    options.format = format;
+    const std::string out = dataFile + "." + exportExtension(format);
+    warnOfStamps(exportToFile(dataFile, options, out));
+    return out;
+}
+
+int exportCommand(const QStringList& args) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Writes a data file's readings as CSV, TSV or JSON Lines, each with the meter's time.");
+    parser.addPositionalArgument("FILE", "The data file, or - for standard input.");
+    addExportOptions(parser);
+    if (auto stop = parseArguments(parser, args, 1)) return *stop;
+    auto options = exportOptions(parser);
+    if (!options) return kExitUsage;
+    return runExport(str(parser.positionalArguments()[0]), *options, str(parser.value("output")));
+}
+
+}  // namespace vantor::cli

@@ -1,0 +1,85 @@
+// Readings out as data: a data file as CSV, TSV or JSON Lines, with the
+// meter's own time on every reading. Library VantorComm::qt (pkg-config
+// vantor-comm): the time zones are Qt's.
+#pragma once
+
+#include <vantor/data_file.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantor {
+
+// The order of a time stamp's six-digit date group.
+enum class DateOrder { Ymd, Dmy, Mdy };
+
+// The meter's clock: a time stamp's twelve digits (the date group, then
+// hhmmss; the year is 2000 + yy) read as local time in a zone.
+class MeterClock {
+  public:
+    struct Time {
+        std::int64_t epochSeconds;  // seconds since 1970-01-01T00:00:00Z
+        int offsetSeconds;          // the zone's offset from UTC then
+    };
+
+    // `zone` is an IANA name ("Europe/Berlin"), "UTC", or empty for the
+    // machine's zone. Throws RuntimeError 5 naming an unknown zone.
+    explicit MeterClock(DateOrder order = DateOrder::Ymd, const std::string& zone = {});
+
+    // The time of `stamp`, or nothing when it is not a date and a time. A
+    // stamp in the hour a daylight-saving change skips or repeats is read as
+    // the zone's rules give it (a skipped time moves on by the gap; a
+    // repeated one is the earlier). One thread at a time: it keeps the last
+    // day's offsets.
+    std::optional<Time> read(const std::string& stamp) const;
+
+    // ISO 8601 with the offset: 2012-06-04T15:48:15+02:00.
+    static std::string iso(const Time& time);
+
+  private:
+    struct Zone;
+    DateOrder order_;
+    std::shared_ptr<const Zone> zone_;
+};
+
+enum class ExportFormat { Csv, Tsv, JsonLines };
+enum class ExportLayout { PerReading, PerStamp };  // long, wide
+
+struct ExportOptions {
+    ExportFormat format = ExportFormat::Csv;
+    ExportLayout layout = ExportLayout::PerReading;
+    DateOrder dateOrder = DateOrder::Ymd;
+    std::string timeZone;  // as MeterClock takes it
+};
+
+// What an export found.
+struct ExportSummary {
+    std::int64_t records = 0;               // records read
+    std::int64_t rows = 0;                  // rows written
+    std::int64_t badStamps = 0;             // time stamps that are not a date and a time
+    std::int64_t firstBadStampRecord = -1;  // the first one's sequence number
+};
+
+// Writes the data file at `path` to `out`:
+// - long layout: a row per reading, columns record (the sequence number),
+//   time (of the last time stamp before it; empty before the first),
+//   stamp (as sent), channel, value (empty for an overload or a value that
+//   is no number), unit (the name without its padding, or the code), status
+//   ("ok", "overload" for the meter's 999999, "invalid" for no number);
+// - wide layout: a row per time stamp (time, stamp), a column per channel
+//   and unit ("1 degC") in the order they first appear, a cell empty where
+//   that reading is missing (a second reading of a column before the next
+//   stamp starts a row of its own).
+// CSV per RFC 4180 with a header row, TSV the same with tabs, JSON Lines an
+// object per row (numbers as numbers, empty as null). Reads the file once
+// (long) or twice (wide), a record at a time. Throws RuntimeError as
+// DataFileReader does, and 61 or 75 when `out` fails.
+ExportSummary exportDataFile(const std::string& path, std::FILE* out, const ExportOptions& options);
+
+// "csv", "tsv", "jsonl" (also the file's extension).
+const char* exportExtension(ExportFormat format);
+
+}  // namespace vantor
