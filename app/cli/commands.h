@@ -8,6 +8,8 @@ namespace vantor::cli {
 
 int downloadCommand(const QStringList& args);
 int viewCommand(const QStringList& args);
+// Needs a QApplication (the charts are widgets); built with Qt Charts only.
+int plotCommand(const QStringList& args);
 int decodeCommand(const QStringList& args);
 int simulateCommand(const QStringList& args);
 int demoCommand(const QStringList& args);

@@ -20,6 +20,13 @@ std::string str(const QString& s) {
     return s.toLocal8Bit().toStdString();
 }
 
+// New files get the mode open(2) would give them, not mkstemp's 0600.
+mode_t currentUmask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
 void warnOfStamps(const ExportSummary& s) {
     if (s.badStamps == 0) return;
     std::fprintf(stderr,
@@ -68,6 +75,7 @@ ExportSummary exportToFile(const std::string& file, const ExportOptions& options
     std::string temporary = out + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) throw fileError(errno, out, false);
+    ::fchmod(fd, 0666 & ~currentUmask());
     std::FILE* f = ::fdopen(fd, "wb");
     try {
         const ExportSummary summary = exportDataFile(file, f, options);
@@ -93,11 +101,42 @@ void addExportOptions(QCommandLineParser& parser, bool format) {
     parser.addOptions({
         {"layout", "long (a row per reading, default) or wide (a row per time stamp).", "LAYOUT",
          "long"},
+        {{"o", "output"}, "Write to OUT instead of standard output.", "OUT"},
+    });
+    addClockOptions(parser);
+}
+
+void addClockOptions(QCommandLineParser& parser) {
+    parser.addOptions({
         {"date-order", "The time stamp's date group: ymd (default), dmy or mdy.", "ORDER", "ymd"},
         {"tz", "The meter's clock is local time in ZONE (default: this machine's).", "ZONE"},
         {"utc", "The meter's clock is UTC."},
-        {{"o", "output"}, "Write to OUT instead of standard output.", "OUT"},
     });
+}
+
+bool clockOptions(const QCommandLineParser& parser, ExportOptions& options) {
+    const QString order = parser.value("date-order");
+    if (order == "dmy") {
+        options.dateOrder = DateOrder::Dmy;
+    } else if (order == "mdy") {
+        options.dateOrder = DateOrder::Mdy;
+    } else if (order != "ymd") {
+        std::fprintf(stderr, "--date-order: '%s' is not one of ymd, dmy, mdy\n",
+                     order.toLocal8Bit().constData());
+        return false;
+    }
+    if (parser.isSet("utc") && parser.isSet("tz")) {
+        std::fprintf(stderr, "--tz and --utc: give one of them\n");
+        return false;
+    }
+    options.timeZone = parser.isSet("utc") ? "UTC" : str(parser.value("tz"));
+    try {
+        MeterClock check(options.dateOrder, options.timeZone);
+    } catch (const RuntimeError& e) {
+        std::fprintf(stderr, "--tz: %s\n", e.description().c_str());
+        return false;
+    }
+    return true;
 }
 
 std::optional<ExportFormat> exportFormat(const QString& name) {
@@ -125,25 +164,7 @@ std::optional<ExportOptions> exportOptions(const QCommandLineParser& parser) {
     } else if (layout != "long") {
         return bad("layout", layout, "long, wide");
     }
-    const QString order = parser.value("date-order");
-    if (order == "dmy") {
-        options.dateOrder = DateOrder::Dmy;
-    } else if (order == "mdy") {
-        options.dateOrder = DateOrder::Mdy;
-    } else if (order != "ymd") {
-        return bad("date-order", order, "ymd, dmy, mdy");
-    }
-    if (parser.isSet("utc") && parser.isSet("tz")) {
-        std::fprintf(stderr, "--tz and --utc: give one of them\n");
-        return std::nullopt;
-    }
-    options.timeZone = parser.isSet("utc") ? "UTC" : str(parser.value("tz"));
-    try {
-        MeterClock check(options.dateOrder, options.timeZone);
-    } catch (const RuntimeError& e) {
-        std::fprintf(stderr, "--tz: %s\n", e.description().c_str());
-        return std::nullopt;
-    }
+    if (!clockOptions(parser, options)) return std::nullopt;
     return options;
 }
 

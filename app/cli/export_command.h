@@ -9,8 +9,12 @@
 
 namespace vantor::cli {
 
-// --format (when `format`), --layout, --date-order, --tz, --utc and -o.
+// --format (when `format`), --layout, the clock's options and -o.
 void addExportOptions(QCommandLineParser& parser, bool format = true);
+// --date-order, --tz and --utc.
+void addClockOptions(QCommandLineParser& parser);
+// The clock's options into `options`; false (reported) when one is not valid.
+bool clockOptions(const QCommandLineParser& parser, ExportOptions& options);
 // The options given; a usage error (reported) when one is not valid.
 std::optional<ExportOptions> exportOptions(const QCommandLineParser& parser);
 // A format name: csv, tsv or jsonl.

@@ -4,7 +4,12 @@
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#ifdef VANTOR_CLI_PLOT
+#include <QApplication>
+#endif
 
 #include "commands.h"
 #include "export_command.h"
@@ -19,6 +24,7 @@ const char* const kUsage =
     "  download   download the meter's memory into a data file\n"
     "  view       show a data file as a table\n"
     "  export     a data file's readings as CSV, TSV or JSON Lines\n"
+    "  plot       a data file's readings as charts in a PNG, SVG or PDF file\n"
     "  decode     turn a raw capture into a data file\n"
     "  simulate   a meter on a pseudo-terminal\n"
     "  demo       download from a simulated meter and show the table\n"
@@ -28,7 +34,16 @@ const char* const kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // The charts are widgets: plot draws them without a display.
+    [[maybe_unused]] const bool plot = argc > 1 && std::strcmp(argv[1], "plot") == 0;
+    std::unique_ptr<QCoreApplication> app;
+#ifdef VANTOR_CLI_PLOT
+    if (plot) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        app = std::make_unique<QApplication>(argc, argv);
+    }
+#endif
+    if (!app) app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName("vantor-comm");
     QCoreApplication::setApplicationVersion(VANTOR_COMM_VERSION);
     QStringList args = QCoreApplication::arguments();
@@ -50,6 +65,14 @@ int main(int argc, char** argv) {
     if (command == "download") return vantor::cli::downloadCommand(rest);
     if (command == "view") return vantor::cli::viewCommand(rest);
     if (command == "export") return vantor::cli::exportCommand(rest);
+    if (command == "plot") {
+#ifdef VANTOR_CLI_PLOT
+        return vantor::cli::plotCommand(rest);
+#else
+        std::fprintf(stderr, "vantor-comm: plot was not built (it needs Qt Charts and Qt SVG)\n");
+        return vantor::cli::kExitFailure;
+#endif
+    }
     if (command == "decode") return vantor::cli::decodeCommand(rest);
     if (command == "simulate") return vantor::cli::simulateCommand(rest);
     if (command == "demo") return vantor::cli::demoCommand(rest);

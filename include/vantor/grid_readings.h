@@ -5,6 +5,7 @@
 #include <vantor/data_grid.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,11 @@ struct ReadingSeries {
 // channel. Time records, the meter's invalid value 999999 and cells that
 // are not numbers are left out.
 std::vector<ReadingSeries> readingSeries(const DataGrid& grid);
+// The same, with the time stamps' cells read by `seconds` (the wall clock's
+// seconds since 1970, as stampSeconds gives them) instead.
+std::vector<ReadingSeries> readingSeries(
+    const DataGrid& grid,
+    const std::function<std::optional<std::int64_t>(const std::string&)>& seconds);
 
 // A time stamp as the grid shows it ("120604 15:48:15": date group, then
 // hh:mm:ss), with the date group read as yymmdd; empty when it is not one.

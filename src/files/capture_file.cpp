@@ -35,6 +35,10 @@ CaptureFile::CaptureFile(const std::string& name, Temporary)
     : path_(name + ".XXXXXX"), temporary_(true) {
     fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
     if (fd_ < 0) throw fileErrorFromErrno(errno, false, true, path_);
+    // The mode a capture made by open(2) would have, not mkstemp's 0600.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_, 0666 & ~mask);
 }
 
 CaptureFile::~CaptureFile() {

@@ -59,18 +59,24 @@ std::optional<std::int64_t> stampSeconds(const std::string& text) {
 }
 
 std::vector<ReadingSeries> readingSeries(const DataGrid& grid) {
+    return readingSeries(grid, stampSeconds);
+}
+
+std::vector<ReadingSeries> readingSeries(
+    const DataGrid& grid,
+    const std::function<std::optional<std::int64_t>(const std::string&)>& seconds) {
     std::vector<ReadingSeries> out;
     if (grid.Cols() < 4) return out;
     std::optional<std::int64_t> first;
     for (Long row = 1; row < grid.Rows() && !first; ++row) {
-        if (grid.TextMatrix(row, 3) == "Time") first = stampSeconds(grid.TextMatrix(row, 2));
+        if (grid.TextMatrix(row, 3) == "Time") first = seconds(grid.TextMatrix(row, 2));
     }
     std::map<std::pair<std::string, Integer>, std::size_t> index;  // (unit, channel)
     std::optional<std::int64_t> time = first;
     for (Long row = 1; row < grid.Rows(); ++row) {
         const String& unitCell = grid.TextMatrix(row, 3);
         if (unitCell == "Time") {
-            if (auto t = stampSeconds(grid.TextMatrix(row, 2))) time = t;
+            if (auto t = seconds(grid.TextMatrix(row, 2))) time = t;
             continue;
         }
         auto value = number(grid.TextMatrix(row, 2));

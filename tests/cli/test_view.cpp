@@ -1,6 +1,7 @@
 // view: a finished data file as a table.
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <optional>
 #include <string>
 
@@ -72,6 +73,29 @@ INSTANTIATE_TEST_SUITE_P(Files, ViewBadFile,
                                            BadFile{"Endless", std::nullopt, "cannot view ",
                                                    ": it is not a regular file", "/dev/zero"}),
                          [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
+
+#ifdef VANTOR_TEST_PLOT
+TEST(Plot, DrawsThePictureItWasAskedFor) {
+    TempDir dir;
+    writeFile(
+        dir.file("d.dat"),
+        "0,\"120604154815\",\"Time\",0\r\n1,21.5,\"degC      \",1\r\n2,1.2,\"V         \",2\r\n"
+        "3,\"120604154915\",\"Time\",0\r\n4,22.5,\"degC      \",1\r\n5,3.3,\"V         \",2\r\n"
+        "6,\"120604155015\",\"Time\",0\r\n7,22.1,\"degC      \",1\r\n8,999999,\"V         "
+        "\",2\r\n");
+    const RunResult r =
+        run({"plot", dir.file("d.dat"), "-o", dir.file("c.png"), "--size", "640x480"}, dir);
+    ASSERT_EQ(r.status, kExitOk) << r.err;
+    const QImage image(QString::fromStdString(dir.file("c.png")));
+    ASSERT_EQ(image.size(), QSize(640, 480));
+    // Lines, axes and labels: a good share of the picture is not background.
+    int drawn = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) drawn += image.pixel(x, y) != qRgb(255, 255, 255);
+    }
+    EXPECT_GT(drawn, image.width() * image.height() / 50) << r.err;
+}
+#endif
 
 }  // namespace
 }  // namespace vantor::clitest

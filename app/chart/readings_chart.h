@@ -8,11 +8,15 @@
 #include <vantor/data_grid.h>
 
 #include <QScrollArea>
+#include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 class QChart;
+class QPaintDevice;
 class QChartView;
 class QVBoxLayout;
 
@@ -24,8 +28,19 @@ class ReadingsChart : public QScrollArea {
   public:
     explicit ReadingsChart(QWidget* parent = nullptr);
 
-    // Shows the readings the grid holds now.
-    void showReadings(const DataGrid& grid);
+    // The wall clock's seconds of a time stamp cell ("120604 15:48:15").
+    using StampClock = std::function<std::optional<std::int64_t>(const std::string&)>;
+
+    // Shows the readings the grid holds now; the time stamps read by
+    // `clock` (default: the date group as yymmdd).
+    void showReadings(const DataGrid& grid, const StampClock& clock = {});
+    // Paints the charts, stacked, into `size` on `device` (a picture, an SVG
+    // or PDF page) without touching what is on screen.
+    void paint(QPaintDevice& device, QSize size);
+    // Writes the charts to `path` as PNG, SVG or PDF by its extension, under
+    // a new name first: an earlier file is kept as path.N. Throws
+    // RuntimeError naming the file.
+    void save(const std::string& path, QSize size);
     void clear();
     // One chart per unit, top to bottom.
     int chartCount() const;

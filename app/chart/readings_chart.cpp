@@ -1,9 +1,20 @@
 #include "readings_chart.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vantor/data_file.h>
+#include <vantor/errors.h>
 #include <vantor/grid_readings.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
+#include <QImage>
 #include <QLabel>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSvgGenerator>
 #include <QVBoxLayout>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
@@ -12,6 +23,8 @@
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <iterator>
 
 namespace vantor::gui {
@@ -32,6 +45,13 @@ QString unitLabel(const std::string& unit, bool isCode) {
     if (unit.empty()) return QObject::tr("(no unit name)");
     const QString text = QString::fromLocal8Bit(unit.data(), static_cast<qsizetype>(unit.size()));
     return isCode ? QObject::tr("unit code %1").arg(text) : text;
+}
+
+// New files get the mode open(2) would give them, not mkstemp's 0600.
+mode_t currentUmask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
 }
 
 // The axis labels in local time: the meter's clock reading, as it is.
@@ -94,8 +114,8 @@ void ReadingsChart::clear() {
     byTime_ = false;
 }
 
-void ReadingsChart::showReadings(const DataGrid& grid) {
-    const std::vector<ReadingSeries> all = readingSeries(grid);
+void ReadingsChart::showReadings(const DataGrid& grid, const StampClock& clock) {
+    const std::vector<ReadingSeries> all = clock ? readingSeries(grid, clock) : readingSeries(grid);
     byTime_ = !all.empty() && all.front().points.front().time.has_value();
     std::map<std::string, int> firstChannel;
     for (const ReadingSeries& s : all) firstChannel.try_emplace(s.unit, s.channel);
@@ -228,6 +248,75 @@ int ReadingsChart::pointCount() const {
         }
     }
     return n;
+}
+
+void ReadingsChart::paint(QPaintDevice& device, QSize size) {
+    QPainter painter(&device);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+    if (shown_.empty()) {
+        painter.drawText(QRect(QPoint(0, 0), size), Qt::AlignCenter, tr("No readings to plot"));
+        return;
+    }
+    const qreal height = static_cast<qreal>(size.height()) / static_cast<qreal>(shown_.size());
+    for (std::size_t i = 0; i < shown_.size(); ++i) {
+        QChart* c = shown_[i]->chart();
+        const QRectF onScreen = c->geometry();
+        c->setGeometry(QRectF(0, 0, size.width(), height));
+        QCoreApplication::processEvents();  // the chart lays itself out anew
+        c->scene()->render(&painter,
+                           QRectF(0, height * static_cast<qreal>(i), size.width(), height),
+                           c->geometry());
+        c->setGeometry(onScreen);
+    }
+}
+
+void ReadingsChart::save(const std::string& path, QSize size) {
+    const QString name = QString::fromLocal8Bit(path.c_str());
+    const QString kind = QFileInfo(name).suffix().toLower();
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) throw fileError(errno, path, false);
+    ::fchmod(fd, 0666 & ~currentUmask());
+    ::close(fd);
+    const QString temp = QString::fromLocal8Bit(temporary.c_str());
+    bool written = true;
+    if (kind == "svg") {
+        QSvgGenerator svg;
+        svg.setFileName(temp);
+        svg.setSize(size);
+        svg.setViewBox(QRect(QPoint(0, 0), size));
+        svg.setTitle(tr("Readings"));
+        paint(svg, size);
+    } else if (kind == "pdf") {
+        QPdfWriter pdf(temp);
+        pdf.setResolution(96);
+        pdf.setPageSize(
+            QPageSize(QSizeF(size.width() * 0.75, size.height() * 0.75), QPageSize::Point));
+        pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
+        paint(pdf, size);
+    } else {
+        QImage image(size, QImage::Format_ARGB32);
+        paint(image, size);
+        written = image.save(temp, "PNG");
+    }
+    struct stat st {};
+    if (!written || ::stat(temporary.c_str(), &st) != 0 || st.st_size == 0) {
+        ::unlink(temporary.c_str());
+        throw RuntimeError(kErrPathFileAccess, standardDescription(kErrPathFileAccess) + ": " +
+                                                   path + " could not be written");
+    }
+    try {
+        keepEarlierDownload(path);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(temporary.c_str());
+        throw fileError(err, path, false);
+    }
 }
 
 }  // namespace vantor::gui
