@@ -47,13 +47,6 @@ QString unitLabel(const std::string& unit, bool isCode) {
     return isCode ? QObject::tr("unit code %1").arg(text) : text;
 }
 
-// New files get the mode open(2) would give them, not mkstemp's 0600.
-mode_t currentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
 // The axis labels in local time: the meter's clock reading, as it is.
 double wallClockMs(std::int64_t stampSeconds) {
     const QDateTime utc = QDateTime::fromSecsSinceEpoch(stampSeconds, Qt::UTC);
@@ -274,11 +267,8 @@ void ReadingsChart::paint(QPaintDevice& device, QSize size) {
 void ReadingsChart::save(const std::string& path, QSize size) {
     const QString name = QString::fromLocal8Bit(path.c_str());
     const QString kind = QFileInfo(name).suffix().toLower();
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) throw fileError(errno, path, false);
-    ::fchmod(fd, 0666 & ~currentUmask());
-    ::close(fd);
+    std::string temporary;
+    ::close(createBeside(path, temporary));
     const QString temp = QString::fromLocal8Bit(temporary.c_str());
     bool written = true;
     if (kind == "svg") {
@@ -306,17 +296,7 @@ void ReadingsChart::save(const std::string& path, QSize size) {
         throw RuntimeError(kErrPathFileAccess, standardDescription(kErrPathFileAccess) + ": " +
                                                    path + " could not be written");
     }
-    try {
-        keepEarlierDownload(path);
-    } catch (...) {
-        ::unlink(temporary.c_str());
-        throw;
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temporary.c_str());
-        throw fileError(err, path, false);
-    }
+    putInPlace(temporary, path);
 }
 
 }  // namespace vantor::gui

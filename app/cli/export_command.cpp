@@ -20,14 +20,9 @@ std::string str(const QString& s) {
     return s.toLocal8Bit().toStdString();
 }
 
-// New files get the mode open(2) would give them, not mkstemp's 0600.
-mode_t currentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
 void warnOfStamps(const ExportSummary& s) {
+    if (!s.keptEarlier.empty())
+        std::fprintf(stderr, "earlier export kept as: %s\n", s.keptEarlier.c_str());
     if (s.badStamps == 0) return;
     std::fprintf(stderr,
                  "warning: %lld time stamp%s not a date and a time (the first is record %lld); "
@@ -67,32 +62,6 @@ class Spool {
   private:
     std::string path_;
 };
-
-// Exports into a new file beside `out`, then puts it in place: an earlier
-// `out` is kept as out.N, never overwritten.
-ExportSummary exportToFile(const std::string& file, const ExportOptions& options,
-                           const std::string& out) {
-    std::string temporary = out + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) throw fileError(errno, out, false);
-    ::fchmod(fd, 0666 & ~currentUmask());
-    std::FILE* f = ::fdopen(fd, "wb");
-    try {
-        const ExportSummary summary = exportDataFile(file, f, options);
-        if (::fsync(fd) != 0) throw fileError(errno, out, false);
-        std::fclose(f);
-        f = nullptr;
-        const std::string kept = keepEarlierDownload(out);
-        if (::rename(temporary.c_str(), out.c_str()) != 0) throw fileError(errno, out, false);
-        if (!kept.empty())
-            std::fprintf(stderr, "earlier %s kept as: %s\n", out.c_str(), kept.c_str());
-        return summary;
-    } catch (...) {
-        if (f != nullptr) std::fclose(f);
-        ::unlink(temporary.c_str());
-        throw;
-    }
-}
 
 }  // namespace
 
@@ -173,8 +142,8 @@ int runExport(const std::string& file, const ExportOptions& options, const std::
         std::optional<Spool> spool;
         if (file == "-") spool.emplace();
         const std::string& path = spool ? spool->path() : file;
-        const ExportSummary summary =
-            out.empty() ? exportDataFile(path, stdout, options) : exportToFile(path, options, out);
+        const ExportSummary summary = out.empty() ? exportDataFile(path, stdout, options)
+                                                  : exportDataFileTo(path, out, options);
         warnOfStamps(summary);
     } catch (const RuntimeError& e) {
         std::fflush(stdout);
@@ -188,7 +157,7 @@ std::string exportBeside(const std::string& dataFile, ExportFormat format) {
     ExportOptions options;
     options.format = format;
     const std::string out = dataFile + "." + exportExtension(format);
-    warnOfStamps(exportToFile(dataFile, options, out));
+    warnOfStamps(exportDataFileTo(dataFile, out, options));
     return out;
 }
 

@@ -47,6 +47,15 @@ std::string formatNumber(double value);
 // the copy fails.
 std::string keepEarlierDownload(const std::string& path);
 
+// A new file is written under a temporary name beside `path` and put in
+// place when complete: createBeside makes it (with the mode open(2) would
+// give it) and returns its descriptor, its name in `temporary`; putInPlace
+// puts it on the disk, keeps an earlier `path` as path.N and renames it,
+// returning the kept name ("" when there was none). Both throw RuntimeError
+// naming the files; putInPlace removes the temporary file when it fails.
+int createBeside(const std::string& path, std::string& temporary);
+std::string putInPlace(const std::string& temporary, const std::string& path);
+
 class ItemReader;
 
 class DataFileReader {

@@ -61,6 +61,7 @@ struct ExportSummary {
     std::int64_t rows = 0;                  // rows written
     std::int64_t badStamps = 0;             // time stamps that are not a date and a time
     std::int64_t firstBadStampRecord = -1;  // the first one's sequence number
+    std::string keptEarlier;  // exportDataFileTo: where an earlier file went, if one was there
 };
 
 // Writes the data file at `path` to `out`:
@@ -78,6 +79,12 @@ struct ExportSummary {
 // (long) or twice (wide), a record at a time. Throws RuntimeError as
 // DataFileReader does, and 61 or 75 when `out` fails.
 ExportSummary exportDataFile(const std::string& path, std::FILE* out, const ExportOptions& options);
+
+// The same into the file `out`, written under a new name beside it, put on
+// the disk and then renamed: an earlier `out` is kept as out.N (named in the
+// summary), never overwritten. Throws RuntimeError naming the files.
+ExportSummary exportDataFileTo(const std::string& path, const std::string& out,
+                               const ExportOptions& options);
 
 // "csv", "tsv", "jsonl" (also the file's extension).
 const char* exportExtension(ExportFormat format);

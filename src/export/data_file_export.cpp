@@ -1,6 +1,10 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vantor/errors.h>
 #include <vantor/export.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <map>
@@ -194,6 +198,23 @@ void exportWide(const std::string& path, std::FILE* out, const ExportOptions& op
 }
 
 }  // namespace
+
+ExportSummary exportDataFileTo(const std::string& path, const std::string& out,
+                               const ExportOptions& options) {
+    std::string temporary;
+    std::FILE* f = ::fdopen(createBeside(out, temporary), "wb");
+    ExportSummary summary;
+    try {
+        summary = exportDataFile(path, f, options);
+    } catch (...) {
+        std::fclose(f);
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    std::fclose(f);
+    summary.keptEarlier = putInPlace(temporary, out);
+    return summary;
+}
 
 const char* exportExtension(ExportFormat format) {
     switch (format) {

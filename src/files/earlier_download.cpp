@@ -78,4 +78,29 @@ std::string keepEarlierDownload(const std::string& path) {
     throw failed(path + ".N");
 }
 
+int createBeside(const std::string& path, std::string& temporary) {
+    temporary = path + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) throw fileError(errno, path, false);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    return fd;
+}
+
+std::string putInPlace(const std::string& temporary, const std::string& path) {
+    try {
+        Fd file(::open(temporary.c_str(), O_RDONLY | O_CLOEXEC));
+        if (file.get() < 0 || ::fsync(file.get()) != 0) throw fileError(errno, temporary, false);
+        const std::string kept = keepEarlierDownload(path);
+        if (::rename(temporary.c_str(), path.c_str()) != 0) throw fileError(errno, path, false);
+        Fd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder.get() >= 0) ::fsync(folder.get());
+        return kept;
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+}
+
 }  // namespace vantor
