@@ -202,7 +202,20 @@ typedef struct vantor_record {
     size_t unit_length;
     vantor_boolean unit_quoted; /* item 3 stood in quotes: a name, or "Time" */
     int16_t channel;            /* item 4 */
+    /* The meter's clock at this record: the time of the last time stamp up
+     * to it (see vantor_records_set_clock); has_time FALSE before the first
+     * stamp, or when that stamp is not a date and a time. */
+    vantor_boolean has_time;
+    int64_t epoch_seconds;  /* seconds since 1970-01-01T00:00:00Z */
+    int32_t offset_seconds; /* the zone's offset from UTC then */
 } vantor_record;
+
+/* The order of a time stamp's six-digit date group. */
+typedef enum vantor_date_order {
+    VANTOR_DATE_YMD = 0,
+    VANTOR_DATE_DMY = 1,
+    VANTOR_DATE_MDY = 2
+} vantor_date_order;
 
 /* Opens the data file at `path` (53, 76, 75, 70 as ViewData). Any thread. */
 vantor_status vantor_records_open(const char* path, vantor_records** records);
@@ -211,11 +224,39 @@ vantor_status vantor_records_open(const char* path, vantor_records** records);
  * 6 for a channel that is no Integer. */
 vantor_status vantor_records_next(vantor_records* records, vantor_record* record,
                                   vantor_boolean* more);
+/* How time stamps are read: the date group's order, and the zone the
+ * meter's clock keeps (an IANA name, "UTC", or NULL or "" for the
+ * machine's; 5 when it is unknown). Default: VANTOR_DATE_YMD, the machine's. */
+vantor_status vantor_records_set_clock(vantor_records* records, vantor_date_order order,
+                                       const char* zone);
 /* The description of the last status other than VANTOR_OK for `records`
- * (NULL: of a failed vantor_records_open on this thread). */
+ * (NULL: of a failed vantor_records_open or vantor_export on this
+ * thread). */
 const char* vantor_records_error_description(const vantor_records* records);
 /* NULL is allowed. */
 void vantor_records_free(vantor_records* records);
+
+/* --- Export: a data file's readings as CSV, TSV or JSON Lines --- */
+
+typedef enum vantor_export_format {
+    VANTOR_EXPORT_CSV = 0,  /* RFC 4180, a header row */
+    VANTOR_EXPORT_TSV = 1,  /* the same with tabs */
+    VANTOR_EXPORT_JSONL = 2 /* an object per row */
+} vantor_export_format;
+
+typedef enum vantor_export_layout {
+    VANTOR_LAYOUT_LONG = 0, /* a row per reading */
+    VANTOR_LAYOUT_WIDE = 1  /* a row per time stamp, a column per channel and unit */
+} vantor_export_layout;
+
+/* Writes the readings of `data_file` into the file `out` as vantor-comm
+ * export does; an earlier `out` is kept as out.N. `zone` as
+ * vantor_records_set_clock takes it. *rows and *bad_stamps (each may be
+ * NULL) receive the rows written and the time stamps that are no time. Any
+ * thread. */
+vantor_status vantor_export(const char* data_file, const char* out, vantor_export_format format,
+                            vantor_export_layout layout, vantor_date_order order,
+                            const char* zone, int64_t* rows, int64_t* bad_stamps);
 
 #ifdef __cplusplus
 }

@@ -26,10 +26,10 @@ from typing import Callable, List, NamedTuple, Optional
 
 from . import _native
 from ._native import lib
-from .records import Record, read_records
+from .records import Record, export, read_records
 
 __all__ = ["Control", "VantorError", "Outcome", "Stats", "Record", "download", "read_records",
-           "__version__"]
+           "export", "__version__"]
 __version__ = lib.vantor_comm_version().decode()
 
 _ENCODING = "utf-8"
@@ -490,3 +490,23 @@ def _run_armed(control: Control, timeout: Optional[float]):
             progress, last_change = now_progress, time.monotonic()
         elif timeout and time.monotonic() - last_change > timeout:
             control.abort()
+
+
+try:  # pandas is not a dependency: the helper is there when pandas is
+    import pandas as _pandas
+except ImportError:
+    _pandas = None
+
+if _pandas is not None:
+    def read_dataframe(path, *, layout: str = "long", date_order: str = "ymd", tz=None):
+        """The readings of the data file at path as a pandas DataFrame, in
+        export's columns; time as UTC datetimes (offsets differ across a
+        daylight-saving change)."""
+        import io
+        frame = _pandas.read_csv(io.StringIO(export(path, layout=layout, date_order=date_order,
+                                                    tz=tz)),
+                                 dtype={"stamp": "string", "unit": "string"})
+        frame["time"] = _pandas.to_datetime(frame["time"], utc=True)
+        return frame
+
+    __all__.append("read_dataframe")

@@ -30,6 +30,9 @@ class RecordC(ctypes.Structure):
         ("unit_length", ctypes.c_size_t),
         ("unit_quoted", ctypes.c_int16),
         ("channel", ctypes.c_int16),
+        ("has_time", ctypes.c_int16),
+        ("epoch_seconds", ctypes.c_int64),
+        ("offset_seconds", ctypes.c_int32),
     ]
 
 
@@ -118,6 +121,12 @@ lib.vantor_records_next.argtypes = [Handle, _p(RecordC), _p(_i16)]
 lib.vantor_records_next.restype = Status
 lib.vantor_records_error_description.argtypes = [Handle]
 lib.vantor_records_error_description.restype = ctypes.c_char_p
+lib.vantor_records_set_clock.argtypes = [Handle, ctypes.c_int, ctypes.c_char_p]
+lib.vantor_records_set_clock.restype = Status
+lib.vantor_export.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int, ctypes.c_int,
+                              ctypes.c_int, ctypes.c_char_p, _p(ctypes.c_int64),
+                              _p(ctypes.c_int64)]
+lib.vantor_export.restype = Status
 lib.vantor_records_free.argtypes = [Handle]
 lib.vantor_records_free.restype = None
 lib.vantor_comm_version.argtypes = []

@@ -1,21 +1,21 @@
-"""Reading a data file back, record by record, with the library's own reader."""
+"""Reading a data file back, record by record, with the library's own reader,
+and writing its readings out as CSV, TSV or JSON Lines."""
 
 import ctypes
+import datetime
 import os
-from typing import Iterator, NamedTuple, Union
+import tempfile
+from typing import Iterator, NamedTuple, Optional, Union
 
 from ._native import Handle, RecordC, lib
 
+_DATE_ORDERS = {"ymd": 0, "dmy": 1, "mdy": 2}
+_FORMATS = {"csv": 0, "tsv": 1, "jsonl": 2}
+_LAYOUTS = {"long": 0, "wide": 1}
+_OVERLOAD = 999999.0
 
-class Record(NamedTuple):
-    """One line of a data file.
 
-    kind is "time" for a time stamp (value: its twelve digits, yymmddhhmmss
-    as the meter sent them) and "reading" otherwise (value: a float). unit
-    is the unit's name without its padding ("" for a unit the unit file did
-    not name) or, where the file holds the bare unit code, that int.
-    """
-
+class _Fields(NamedTuple):
     sequence: int
     value: Union[float, str]
     unit: Union[str, int]
@@ -23,34 +23,75 @@ class Record(NamedTuple):
     kind: str
 
 
+class Record(_Fields):
+    """One line of a data file.
+
+    kind is "time" for a time stamp (value: its twelve digits, yymmddhhmmss
+    as the meter sent them) and "reading" otherwise (value: a float). unit
+    is the unit's name without its padding ("" for a unit the unit file did
+    not name) or, where the file holds the bare unit code, that int.
+
+    time is the meter's clock at the record, an aware datetime (the last
+    time stamp up to it; None before the first, or when that stamp is not a
+    date and a time); overload is True for a reading the meter sent without
+    digits (its value is 999999).
+    """
+
+    time: Optional[datetime.datetime]
+    overload: bool
+
+
 def _text(pointer, length) -> str:
     # The file holds the meter's bytes: undecodable ones come through unchanged.
     return ctypes.string_at(pointer, length).decode("utf-8", "surrogateescape")
 
 
-def read_records(path) -> Iterator[Record]:
+def _choice(value, name, choices):
+    if value not in choices:
+        raise ValueError(f"{name} must be one of {', '.join(choices)}, not {value!r}")
+    return choices[value]
+
+
+def _zone(tz, name="tz"):
+    from . import _text_arg
+    return b"" if tz is None else _text_arg(tz, name)
+
+
+def read_records(path, *, date_order: str = "ymd", tz=None) -> Iterator[Record]:
     """Yields the records of the data file at path, in order, holding one at
-    a time. Raises VantorError as the control's data view does: 53 or 76 for
-    a missing file, 75 for a folder or device, 62 for a record cut short, 13
-    or 6 for a channel that is no Integer."""
+    a time. Time stamps are read with their date group in date_order (ymd,
+    dmy, mdy) as local time in tz (an IANA name such as "Europe/Berlin",
+    "UTC", or None for the machine's zone). Raises VantorError as the
+    control's data view does: 53 or 76 for a missing file, 75 for a folder
+    or device, 62 for a record cut short, 13 or 6 for a channel that is no
+    Integer; 5 for an unknown zone."""
     from . import VantorError, _text_arg
 
+    order = _choice(date_order, "date_order", _DATE_ORDERS)
+    zone = _zone(tz)
     handle = Handle()
     status = lib.vantor_records_open(_text_arg(path, "path"), ctypes.byref(handle))
     if status != 0:
         raise VantorError(status, lib.vantor_records_error_description(None).decode(
             "utf-8", "surrogateescape"))
+
+    def failed(status, where=""):
+        description = lib.vantor_records_error_description(handle).decode(
+            "utf-8", "surrogateescape")
+        return VantorError(status, description + where)
+
     try:
+        status = lib.vantor_records_set_clock(handle, order, zone)
+        if status != 0:
+            raise failed(status)
         record = RecordC()
         more = ctypes.c_int16()
         number = 0
+        zones = {}
         while True:
             status = lib.vantor_records_next(handle, ctypes.byref(record), ctypes.byref(more))
             if status != 0:
-                description = lib.vantor_records_error_description(handle).decode(
-                    "utf-8", "surrogateescape")
-                raise VantorError(status, f"{description}: {os.fsdecode(path)}, "
-                                          f"record {number + 1}")
+                raise failed(status, f": {os.fsdecode(path)}, record {number + 1}")
             if not more.value:
                 return
             number += 1
@@ -58,10 +99,54 @@ def read_records(path) -> Iterator[Record]:
             value = _text(record.value, record.value_length)
             unit = _text(record.unit, record.unit_length)
             if unit == "Time":
-                yield Record(sequence, value, unit, record.channel, "time")
-            elif record.unit_quoted:
-                yield Record(sequence, float(value), unit.rstrip(" \0"), record.channel, "reading")
+                r = Record(sequence, value, unit, record.channel, "time")
+                r.overload = False
             else:
-                yield Record(sequence, float(value), int(unit), record.channel, "reading")
+                unit = unit.rstrip(" \0") if record.unit_quoted else int(unit)
+                r = Record(sequence, float(value), unit, record.channel, "reading")
+                r.overload = r.value == _OVERLOAD
+            r.time = None
+            if record.has_time:
+                offset = record.offset_seconds
+                zone_of = zones.get(offset)
+                if zone_of is None:
+                    zone_of = zones[offset] = datetime.timezone(datetime.timedelta(seconds=offset))
+                r.time = datetime.datetime.fromtimestamp(record.epoch_seconds, zone_of)
+            yield r
     finally:
         lib.vantor_records_free(handle)
+
+
+def export(path, out=None, *, format: str = "csv", layout: str = "long",
+           date_order: str = "ymd", tz=None):
+    """Writes the readings of the data file at path as vantor-comm export
+    does: format csv, tsv or jsonl; layout long (a row per reading) or wide
+    (a row per time stamp); the meter's clock read as read_records reads it.
+    With out (a path; an earlier file there is kept as out.N) returns the
+    number of rows written; without it, returns the text."""
+    from . import VantorError, _text_arg
+
+    fmt = _choice(format, "format", _FORMATS)
+    lay = _choice(layout, "layout", _LAYOUTS)
+    order = _choice(date_order, "date_order", _DATE_ORDERS)
+    target = out
+    spare = None
+    if out is None:
+        spare = tempfile.mkdtemp(prefix="vantor-export-")
+        target = os.path.join(spare, "export")
+    try:
+        rows = ctypes.c_int64()
+        status = lib.vantor_export(_text_arg(path, "path"), _text_arg(target, "out"), fmt, lay,
+                                   order, _zone(tz), ctypes.byref(rows), None)
+        if status != 0:
+            raise VantorError(status, lib.vantor_records_error_description(None).decode(
+                "utf-8", "surrogateescape"))
+        if out is not None:
+            return rows.value
+        with open(target, newline="", encoding="utf-8", errors="surrogateescape") as f:
+            return f.read()
+    finally:
+        if spare is not None:
+            for name in os.listdir(spare):
+                os.unlink(os.path.join(spare, name))
+            os.rmdir(spare)

@@ -1,4 +1,5 @@
 #include <vantor/data_file.h>
+#include <vantor/export.h>
 #include <vantor/qt_platform.h>
 #include <vantor/vantor_comm_c.h>
 #include <vantor/version.h>
@@ -22,6 +23,8 @@ struct vantor_records {
     vantor::DataFileReader reader;
     vantor::DataRecord current;
     std::string error;
+    vantor::MeterClock clock;
+    std::optional<vantor::MeterClock::Time> time;
 };
 
 struct vantor_comm {
@@ -54,6 +57,18 @@ void ensureApplication() {
 
 RuntimeError invalid(const std::string& why) {
     return RuntimeError(vantor::kErrInvalidCall, "Invalid procedure call or argument: " + why);
+}
+
+vantor::DateOrder dateOrder(vantor_date_order order) {
+    switch (order) {
+        case VANTOR_DATE_YMD:
+            return vantor::DateOrder::Ymd;
+        case VANTOR_DATE_DMY:
+            return vantor::DateOrder::Dmy;
+        case VANTOR_DATE_MDY:
+            return vantor::DateOrder::Mdy;
+    }
+    throw invalid("a date order other than VANTOR_DATE_YMD, _DMY, _MDY");
 }
 
 template <class T>
@@ -356,7 +371,8 @@ vantor_status vantor_comm_set_message_handler(vantor_comm* c, vantor_message_fn 
 vantor_status vantor_records_open(const char* path, vantor_records** out) {
     return guarded(createError, [&] {
         need(out, "records") = nullptr;
-        *out = new vantor_records{vantor::DataFileReader(text(path, "path")), {}, {}};
+        *out = new vantor_records{
+            vantor::DataFileReader(text(path, "path")), {}, {}, vantor::MeterClock(), {}};
     });
 }
 vantor_status vantor_records_next(vantor_records* r, vantor_record* record, vantor_boolean* more) {
@@ -367,6 +383,7 @@ vantor_status vantor_records_next(vantor_records* r, vantor_record* record, vant
         if (r->reader.atEnd()) return;
         r->current = r->reader.read();
         const vantor::DataRecord& d = r->current;
+        if (d.isTimeStamp()) r->time = r->clock.read(d.value);
         *record =
             vantor_record{d.sequence.c_str(),
                           d.sequence.size(),
@@ -375,8 +392,36 @@ vantor_status vantor_records_next(vantor_records* r, vantor_record* record, vant
                           d.unit.c_str(),
                           d.unit.size(),
                           static_cast<vantor_boolean>(d.unitQuoted ? VANTOR_TRUE : VANTOR_FALSE),
-                          d.channel};
+                          d.channel,
+                          static_cast<vantor_boolean>(r->time ? VANTOR_TRUE : VANTOR_FALSE),
+                          r->time ? r->time->epochSeconds : 0,
+                          r->time ? r->time->offsetSeconds : 0};
         *more = VANTOR_TRUE;
+    });
+}
+vantor_status vantor_records_set_clock(vantor_records* r, vantor_date_order order,
+                                       const char* zone) {
+    if (r == nullptr) return vantor::kErrInvalidCall;
+    return guarded(r->error, [&] {
+        r->clock = vantor::MeterClock(dateOrder(order), zone == nullptr ? "" : zone);
+    });
+}
+vantor_status vantor_export(const char* data_file, const char* out, vantor_export_format format,
+                            vantor_export_layout layout, vantor_date_order order, const char* zone,
+                            int64_t* rows, int64_t* bad_stamps) {
+    return guarded(createError, [&] {
+        vantor::ExportOptions options;
+        if (format < VANTOR_EXPORT_CSV || format > VANTOR_EXPORT_JSONL) throw invalid("format");
+        if (layout != VANTOR_LAYOUT_LONG && layout != VANTOR_LAYOUT_WIDE) throw invalid("layout");
+        options.format = static_cast<vantor::ExportFormat>(format);
+        options.layout = layout == VANTOR_LAYOUT_WIDE ? vantor::ExportLayout::PerStamp
+                                                      : vantor::ExportLayout::PerReading;
+        options.dateOrder = dateOrder(order);
+        options.timeZone = zone == nullptr ? "" : zone;
+        const vantor::ExportSummary s =
+            vantor::exportDataFileTo(text(data_file, "data_file"), text(out, "out"), options);
+        if (rows != nullptr) *rows = s.rows;
+        if (bad_stamps != nullptr) *bad_stamps = s.badStamps;
     });
 }
 const char* vantor_records_error_description(const vantor_records* r) {

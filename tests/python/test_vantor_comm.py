@@ -42,6 +42,13 @@ def test_download_writes_and_returns_every_record(meter, tmp_path, blocking):
     assert [r.sequence for r in records] == list(range(40))
     assert list(vantor_comm.read_records(data)) == records
     assert data.read_bytes().count(b"\r\n") == 40
+    # The meter's clock on every reading, and its overload without digits.
+    berlin = list(vantor_comm.read_records(data, tz="Europe/Berlin"))
+    assert berlin[1].time.isoformat() == "2012-06-04T15:48:15+02:00"
+    assert [r.value for r in berlin if r.overload] == [999999.0]
+    wide = vantor_comm.export(data, layout="wide", tz="UTC").splitlines()
+    assert wide[0] == "time,stamp,1,2,3,11,5 12"  # no unit file: no names
+    assert wide[1].startswith("2012-06-04T15:48:15+00:00,120604154815,")
 
 
 def test_control_keeps_the_interface_names(meter, tmp_path):
