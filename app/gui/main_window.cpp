@@ -2,6 +2,7 @@
 
 #include <vantor/data_file.h>
 #include <vantor/data_grid_view.h>
+#include <vantor/export.h>
 #include <vantor/vantor_comm_widget.h>
 
 #include <QCloseEvent>
@@ -84,6 +85,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     stopButton_->setEnabled(false);
     viewButton_ = button(tr("View"), "viewButton", download);
     viewButton_->setToolTip(tr("Shows the records of the data file."));
+    exportButton_ = button(tr("Export\u2026"), "exportButton", download);
+    exportButton_->setToolTip(
+        tr("Writes the readings as CSV, each with the meter's time: a row per reading, or a "
+           "row per time stamp with a column per channel."));
+    chartButton_ = button(tr("Save chart\u2026"), "saveChartButton", download);
+    chartButton_->setToolTip(tr("Saves the charts as a PNG, SVG or PDF file."));
+#ifndef VANTOR_GUI_CHARTS
+    chartButton_->setVisible(false);
+#endif
     grid->addWidget(new QLabel(tr("Device:"), download), 0, 0);
     grid->addWidget(picker_, 0, 1);
     grid->addWidget(simulateButton_, 0, 2);
@@ -95,6 +105,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     actions->addWidget(readButton_);
     actions->addWidget(stopButton_);
     actions->addWidget(viewButton_);
+    actions->addWidget(exportButton_);
+    actions->addWidget(chartButton_);
     actions->addStretch(1);
     grid->addLayout(actions, 2, 0, 1, 3);
     grid->setColumnStretch(1, 1);
@@ -137,6 +149,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     connect(readButton_, &QPushButton::clicked, this, &MainWindow::read);
     connect(stopButton_, &QPushButton::clicked, this, &MainWindow::stop);
     connect(viewButton_, &QPushButton::clicked, this, &MainWindow::view);
+    connect(exportButton_, &QPushButton::clicked, this, [this] { exportReadings(); });
+    connect(chartButton_, &QPushButton::clicked, this, [this] { saveChart(); });
     connect(picker_, &PortPicker::deviceChosen, this, [this](const QString& device) {
         comm_->setDevice(comm_->port(), device);
         // A pseudo-terminal of this run means nothing to the next one.
@@ -344,6 +358,56 @@ void MainWindow::view() {
     }
 }
 
+void MainWindow::exportReadings(const QString& path, bool wide) {
+    const std::string df = comm_->control().df;
+    QString out = path;
+    if (out.isEmpty()) {
+        const QString perReading = tr("CSV, a row per reading (*.csv)");
+        const QString perStamp = tr("CSV, a row per time stamp (*.csv)");
+        QString filter = perReading;
+        out = QFileDialog::getSaveFileName(this, tr("Export the readings"),
+                                           fromControl(df) + QStringLiteral(".csv"),
+                                           perReading + QStringLiteral(";;") + perStamp, &filter);
+        if (out.isEmpty()) return;
+        wide = filter == perStamp;
+    }
+    ExportOptions options;
+    options.layout = wide ? ExportLayout::PerStamp : ExportLayout::PerReading;
+    try {
+        const ExportSummary s = exportDataFileTo(df, out.toLocal8Bit().toStdString(), options);
+        QString note = tr("Exported %1 rows to %2.").arg(s.rows).arg(out);
+        if (!s.keptEarlier.empty()) {
+            note += QLatin1Char(' ') + tr("The earlier file is kept as %1.")
+                                           .arg(QString::fromLocal8Bit(s.keptEarlier.c_str()));
+        }
+        statusBar()->showMessage(note, 10000);
+    } catch (const RuntimeError& e) {
+        showError(e);
+    }
+}
+
+void MainWindow::saveChart(const QString& path) {
+#ifdef VANTOR_GUI_CHARTS
+    QString out = path;
+    if (out.isEmpty()) {
+        out = QFileDialog::getSaveFileName(
+            this, tr("Save the charts"), fromControl(comm_->control().df) + QStringLiteral(".png"),
+            tr("PNG picture (*.png);;SVG drawing (*.svg);;PDF document (*.pdf)"));
+        if (out.isEmpty()) return;
+    }
+    try {
+        const QSize size(std::max(chart_->viewport()->width(), 640),
+                         220 * std::max(1, chart_->chartCount()));
+        chart_->save(out.toLocal8Bit().toStdString(), size);
+        statusBar()->showMessage(tr("Saved the charts to %1.").arg(out), 10000);
+    } catch (const RuntimeError& e) {
+        showError(e);
+    }
+#else
+    (void)path;
+#endif
+}
+
 void MainWindow::startSimulatedMeter() {
     if (!meter_) {
         try {
@@ -397,8 +461,8 @@ void MainWindow::refreshChart() {
 }
 
 void MainWindow::setBusy(bool busy) {
-    for (QPushButton* b :
-         {startButton_, readButton_, viewButton_, folderButton_, simulateButton_}) {
+    for (QPushButton* b : {startButton_, readButton_, viewButton_, exportButton_, chartButton_,
+                           folderButton_, simulateButton_}) {
         b->setEnabled(!busy);
     }
     stopButton_->setEnabled(busy);

@@ -54,6 +54,11 @@ class MainWindow : public QMainWindow {
     // Ends the running transfer (armed or blocking); every record stays.
     void stop();
     void view();
+    // The data file's readings as CSV (a row per reading, or per time stamp)
+    // into `path`, as vantor-comm export writes them; asks for it when empty.
+    void exportReadings(const QString& path = {}, bool wide = false);
+    // The charts as PNG, SVG or PDF into `path`; asks for it when empty.
+    void saveChart(const QString& path = {});
     void startSimulatedMeter();
 
   signals:
@@ -95,6 +100,8 @@ class MainWindow : public QMainWindow {
     QPushButton* readButton_;
     QPushButton* stopButton_;
     QPushButton* viewButton_;
+    QPushButton* exportButton_;
+    QPushButton* chartButton_;
     QPushButton* simulateButton_;
     QTimer* poll_;
     std::unique_ptr<SimulatedMeter> meter_;

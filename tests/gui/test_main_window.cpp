@@ -4,6 +4,7 @@
 #include <vantor/data_grid_view.h>
 
 #include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 
@@ -94,7 +95,18 @@ TEST(MainWindow, SimulatedDownloadFillsTableChartAndStatus) {
     EXPECT_FALSE(chart->chartAt(0)->series()[0]->isVisible());
     chart->toggleSeries(0, 0);
     EXPECT_TRUE(chart->chartAt(0)->series()[0]->isVisible());
+    // Save chart... writes what plot writes, and leaves the charts on screen as they were.
+    const QSizeF onScreen = chart->chartAt(0)->size();
+    const QString picture = QString::fromStdString(h.comm().df + ".png");
+    h.window.saveChart(picture);
+    EXPECT_EQ(QImage(picture).height(), 220 * 5);
+    EXPECT_EQ(chart->chartAt(0)->size(), onScreen);
 #endif
+    // Export... writes what export writes: a row per reading, or per time stamp.
+    const std::string csv = h.comm().df + ".csv";
+    h.window.exportReadings(QString::fromStdString(csv), true);
+    EXPECT_EQ(testing::readFile(csv).rfind("time,stamp,1 degC,2 V,3 pH,11 kPa", 0), 0u)
+        << testing::readFile(csv);
     Long frames = 0;
     h.comm().Read_Status(frames);
     EXPECT_EQ(h.window.statusText().toStdString(), "frames: " + std::to_string(frames) +
