@@ -100,6 +100,17 @@ void ReadingsChart::order(const std::map<std::string, int>& firstChannel) {
     }
 }
 
+ReadingsChart::StampClock ReadingsChart::wallClock(const MeterClock& clock) {
+    return [clock](const std::string& cell) {
+        std::string digits;  // "120604 15:48:15" as the meter sent it: 120604154815
+        for (char c : cell) {
+            if (c != ' ' && c != ':') digits.push_back(c);
+        }
+        const auto t = clock.read(digits);
+        return t ? std::optional<std::int64_t>(t->epochSeconds + t->offsetSeconds) : std::nullopt;
+    };
+}
+
 void ReadingsChart::clear() {
     for (auto& [unit, view] : views_) delete view;
     views_.clear();

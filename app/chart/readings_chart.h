@@ -6,6 +6,7 @@
 #pragma once
 
 #include <vantor/data_grid.h>
+#include <vantor/export.h>
 
 #include <QScrollArea>
 #include <cstdint>
@@ -30,6 +31,8 @@ class ReadingsChart : public QScrollArea {
 
     // The wall clock's seconds of a time stamp cell ("120604 15:48:15").
     using StampClock = std::function<std::optional<std::int64_t>(const std::string&)>;
+    // The meter's clock as export reads it, for showReadings.
+    static StampClock wallClock(const MeterClock& clock);
 
     // Shows the readings the grid holds now; the time stamps read by
     // `clock` (default: the date group as yymmdd).

@@ -79,16 +79,7 @@ int plotCommand(const QStringList& args) {
         }
         control->ViewData();
         gui::ReadingsChart chart;
-        chart.showReadings(control->Grid(), [&](const std::string& cell) {
-            // "120604 15:48:15" as the meter sent it: 120604154815.
-            std::string digits;
-            for (char c : cell) {
-                if (c != ' ' && c != ':') digits.push_back(c);
-            }
-            auto t = clock.read(digits);
-            return t ? std::optional<std::int64_t>(t->epochSeconds + t->offsetSeconds)
-                     : std::nullopt;
-        });
+        chart.showReadings(control->Grid(), gui::ReadingsChart::wallClock(clock));
         chart.save(out, size.hasMatch() ? QSize(size.captured(1).toInt(), size.captured(2).toInt())
                                         : QSize(1000, 220 * std::max(1, chart.chartCount())));
         std::fprintf(stderr, "plot: %s (%d chart%s, %d readings%s)\n", out.c_str(),

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <cstdio>
 #include <memory>
 #include <string_view>
 
@@ -36,6 +37,12 @@ int main(int argc, char** argv) {
     screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineParser parser;
     describe(parser, screenshot);
+    const QCommandLineOption dateOrder(
+        "date-order", "The time stamps' date group for the charts and exports: ymd, dmy or mdy.",
+        "ORDER", "ymd");
+    const QCommandLineOption zone("tz", "The meter's clock is local time in ZONE.", "ZONE");
+    parser.addOption(dateOrder);
+    parser.addOption(zone);
 
     std::unique_ptr<QCoreApplication> app;
     if (onlyAsksForText(argc, argv)) {
@@ -49,6 +56,21 @@ int main(int argc, char** argv) {
     parser.process(*app);
 
     vantor::gui::MainWindow window;
+    const QString order = parser.value(dateOrder);
+    if (order != "ymd" && order != "dmy" && order != "mdy") {
+        std::fprintf(stderr, "--date-order: '%s' is not one of ymd, dmy, mdy\n",
+                     order.toLocal8Bit().constData());
+        return 2;
+    }
+    try {
+        window.setClock(order == "dmy"   ? vantor::DateOrder::Dmy
+                        : order == "mdy" ? vantor::DateOrder::Mdy
+                                         : vantor::DateOrder::Ymd,
+                        parser.value(zone).toStdString());
+    } catch (const vantor::RuntimeError& e) {
+        std::fprintf(stderr, "--tz: %s\n", e.description().c_str());
+        return 2;
+    }
     window.resize(1100, 700);
     window.show();
     if (parser.isSet(screenshot)) vantor::gui::runScreenshotDemo(window, parser.value(screenshot));

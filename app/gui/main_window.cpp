@@ -358,6 +358,13 @@ void MainWindow::view() {
     }
 }
 
+void MainWindow::setClock(DateOrder order, const std::string& zone) {
+    MeterClock check(order, zone);
+    clock_.dateOrder = order;
+    clock_.timeZone = zone;
+    refreshChart();
+}
+
 void MainWindow::exportReadings(const QString& path, bool wide) {
     const std::string df = comm_->control().df;
     QString out = path;
@@ -371,7 +378,7 @@ void MainWindow::exportReadings(const QString& path, bool wide) {
         if (out.isEmpty()) return;
         wide = filter == perStamp;
     }
-    ExportOptions options;
+    ExportOptions options = clock_;
     options.layout = wide ? ExportLayout::PerStamp : ExportLayout::PerReading;
     try {
         const ExportSummary s = exportDataFileTo(df, out.toLocal8Bit().toStdString(), options);
@@ -453,7 +460,8 @@ void MainWindow::refreshChart() {
 #ifdef VANTOR_GUI_CHARTS
     // The table lets go of the grid when the control goes; so does the chart.
     if (const DataGrid* grid = table_->gridModel()->grid()) {
-        chart_->showReadings(*grid);
+        chart_->showReadings(
+            *grid, ReadingsChart::wallClock(MeterClock(clock_.dateOrder, clock_.timeZone)));
     } else {
         chart_->clear();
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <vantor/errors.h>
+#include <vantor/export.h>
 #include <vantor/types.h>
 
 #include <QElapsedTimer>
@@ -54,6 +55,9 @@ class MainWindow : public QMainWindow {
     // Ends the running transfer (armed or blocking); every record stays.
     void stop();
     void view();
+    // How the charts and exports read the time stamps (default: ymd, the
+    // machine's zone). Throws RuntimeError 5 for an unknown zone.
+    void setClock(DateOrder order, const std::string& zone);
     // The data file's readings as CSV (a row per reading, or per time stamp)
     // into `path`, as vantor-comm export writes them; asks for it when empty.
     void exportReadings(const QString& path = {}, bool wide = false);
@@ -101,6 +105,7 @@ class MainWindow : public QMainWindow {
     QPushButton* stopButton_;
     QPushButton* viewButton_;
     QPushButton* exportButton_;
+    ExportOptions clock_;
     QPushButton* chartButton_;
     QPushButton* simulateButton_;
     QTimer* poll_;
