@@ -8,25 +8,14 @@
 #   SIZES="100000 1000000"  the capture sizes, in frames
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build}" && pwd)
-vc=$build/vantor-comm
-gen=$build/bench/vantor_make_capture
-for tool in "$vc" "$gen" /usr/bin/time; do
-    [[ -x $tool ]] || {
-        echo "missing $tool (build first, with the benchmarks:" \
-            "cmake -S $root -B $build -DVANTOR_BUILD_BENCH=ON && cmake --build $build)" >&2
-        exit 2
-    }
-done
+. "$(dirname "$0")/build_tools.sh"
+need_tools "${1:-}" vantor_make_capture
+gen=$make_capture
 sizes=${SIZES:-"100000 1000000"}
 mode=()
 [[ ${BLOCKING:-0} == 1 ]] && mode=(--blocking)
 
-base=/tmp
-[[ -d /dev/shm && -w /dev/shm ]] && base=/dev/shm
-work=$(mktemp -d "$base/vantor-decode-memory.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+scratch_dir vantor-decode-memory
 
 declare -A rss wall
 for frames in $sizes; do

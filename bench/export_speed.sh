@@ -8,23 +8,11 @@
 #   RECORDS="100000 1000000"  the data files' sizes
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build}" && pwd)
-vc=$build/vantor-comm
-gen=$build/bench/vantor_make_capture
-for tool in "$vc" "$gen" /usr/bin/time; do
-    [[ -x $tool ]] || {
-        echo "missing $tool (build first, with the benchmarks:" \
-            "cmake -S $root -B $build -DVANTOR_BUILD_BENCH=ON && cmake --build $build)" >&2
-        exit 2
-    }
-done
+. "$(dirname "$0")/build_tools.sh"
+need_tools "${1:-}" vantor_make_capture
+gen=$make_capture
 sizes=${RECORDS:-"100000 1000000"}
-
-base=/tmp
-[[ -d /dev/shm && -w /dev/shm ]] && base=/dev/shm
-work=$(mktemp -d "$base/vantor-export-speed.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+scratch_dir vantor-export-speed
 
 for records in $sizes; do
     "$gen" "$records" "$work/capture.raw"

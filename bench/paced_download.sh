@@ -13,17 +13,9 @@
 #   RECORDS=600  RUNS=3 (probe runs per mode)
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build}" && pwd)
-vc=$build/vantor-comm
-probe=$build/bench/vantor_paced_probe
-for tool in "$vc" "$probe" /usr/bin/time; do
-    [[ -x $tool ]] || {
-        echo "missing $tool (build first, with the benchmarks:" \
-            "cmake -S $root -B $build -DVANTOR_BUILD_BENCH=ON && cmake --build $build)" >&2
-        exit 2
-    }
-done
+. "$(dirname "$0")/build_tools.sh"
+need_tools "${1:-}" vantor_paced_probe
+probe=$paced_probe
 records=${RECORDS:-600}
 runs=${RUNS:-3}
 
