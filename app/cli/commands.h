@@ -8,6 +8,7 @@ namespace vantor::cli {
 
 int downloadCommand(const QStringList& args);
 int viewCommand(const QStringList& args);
+int listCommand(const QStringList& args);
 // Needs a QApplication (the charts are widgets); built with Qt Charts only.
 int plotCommand(const QStringList& args);
 int decodeCommand(const QStringList& args);

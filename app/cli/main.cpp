@@ -21,6 +21,7 @@ const char* const kUsage =
     "Usage: vantor-comm COMMAND [OPTIONS]\n"
     "\n"
     "Commands:\n"
+    "  list       the serial ports, their stable names and who holds them\n"
     "  download   download the meter's memory into a data file\n"
     "  view       show a data file as a table\n"
     "  export     a data file's readings as CSV, TSV or JSON Lines\n"
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
     }
     QStringList rest = args.mid(2);
     rest.prepend("vantor-comm " + command);
+    if (command == "list") return vantor::cli::listCommand(rest);
     if (command == "download") return vantor::cli::downloadCommand(rest);
     if (command == "view") return vantor::cli::viewCommand(rest);
     if (command == "export") return vantor::cli::exportCommand(rest);

@@ -1,0 +1,31 @@
+// The serial ports of this machine, as a program that lists them for its
+// user wants them. Library VantorComm::qt (pkg-config vantor-comm).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantor {
+
+struct SerialPortEntry {
+    std::string device;                      // /dev/ttyUSB0
+    std::vector<std::string> stableNames;    // links to it under /dev/serial/by-id and by-path
+    std::optional<std::uint16_t> vendorId;   // USB vendor, where known
+    std::optional<std::uint16_t> productId;  // USB product
+    std::string serialNumber;
+    std::string manufacturer;
+    std::string description;
+    std::string driver;  // the kernel driver (ftdi_sio, cdc_acm, serial8250, ...)
+    // Held by another process: by its lock file (a live owner), or open in it.
+    bool busy = false;
+    std::optional<long> busyPid;
+    std::string busyBy;  // that process's name, and how it was found
+};
+
+// Every serial port the system has, by device name. Reads sysfs, /dev and
+// /proc; opens no port.
+std::vector<SerialPortEntry> listSerialPorts();
+
+}  // namespace vantor
