@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +22,8 @@
 #include "arguments.h"
 #include "console_views.h"
 #include "export_command.h"
+#include "port_search.h"
+#include "signal_watch.h"
 #include "sim/pty_meter.h"
 #include "transfer_runner.h"
 
@@ -95,7 +98,10 @@ int downloadCommand(const QStringList& args) {
     QCommandLineParser parser;
     parser.setApplicationDescription("Downloads the meter's memory into a data file.");
     parser.addOptions({
-        {"device", "The serial device that port N stands for.", "PATH"},
+        {"device",
+         "The serial device that port N stands for; auto, or a pattern with wildcards "
+         "(repeatable), arms every matching port and takes the one the meter sends on.",
+         "PATH"},
         {"port", "The port number given to the control (default 1).", "N", "1"},
         {"app-path", "Folder of unit2.dat; the data file becomes DIR/yyyymmdd.dat.", "DIR"},
         {"data-file", "The data file to write.", "FILE"},
@@ -128,8 +134,9 @@ int downloadCommand(const QStringList& args) {
         if (!setup.idleSeconds) return kExitUsage;
     }
     setup.keepEarlier = !parser.isSet("overwrite");
+    const QStringList devices = parser.values("device");
     setup.device = str(parser.value("device"));
-    if (parser.isSet("device") && setup.device.empty()) {
+    if (parser.isSet("device") && (setup.device.empty() || devices.contains(""))) {
         std::fprintf(stderr,
                      "--device: give the serial device's path, such as /dev/ttyUSB0 (or leave "
                      "--device out for port N's own device)\n");
@@ -148,8 +155,51 @@ int downloadCommand(const QStringList& args) {
             return kExitUsage;
         }
     }
-    setup.backend = qtSerialBackend();
-    return runTransfer(std::move(setup), *qtMessageLoop());
+    const auto loop = qtMessageLoop();
+    const bool search = devices.size() > 1 || devices.contains("auto") ||
+                        std::any_of(devices.begin(), devices.end(), [](const QString& d) {
+                            return d.contains(QRegularExpression("[*?[]"));
+                        });
+    if (!search) {
+        setup.backend = qtSerialBackend();
+        return runTransfer(std::move(setup), *loop);
+    }
+    std::vector<std::string> patterns;
+    for (const QString& d : devices) patterns.push_back(str(d));
+    auto lookout = std::make_unique<FoundPort>(*loop);
+    FoundPort& found = *lookout;
+    setup.backend = std::move(lookout);
+    const std::optional<double> timeout = setup.timeoutSeconds;
+    const Integer portNumber = setup.port;
+    setup.findPort = [&, patterns, timeout, portNumber](Vantor_Comm& comm) {
+        const std::vector<std::string> candidates = portsMatching(patterns);
+        if (candidates.empty()) {
+            std::fprintf(stderr,
+                         "--device: no serial port matches %s; 'vantor-comm list' shows them\n",
+                         devices.join(", ").toLocal8Bit().constData());
+            return static_cast<int>(kExitNotArmed);
+        }
+        SignalWatch interrupts;
+        bool opened = false;
+        const auto device = findMeter(
+            candidates, *loop, found,
+            timeout
+                ? std::optional(std::chrono::milliseconds(static_cast<long long>(*timeout * 1000)))
+                : std::nullopt,
+            [] { return SignalWatch::received() != 0; }, opened);
+        if (SignalWatch::received() != 0) return 128 + SignalWatch::received();
+        if (!opened) {
+            std::fprintf(stderr, "no matching port could be opened\n");
+            return static_cast<int>(kExitNotArmed);
+        }
+        if (!device) {
+            std::fprintf(stderr, "no meter sent a frame before the timeout\n");
+            return static_cast<int>(kExitTimeout);
+        }
+        comm.Ports().set(portNumber, *device);
+        return static_cast<int>(kExitOk);
+    };
+    return runTransfer(std::move(setup), *loop);
 }
 
 // Reads the records view shows: `wanted` of them, or all up to the last

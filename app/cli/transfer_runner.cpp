@@ -180,6 +180,12 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
         }
     }
 
+    if (setup.findPort) {
+        if (const int status = setup.findPort(comm); status != kExitOk) {
+            if (!kept.empty()) ::unlink(kept.c_str());  // the original was never touched
+            return status;
+        }
+    }
     const std::string device = comm.DeviceName();
     std::optional<ConsolePanelView> panel;
     if (setup.showPanel) {

@@ -37,6 +37,10 @@ struct TransferSetup {
     // The capture replayed as the line ("-": standard input), or empty for a
     // real line: its end is not a lost device, and it may not be the data file.
     std::string replayFrom;
+    // Looks for the meter's port once the files are in order and before the
+    // transfer is armed (download --device auto or GLOB): sets the device
+    // port N stands for, or returns the exit status to end with.
+    std::function<int(Vantor_Comm&)> findPort;
     // Runs from the event loop once the transfer is armed (the demo's meter
     // presses SEND then).
     std::function<void()> onArmed;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vantor {
@@ -27,5 +28,9 @@ struct SerialPortEntry {
 // Every serial port the system has, by device name. Reads sysfs, /dev and
 // /proc; opens no port.
 std::vector<SerialPortEntry> listSerialPorts();
+
+// True when `bytes` hold a whole meter frame (start byte, 14 bytes, CR):
+// how a port a meter sends on is told from one with line noise.
+bool holdsFrame(std::string_view bytes);
 
 }  // namespace vantor

@@ -1,6 +1,7 @@
 // download from a meter on a pseudo-terminal, in both transfer modes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <ctime>
@@ -53,6 +54,21 @@ TEST_P(Download, WritesEveryRecordExactlyAndSummarises) {
     EXPECT_TRUE(contains(err, "bytes skipped: 0,"));
     EXPECT_TRUE(contains(err, "ended: end marker"));
     EXPECT_EQ(p.out(), "");
+}
+
+TEST_P(Download, DevicePatternArmsEveryMatchAndTheOneThatSendsOwnsTheTransfer) {
+    sim::PtyMeter quiet;
+    ASSERT_EQ(::symlink(quiet.device().c_str(), dir.file("meter-a").c_str()), 0);
+    ASSERT_EQ(::symlink(meter.device().c_str(), dir.file("meter-b").c_str()), 0);
+    Program p(withMode(command({"download", "--device", dir.file("meter-*"), "--data-file",
+                                dataFile, "--timeout", "15"})),
+              dir);
+    ASSERT_TRUE(eventually([&] { return quiet.peerOpen() && meter.peerOpen(); })) << p.err();
+    meter.send(knownFrames() + sim::endMarker(), false);
+    EXPECT_EQ(p.wait(), kExitOk) << p.err();
+    EXPECT_EQ(readFile(dataFile), knownDataFile());
+    EXPECT_TRUE(contains(p.err(), "the meter is on " + dir.file("meter-b")));
+    EXPECT_TRUE(quiet.waitForPeerClose(std::chrono::seconds(5)));  // released at once
 }
 
 TEST_P(Download, UnitNamesFromTheUnitFileArePadded) {

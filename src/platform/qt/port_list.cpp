@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "platform/qt/uucp_lock.h"
+#include "protocol/frame_receiver.h"
 
 namespace vantor {
 
@@ -81,6 +82,13 @@ std::optional<long> openIn(const std::string& real) {
 }
 
 }  // namespace
+
+bool holdsFrame(std::string_view bytes) {
+    FrameReceiver receiver;
+    TransferStats ignored;
+    std::size_t at = 0;
+    return receiver.feed(bytes, at, ignored) == FrameReceiver::Result::Completed;
+}
 
 std::vector<SerialPortEntry> listSerialPorts() {
     // The stable names of every device, by its real path.
