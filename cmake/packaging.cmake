@@ -21,6 +21,11 @@ endfunction()
 
 if(NOT TARGET vantor_man_page)
   vantor_install_man_page()
+  # The station as a systemd service, installed but not enabled.
+  configure_file(${PROJECT_SOURCE_DIR}/docs/vantor-comm-station.service.in
+                 ${PROJECT_BINARY_DIR}/vantor-comm-station.service @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/vantor-comm-station.service
+          DESTINATION lib/systemd/system)
 endif()
 
 set(CPACK_GENERATOR DEB)

@@ -4,7 +4,7 @@
 # What building and testing the project needs.
 vantor_build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev
                        libgtest-dev libgmock-dev libbenchmark-dev locales
-                       qt6-charts-dev libqt6opengl6-dev qt6-tools-dev qt6-svg-dev
+                       qt6-charts-dev libqt6opengl6-dev qt6-tools-dev qt6-svg-dev libsqlite3-dev
                        python3 python3-pytest)
 
 sudo=""

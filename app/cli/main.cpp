@@ -13,6 +13,7 @@
 
 #include "commands.h"
 #include "export_command.h"
+#include "station.h"
 #include "transfer_runner.h"
 
 namespace {
@@ -27,6 +28,7 @@ const char* const kUsage =
     "  export     a data file's readings as CSV, TSV or JSON Lines\n"
     "  plot       a data file's readings as charts in a PNG, SVG or PDF file\n"
     "  decode     turn a raw capture into a data file\n"
+    "  station    stay armed on every port and archive each download\n"
     "  simulate   a meter on a pseudo-terminal\n"
     "  demo       download from a simulated meter and show the table\n"
     "\n"
@@ -77,6 +79,7 @@ int main(int argc, char** argv) {
     }
     if (command == "decode") return vantor::cli::decodeCommand(rest);
     if (command == "simulate") return vantor::cli::simulateCommand(rest);
+    if (command == "station") return vantor::cli::stationCommand(rest);
     if (command == "demo") return vantor::cli::demoCommand(rest);
     std::fprintf(stderr, "vantor-comm: unknown command '%s'\n\n%s",
                  command.toLocal8Bit().constData(), kUsage);

@@ -59,7 +59,7 @@ std::string realPath(const std::string& path) {
 
 }  // namespace
 
-std::vector<std::string> portsMatching(const std::vector<std::string>& patterns) {
+std::vector<std::string> portsMatching(const std::vector<std::string>& patterns, bool quiet) {
     std::vector<std::string> out;
     std::set<std::string> seen;
     auto add = [&](const std::string& device) {
@@ -67,10 +67,12 @@ std::vector<std::string> portsMatching(const std::vector<std::string>& patterns)
     };
     for (const std::string& pattern : patterns) {
         if (pattern == "auto") {
-            for (const SerialPortEntry& p : listSerialPorts()) {
+            // Scans again and again (the station's) look at the lock files only.
+            for (const SerialPortEntry& p : listSerialPorts(!quiet)) {
                 if (p.busy) {
-                    std::fprintf(stderr, "left alone: %s, %s\n", p.device.c_str(),
-                                 p.busyBy.c_str());
+                    if (!quiet)
+                        std::fprintf(stderr, "left alone: %s, %s\n", p.device.c_str(),
+                                     p.busyBy.c_str());
                 } else {
                     add(p.device);
                 }

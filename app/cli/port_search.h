@@ -16,7 +16,9 @@ namespace vantor::cli {
 
 // The devices `patterns` name: "auto" for every serial port no other
 // program holds, else paths with wildcards (glob(3)), in order, each once.
-std::vector<std::string> portsMatching(const std::vector<std::string>& patterns);
+// `quiet` leaves out the note on each port another program holds.
+std::vector<std::string> portsMatching(const std::vector<std::string>& patterns,
+                                       bool quiet = false);
 
 // The serial port of a download that looks for its meter first: it stands
 // in for the port until found() hands it the port the meter is on, open,

@@ -25,9 +25,10 @@ struct SerialPortEntry {
     std::string busyBy;  // that process's name, and how it was found
 };
 
-// Every serial port the system has, by device name. Reads sysfs, /dev and
-// /proc; opens no port.
-std::vector<SerialPortEntry> listSerialPorts();
+// Every serial port the system has, by device name. Reads sysfs, /dev, the
+// lock files and (with `openFiles`, which costs a walk over every process's
+// open files) /proc; opens no port.
+std::vector<SerialPortEntry> listSerialPorts(bool openFiles = true);
 
 // True when `bytes` hold a whole meter frame (start byte, 14 bytes, CR):
 // how a port a meter sends on is told from one with line noise.

@@ -63,7 +63,10 @@ std::optional<long> lockHolder(const std::string& real) {
     ::close(fd);
     if (n <= 0) return std::nullopt;
     const auto pid = lockOwner(std::string_view(bytes, static_cast<std::size_t>(n)));
-    if (!pid || !(::kill(*pid, 0) == 0 || errno == EPERM)) return std::nullopt;
+    // Only another program's lock makes the port busy.
+    if (!pid || *pid == ::getpid() || !(::kill(*pid, 0) == 0 || errno == EPERM)) {
+        return std::nullopt;
+    }
     return *pid;
 }
 
@@ -90,7 +93,7 @@ bool holdsFrame(std::string_view bytes) {
     return receiver.feed(bytes, at, ignored) == FrameReceiver::Result::Completed;
 }
 
-std::vector<SerialPortEntry> listSerialPorts() {
+std::vector<SerialPortEntry> listSerialPorts(bool openFiles) {
     // The stable names of every device, by its real path.
     std::vector<std::pair<std::string, std::string>> stable;
     for (const char* folder : {"/dev/serial/by-id", "/dev/serial/by-path"}) {
@@ -114,7 +117,7 @@ std::vector<SerialPortEntry> listSerialPorts() {
             e.busy = true;
             e.busyPid = *pid;
             e.busyBy = processName(*pid) + " (lock file " + lockPath(real) + ")";
-        } else if (auto holder = openIn(real)) {
+        } else if (auto holder = openFiles ? openIn(real) : std::nullopt) {
             e.busy = true;
             e.busyPid = *holder;
             e.busyBy = processName(*holder) + " (has it open)";

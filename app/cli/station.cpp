@@ -1,0 +1,428 @@
+#include "station.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vantor/port_list.h>
+#include <vantor/qt_platform.h>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+
+#include "arguments.h"
+#include "exit_status.h"
+#include "port_search.h"
+#include "signal_watch.h"
+
+namespace vantor::cli {
+
+namespace {
+
+std::string str(const QString& s) {
+    return s.toLocal8Bit().toStdString();
+}
+
+std::string utc(std::time_t t, const char* format) {
+    std::tm tm{};
+    ::gmtime_r(&t, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, format, &tm);
+    return text;
+}
+
+std::string iso(std::time_t t) {
+    return utc(t, "%Y-%m-%dT%H:%M:%SZ");
+}
+
+template <class... Args>
+void log(const char* format, Args... args) {
+    std::fprintf(stderr, "%s station: ", iso(std::time(nullptr)).c_str());
+    std::fprintf(stderr, format, args...);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+std::string realPath(const std::string& path) {
+    char buffer[PATH_MAX];
+    return ::realpath(path.c_str(), buffer) != nullptr ? buffer : path;
+}
+
+// A folder name that stays the same: the by-id name of an adapter, else the
+// name the device was given.
+std::string stableName(const std::string& device) {
+    std::string name = device.substr(device.find_last_of('/') + 1);
+    for (const SerialPortEntry& p : listSerialPorts(false)) {
+        if (realPath(p.device) == realPath(device) && !p.stableNames.empty()) {
+            name = p.stableNames.front().substr(p.stableNames.front().find_last_of('/') + 1);
+        }
+    }
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.' &&
+            c != ':' && c != '+') {
+            c = '_';
+        }
+    }
+    return name.empty() || name[0] == '.' ? "_" + name : name;
+}
+
+void syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// Gives `from` the name `base` + `ending` in `folder`, or base-1..., never
+// one already there; returns the name taken (relative to the folder).
+std::string keepAs(const std::string& from, const std::string& folder, const std::string& base,
+                   const std::string& ending) {
+    for (int n = 0; n < 10000; ++n) {
+        const std::string name = base + (n == 0 ? "" : "-" + std::to_string(n)) + ending;
+        if (::link(from.c_str(), (folder + "/" + name).c_str()) == 0) {
+            ::unlink(from.c_str());
+            syncFolder(folder);
+            return name;
+        }
+        if (errno != EEXIST) break;
+    }
+    throw fileError(errno, folder + "/" + base + ending, false);
+}
+
+std::string sha256Of(const std::string& path) {
+    QFile f(QString::fromLocal8Bit(path.c_str()));
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (f.open(QIODevice::ReadOnly)) hash.addData(&f);
+    return hash.result().toHex().toStdString();
+}
+
+const char* outcomeName(TransferOutcome outcome, bool idled) {
+    switch (outcome) {
+        case TransferOutcome::EndMarker:
+            return "end marker";
+        case TransferOutcome::DeviceLost:
+            return "device lost";
+        case TransferOutcome::TimedOut:
+            return idled ? "idle" : "timeout";
+        case TransferOutcome::Aborted:
+            return "station stopped";
+        case TransferOutcome::Failed:
+            return "records lost";
+        default:
+            return "error";
+    }
+}
+
+// The control's message boxes, as log lines naming the device.
+class LogSink : public MessageSink {
+  public:
+    explicit LogSink(std::string device) : device_(std::move(device)) {}
+    void show(const std::string& text) override {
+        if (text != "Data Received O.K!") log("%s: %s", device_.c_str(), text.c_str());
+    }
+
+  private:
+    std::string device_;
+};
+
+}  // namespace
+
+struct Station::Meter {
+    std::string device;
+    std::string stable;
+    std::string folder;
+    std::unique_ptr<Vantor_Comm> control;
+    std::string temp;
+    std::optional<std::time_t> started;
+    QTimer idle;
+    bool idled = false;
+};
+
+Station::Station(StationOptions options, std::shared_ptr<MessageLoop> loop)
+    : options_(std::move(options)), loop_(std::move(loop)), index_([&] {
+          ::mkdir(options_.archive.c_str(), 0777);
+          return options_.archive;
+      }()) {
+    QObject::connect(&rescan_, &QTimer::timeout, [this] { rescan(false); });
+}
+
+Station::~Station() = default;
+
+void Station::recover() {
+    // Transfers a killed station left under their temporary names.
+    for (DIR* top = ::opendir(options_.archive.c_str()); top != nullptr;) {
+        while (const dirent* d = ::readdir(top)) {
+            if (d->d_name[0] == '.') continue;
+            const std::string folder = options_.archive + "/" + d->d_name;
+            DIR* inner = ::opendir(folder.c_str());
+            if (inner == nullptr) continue;
+            std::vector<std::string> left;
+            while (const dirent* f = ::readdir(inner)) {
+                if (std::string(f->d_name).rfind(".incoming-", 0) == 0) left.push_back(f->d_name);
+            }
+            ::closedir(inner);
+            for (const std::string& name : left) {
+                const std::string path = folder + "/" + name;
+                struct stat st {};
+                if (::stat(path.c_str(), &st) != 0) continue;
+                if (st.st_size == 0) {
+                    ::unlink(path.c_str());
+                    continue;
+                }
+                ArchiveIndex::Download row;
+                row.device = "(unknown)";
+                row.stableName = d->d_name;
+                row.started = row.ended = iso(st.st_mtime);
+                row.outcome = "cut short (the station was killed)";
+                row.sha256 = sha256Of(path);
+                QFile counted(QString::fromLocal8Bit(path.c_str()));
+                if (counted.open(QIODevice::ReadOnly)) row.records = counted.readAll().count('\n');
+                const std::string kept =
+                    keepAs(path, folder, utc(st.st_mtime, "%Y%m%dT%H%M%SZ"), ".partial.dat");
+                row.file = std::string(d->d_name) + "/" + kept;
+                index_.add(row);
+                log("kept %s, cut short when the station was killed", row.file.c_str());
+            }
+        }
+        ::closedir(top);
+        break;
+    }
+}
+
+void Station::rescan(bool said) {
+    if (stopping_) return;
+    if (said) log("reading the device list again");
+    for (const std::string& device : portsMatching(options_.patterns, true)) {
+        const std::string real = realPath(device);
+        if (meters_.count(real) != 0) continue;
+        auto meter = std::make_unique<Meter>();
+        meter->device = device;
+        meter->stable = stableName(device);
+        meter->folder = options_.archive + "/" + meter->stable;
+        Meter& m = *meter;
+        meters_.emplace(real, std::move(meter));
+        arm(m);
+    }
+}
+
+void Station::arm(Meter& m) {
+    const std::string real = realPath(m.device);
+    try {
+        if (!m.control) {
+            ControlOptions parts;
+            parts.loop = loop_;
+            parts.messages = std::make_shared<LogSink>(m.device);
+            parts.serial = qtSerialBackend();
+            m.control = createControl(std::move(parts));
+            m.control->Ports().set(1, m.device);
+            m.control->Port(1);
+            if (!options_.appPath.empty()) {
+                m.control->AppPath(options_.appPath);
+                m.control->ReadUnitFile();
+            }
+            m.control->onBytesRead = [this, &m](std::string_view) {
+                if (!m.started) {
+                    m.started = std::time(nullptr);
+                    log("%s: receiving", m.device.c_str());
+                }
+                if (options_.idleSeconds)
+                    m.idle.start(static_cast<int>(*options_.idleSeconds * 1000));
+            };
+            m.control->onTransferEnded = [this, real] {
+                // Not from inside the control's own event: it may go.
+                loop_->post([this, real] { finish(real); });
+            };
+            m.idle.setSingleShot(true);
+            QObject::connect(&m.idle, &QTimer::timeout, [&m] {
+                m.idled = true;
+                m.control->AbortTransfer(TransferOutcome::TimedOut);
+            });
+        }
+        ::mkdir(m.folder.c_str(), 0777);
+        m.temp = m.folder + "/.incoming-" + std::to_string(::getpid()) + "-" +
+                 std::to_string(++counter_) + ".dat";
+        m.started.reset();
+        m.idled = false;
+        m.control->df = m.temp;
+        m.control->Start();
+        if (!m.control->fgComPortOpen) {
+            const auto& e = m.control->LastError();
+            throw RuntimeError(e ? e->number() : kErrPathFileAccess,
+                               e ? e->description() : "the port could not be opened");
+        }
+    } catch (const RuntimeError& e) {
+        // Said once; tried again at every scan.
+        if (refused_[real] != e.description())
+            log("%s: not armed: %s", m.device.c_str(), e.description().c_str());
+        refused_[real] = e.description();
+        ::unlink(m.temp.c_str());
+        meters_.erase(real);
+        return;
+    }
+    refused_.erase(real);
+    log("%s: armed, into %s", m.device.c_str(), m.folder.c_str());
+}
+
+void Station::file(Meter& m) {
+    Vantor_Comm& c = *m.control;
+    const TransferOutcome outcome = c.LastTransferOutcome();
+    const bool whole = outcome == TransferOutcome::EndMarker;
+    const std::time_t started = *m.started;
+    ArchiveIndex::Download row;
+    row.device = m.device;
+    row.stableName = m.stable;
+    row.started = iso(started);
+    row.ended = iso(std::time(nullptr));
+    row.records = c.datano;
+    row.outcome = outcomeName(outcome, m.idled);
+    row.sha256 = sha256Of(m.temp);
+    const std::string kept =
+        keepAs(m.temp, m.folder, utc(started, "%Y%m%dT%H%M%SZ"), whole ? ".dat" : ".partial.dat");
+    row.file = m.stable + "/" + kept;
+    const std::int64_t repeatOf = index_.add(row);
+    log("%s: %lld records, %s, %s%s", m.device.c_str(), static_cast<long long>(row.records),
+        row.outcome.c_str(), row.file.c_str(),
+        repeatOf != 0 ? (" (the same records as download " + std::to_string(repeatOf) + ")").c_str()
+                      : "");
+    runExec(options_.archive + "/" + row.file, m.device, row.outcome, row.records);
+}
+
+void Station::finish(const std::string& real) {
+    auto it = meters_.find(real);
+    if (it == meters_.end()) return;
+    Meter& m = *it->second;
+    m.idle.stop();
+    const TransferOutcome outcome = m.control->LastTransferOutcome();
+    try {
+        if (m.started) {
+            file(m);
+        } else {
+            ::unlink(m.temp.c_str());
+        }
+    } catch (const RuntimeError& e) {
+        log("%s: %s; the records stay in %s", m.device.c_str(), e.description().c_str(),
+            m.temp.c_str());
+    }
+    if (outcome == TransferOutcome::DeviceLost || stopping_) {
+        if (outcome == TransferOutcome::DeviceLost) log("%s: gone", m.device.c_str());
+        meters_.erase(it);
+    } else {
+        arm(m);
+    }
+    if (stopping_ && meters_.empty()) QCoreApplication::exit(0);
+}
+
+void Station::runExec(const std::string& path, const std::string& device,
+                      const std::string& outcome, long long records) {
+    if (options_.exec.empty()) return;
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VANTOR_FILE", QString::fromLocal8Bit(path.c_str()));
+    env.insert("VANTOR_DEVICE", QString::fromLocal8Bit(device.c_str()));
+    env.insert("VANTOR_OUTCOME", QString::fromStdString(outcome));
+    env.insert("VANTOR_RECORDS", QString::number(records));
+    process->setProcessEnvironment(env);
+    QProcess* p = process.get();
+    QObject::connect(p, &QProcess::finished, [this, p, path](int code, QProcess::ExitStatus how) {
+        if (how != QProcess::NormalExit || code != 0) {
+            log("--exec for %s failed (%s %d)", path.c_str(),
+                how == QProcess::NormalExit ? "exit status" : "signal", code);
+        }
+        std::erase_if(running_, [p](const auto& q) { return q.get() == p; });
+    });
+    QObject::connect(p, &QProcess::errorOccurred, [path](QProcess::ProcessError) {
+        log("--exec for %s could not run", path.c_str());
+    });
+    p->start("/bin/sh", {"-c", QString::fromLocal8Bit(options_.exec.c_str())});
+    running_.push_back(std::move(process));
+}
+
+void Station::stop() {
+    if (stopping_) return;
+    stopping_ = true;
+    rescan_.stop();
+    log("stopping: ending %zu armed port%s, their records kept", meters_.size(),
+        meters_.size() == 1 ? "" : "s");
+    if (meters_.empty()) {
+        QCoreApplication::exit(0);
+        return;
+    }
+    std::vector<Vantor_Comm*> armed;
+    for (auto& [real, m] : meters_) armed.push_back(m->control.get());
+    for (Vantor_Comm* c : armed) c->AbortTransfer(TransferOutcome::Aborted);
+}
+
+int Station::run() {
+    recover();
+    SignalWatch watch(
+        [this](int signal) {
+            if (signal == SIGHUP) {
+                rescan(true);
+            } else {
+                stop();
+            }
+        },
+        true);
+    log("archive %s; index %s/index.sqlite", options_.archive.c_str(), options_.archive.c_str());
+    rescan(false);
+    if (meters_.empty()) log("no port armed yet; looking again every few seconds");
+    rescan_.start(2000);
+    const int status = QCoreApplication::exec();
+    for (auto& p : running_) p->waitForFinished(10000);
+    log("stopped");
+    return status;
+}
+
+int stationCommand(const QStringList& args) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Stays armed on every matching serial port and files each transfer in an archive, with "
+        "an index of downloads (SQLite).");
+    parser.addOptions({
+        {"archive", "The archive folder: DIR/<device>/<UTC start>.dat, and DIR/index.sqlite.",
+         "DIR"},
+        {"device", "A device or a pattern with wildcards (repeatable); default: every serial port.",
+         "GLOB"},
+        {"app-path", "Folder of unit2.dat.", "DIR"},
+        {"idle", "End a transfer when the meter, having begun, is silent this long.", "SECONDS"},
+        {"exec",
+         "Run CMD after each download (VANTOR_FILE, VANTOR_DEVICE, VANTOR_OUTCOME, "
+         "VANTOR_RECORDS in its environment).",
+         "CMD"},
+    });
+    if (auto stop = parseArguments(parser, args, 0)) return *stop;
+    StationOptions options;
+    options.archive = str(parser.value("archive"));
+    if (options.archive.empty()) {
+        std::fprintf(stderr, "--archive: give the folder the downloads go to\n");
+        return kExitUsage;
+    }
+    for (const QString& d : parser.values("device")) options.patterns.push_back(str(d));
+    if (options.patterns.empty()) options.patterns.push_back("auto");
+    options.appPath = str(parser.value("app-path"));
+    if (parser.isSet("idle")) {
+        options.idleSeconds = numberOption(parser, "idle", 0.001, 2e6, false);
+        if (!options.idleSeconds) return kExitUsage;
+    }
+    options.exec = str(parser.value("exec"));
+    try {
+        Station station(std::move(options), qtMessageLoop());
+        return station.run();
+    } catch (const RuntimeError& e) {
+        std::fprintf(stderr, "error %d: %s\n", e.number(), e.description().c_str());
+        return kExitFailure;
+    }
+}
+
+}  // namespace vantor::cli

@@ -1,0 +1,66 @@
+// station: stays armed on every matching serial port and files each
+// transfer in an archive, with an index of downloads.
+#pragma once
+
+#include <vantor/message_loop.h>
+#include <vantor/vantor_comm.h>
+
+#include <QTimer>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archive_index.h"
+
+class QProcess;
+
+namespace vantor::cli {
+
+struct StationOptions {
+    std::string archive;
+    std::vector<std::string> patterns;  // "auto" for every serial port
+    std::string appPath;                // empty: no unit file
+    std::optional<double> idleSeconds;
+    std::string exec;  // run after each download
+};
+
+class Station {
+  public:
+    // Throws RuntimeError when the archive or its index cannot be opened.
+    Station(StationOptions options, std::shared_ptr<MessageLoop> loop);
+    ~Station();
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    // Runs until SIGTERM or SIGINT has ended every running transfer with its
+    // records kept; returns the exit status.
+    int run();
+
+  private:
+    struct Meter;
+
+    void rescan(bool said);
+    void arm(Meter& meter);
+    void finish(const std::string& real);
+    void file(Meter& meter);
+    void recover();
+    void runExec(const std::string& path, const std::string& device, const std::string& outcome,
+                 long long records);
+    void stop();
+
+    StationOptions options_;
+    std::shared_ptr<MessageLoop> loop_;
+    ArchiveIndex index_;
+    std::map<std::string, std::unique_ptr<Meter>> meters_;  // by the device's real path
+    std::map<std::string, std::string> refused_;            // why a port could not be armed
+    QTimer rescan_;
+    bool stopping_ = false;
+    int counter_ = 0;
+    std::vector<std::unique_ptr<QProcess>> running_;
+};
+
+int stationCommand(const QStringList& args);
+
+}  // namespace vantor::cli
