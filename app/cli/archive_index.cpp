@@ -10,7 +10,7 @@ namespace {
 // Binds texts and numbers in order, runs the statement and finalizes it.
 class Statement {
   public:
-    Statement(sqlite3* db, const char* sql) : db_(db) {
+    Statement(sqlite3* db, const char* sql) {
         if (sqlite3_prepare_v2(db, sql, -1, &s_, nullptr) != SQLITE_OK) s_ = nullptr;
     }
     ~Statement() { sqlite3_finalize(s_); }
@@ -25,7 +25,6 @@ class Statement {
     std::int64_t column(int i) { return sqlite3_column_int64(s_, i); }
 
   private:
-    sqlite3* db_;
     sqlite3_stmt* s_ = nullptr;
 };
 

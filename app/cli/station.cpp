@@ -17,6 +17,7 @@
 #include <QProcessEnvironment>
 #include <chrono>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <ctime>
 
@@ -45,10 +46,13 @@ std::string iso(std::time_t t) {
     return utc(t, "%Y-%m-%dT%H:%M:%SZ");
 }
 
-template <class... Args>
-void log(const char* format, Args... args) {
+// One line per event, with the time: journald keeps it.
+__attribute__((format(printf, 1, 2))) void log(const char* format, ...) {
     std::fprintf(stderr, "%s station: ", iso(std::time(nullptr)).c_str());
-    std::fprintf(stderr, format, args...);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
     std::fputc('\n', stderr);
     std::fflush(stderr);
 }
