@@ -88,6 +88,10 @@ std::vector<std::string> portsMatching(const std::vector<std::string>& patterns,
     return out;
 }
 
+void FoundPort::expect(std::size_t bytes) {
+    if (port_) port_->expect(bytes);
+}
+
 FoundPort::~FoundPort() {
     ++*generation_;
 }

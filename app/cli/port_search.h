@@ -39,6 +39,7 @@ class FoundPort : public SerialBackend, private SerialBackend::Listener {
     bool isOpen() const override;
     std::size_t bytesAvailable() override;
     std::string read(std::size_t max) override;
+    void expect(std::size_t bytes) override;
 
   private:
     void bytesArrived() override;

@@ -7,12 +7,14 @@
 #include <unistd.h>
 #include <vantor/port_list.h>
 #include <vantor/qt_platform.h>
+#include <vantor/status_panel.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <chrono>
@@ -20,6 +22,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
+#include <set>
 
 #include "arguments.h"
 #include "exit_status.h"
@@ -159,6 +162,44 @@ Station::Station(StationOptions options, std::shared_ptr<MessageLoop> loop)
           return options_.archive;
       }()) {
     QObject::connect(&rescan_, &QTimer::timeout, [this] { rescan(false); });
+    settle_.setSingleShot(true);
+    QObject::connect(&settle_, &QTimer::timeout, [this] { rescan(false); });
+    QObject::connect(&watcher_, &QFileSystemWatcher::directoryChanged, [this] {
+        if (!settle_.isActive()) settle_.start(300);
+    });
+}
+
+bool Station::watchFolders() {
+    QStringList folders;
+    bool all = true;
+    for (const std::string& pattern : options_.patterns) {
+        if (pattern == "auto") {
+            // A lock file going names a port another program let go of.
+            folders << "/dev"
+                    << "/dev/serial/by-id"
+                    << "/run/lock"
+                    << "/var/lock";
+            continue;
+        }
+        const auto slash = pattern.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash);
+        if (folder.find_first_of("*?[") != std::string::npos) {
+            all = false;
+        } else {
+            folders << QString::fromLocal8Bit((folder.empty() ? "/" : folder).c_str());
+        }
+    }
+    for (const QString& f : folders) {
+        if (watcher_.directories().contains(f)) continue;
+        // A folder not there yet (by-id before the first adapter) is its
+        // parent's change, watched as well.
+        if (QFileInfo(f).isDir()) {
+            watcher_.addPath(f);
+        } else if (f != "/dev/serial/by-id" && f != "/var/lock" && f != "/run/lock") {
+            all = false;
+        }
+    }
+    return all;
 }
 
 Station::~Station() = default;
@@ -207,7 +248,12 @@ void Station::recover() {
 void Station::rescan(bool said) {
     if (stopping_) return;
     if (said) log("reading the device list again");
-    for (const std::string& device : portsMatching(options_.patterns, true)) {
+    watchedAll_ = watchFolders();
+    const std::vector<std::string> devices = portsMatching(options_.patterns, true);
+    std::set<std::string> present;
+    for (const std::string& device : devices) present.insert(realPath(device));
+    std::erase_if(refused_, [&](const auto& r) { return present.count(r.first) == 0; });
+    for (const std::string& device : devices) {
         const std::string real = realPath(device);
         if (meters_.count(real) != 0) continue;
         auto meter = std::make_unique<Meter>();
@@ -217,6 +263,13 @@ void Station::rescan(bool said) {
         Meter& m = *meter;
         meters_.emplace(real, std::move(meter));
         arm(m);
+    }
+    // Idle ports cost nothing: looking again on a clock only while a folder
+    // can't be watched or a port can't be armed (busy, no permission yet).
+    if (watchedAll_ && refused_.empty()) {
+        rescan_.stop();
+    } else if (!rescan_.isActive()) {
+        rescan_.start(2000);
     }
 }
 
@@ -260,6 +313,8 @@ void Station::arm(Meter& m) {
         m.idled = false;
         m.control->df = m.temp;
         m.control->Start();
+        // Nobody sees the panel blink: an armed port must cost no wakeups.
+        m.control->Panel().Timer1.setEnabled(false);
         if (!m.control->fgComPortOpen) {
             const auto& e = m.control->LastError();
             throw RuntimeError(e ? e->number() : kErrPathFileAccess,
@@ -380,8 +435,7 @@ int Station::run() {
         true);
     log("archive %s; index %s/index.sqlite", options_.archive.c_str(), options_.archive.c_str());
     rescan(false);
-    if (meters_.empty()) log("no port armed yet; looking again every few seconds");
-    rescan_.start(2000);
+    if (meters_.empty()) log("no port armed yet; waiting for one to appear");
     const int status = QCoreApplication::exec();
     for (auto& p : running_) p->waitForFinished(10000);
     log("stopped");

@@ -5,6 +5,7 @@
 #include <vantor/message_loop.h>
 #include <vantor/vantor_comm.h>
 
+#include <QFileSystemWatcher>
 #include <QTimer>
 #include <map>
 #include <memory>
@@ -42,6 +43,9 @@ class Station {
     struct Meter;
 
     void rescan(bool said);
+    // Folders whose changes mean a port may have come or gone; true when
+    // every pattern's folder can be watched.
+    bool watchFolders();
     void arm(Meter& meter);
     void finish(const std::string& real);
     void file(Meter& meter);
@@ -55,7 +59,10 @@ class Station {
     ArchiveIndex index_;
     std::map<std::string, std::unique_ptr<Meter>> meters_;  // by the device's real path
     std::map<std::string, std::string> refused_;            // why a port could not be armed
-    QTimer rescan_;
+    QFileSystemWatcher watcher_;
+    QTimer settle_;  // after a folder changed: udev makes a device in steps
+    QTimer rescan_;  // only while something can't be watched or armed
+    bool watchedAll_ = false;
     bool stopping_ = false;
     int counter_ = 0;
     std::vector<std::unique_ptr<QProcess>> running_;

@@ -42,6 +42,12 @@ class SerialBackend {
     virtual std::size_t bytesAvailable() = 0;
     // Removes and returns up to `max` waiting bytes, in order of arrival.
     virtual std::string read(std::size_t max) = 0;
+    // The reader can do nothing with fewer than `bytes` new bytes (the rest
+    // of a frame). A backend may wait for them before it reports, so that a
+    // paced line costs a wakeup per frame rather than per byte; it still
+    // reports a shorter tail once the line has been quiet for a moment.
+    // Every opening starts at 1.
+    virtual void expect(std::size_t bytes) { (void)bytes; }
 };
 
 }  // namespace vantor

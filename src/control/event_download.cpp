@@ -107,6 +107,7 @@ void Vantor_Comm::MSComm1_OnComm() {
                 continue;
             case FrameReceiver::Result::NeedMore:
                 transfer.flushRecords();
+                d_->MSComm1.expect(d_->receiver.bytesToFrameEnd());
                 return;
             case FrameReceiver::Result::TransferEnded:
                 transfer.end(TransferOutcome::EndMarker);

@@ -50,6 +50,11 @@ class CommControl : private SerialBackend::Listener {
     // Removes and returns the waiting bytes (all of them, or at most InputLen).
     std::string Input();
     Long InBufferCount();
+    // Passed to the backend: receive events are of no use before `bytes`
+    // more have come.
+    void expect(std::size_t bytes) {
+        if (backend_->isOpen()) backend_->expect(bytes);
+    }
 
     // The device name the current CommPort stands for.
     std::string deviceName() const { return ports.device(commPort_); }

@@ -30,6 +30,9 @@ class FrameReceiver {
     // frames and skipped bytes into `stats`.
     Result feed(std::string_view bytes, std::size_t& at, TransferStats& stats);
 
+    // Bytes that must still come before feed() can complete a frame.
+    std::size_t bytesToFrameEnd() const { return collecting_ ? 15 - index_ : Frame().size(); }
+
     // The frame just completed.
     const Frame& frame() const { return frame_; }
 

@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <QSerialPort>
@@ -26,6 +27,9 @@
 namespace vantor {
 
 namespace {
+
+// Longer than a frame takes at 9600 baud (17 ms), short against a person.
+constexpr std::chrono::milliseconds kTail(60);
 
 // Devices open in some backend of this process. A lock file with our own pid
 // is live only if one of them holds it; otherwise it is left from a dead
@@ -97,7 +101,11 @@ void checkLock(const std::string& shown, const std::string& real) {
 QtSerialBackend::QtSerialBackend(std::chrono::milliseconds holdOff)
     : port_(std::make_unique<QSerialPort>()),
       holdTimer_(std::make_unique<QTimer>()),
+      tail_(std::make_unique<QTimer>()),
       holdOff_(holdOff) {
+    tail_->setSingleShot(true);
+    // Whatever waits is reported now; the reader asks for more afterwards.
+    QObject::connect(tail_.get(), &QTimer::timeout, port_.get(), [this] { setMinimum(1); });
     holdTimer_->setSingleShot(true);
     holdTimer_->setTimerType(Qt::PreciseTimer);
     QObject::connect(holdTimer_.get(), &QTimer::timeout, port_.get(), [this] { holdOffOver(); });
@@ -123,6 +131,7 @@ void QtSerialBackend::markLost(const std::string& why) {
     // notifier would otherwise fire without end.
     take();
     holdTimer_->stop();
+    tail_->stop();
     holding_ = false;
     lost_ = true;
     release();
@@ -196,6 +205,7 @@ void QtSerialBackend::open(const std::string& device, const LineSettings& settin
     device_ = shown;
     lost_ = false;
     holding_ = false;
+    minimum_ = 1;
     buffer_.clear();
     readPos_ = 0;
     port_->setReadBufferSize(holdOff_.count() > 0 ? 1 : 0);
@@ -275,6 +285,7 @@ void QtSerialBackend::configure(const LineSettings& s) {
 
 void QtSerialBackend::close() {
     holdTimer_->stop();
+    tail_->stop();
     holding_ = false;
     release();
     lost_ = false;
@@ -290,6 +301,25 @@ std::size_t QtSerialBackend::bytesAvailable() {
     // Bytes still in QSerialPort (the first of a burst) count as waiting too.
     if (!lost_ && port_->isOpen() && port_->bytesAvailable() > 0 && !holding_) take();
     return buffer_.size() - readPos_;
+}
+
+void QtSerialBackend::expect(std::size_t bytes) {
+    // The hold-off reads in bursts of its own.
+    if (holdOff_.count() > 0 || lost_ || !port_->isOpen()) return;
+    setMinimum(bytes);
+    if (minimum_ > 1) tail_->start(kTail);
+}
+
+void QtSerialBackend::setMinimum(std::size_t bytes) {
+    bytes = std::clamp<std::size_t>(bytes, 1, 255);
+    if (bytes == minimum_ || !port_->isOpen()) return;
+    const int fd = static_cast<int>(port_->handle());
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) return;
+    // VTIME 0: with a timer the kernel would report every byte again.
+    tio.c_cc[VMIN] = static_cast<cc_t>(bytes);
+    tio.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd, TCSANOW, &tio) == 0) minimum_ = bytes;
 }
 
 std::string QtSerialBackend::read(std::size_t max) {

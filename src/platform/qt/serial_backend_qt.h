@@ -5,10 +5,14 @@
 // UUCP lock file QSerialPort also uses, so programs agree whatever name each
 // was given; a live foreign lock refuses the port, a stale one is taken over.
 //
-// A paced line brings one byte at a time. By default every arrival is taken
-// at once: a device that goes away takes with it whatever the kernel still
-// holds for the reader, so nothing waits there longer than it must. A host
-// that runs many meters on one thread can choose a hold-off instead: after
+// A paced line brings one byte at a time. The reader says how many bytes
+// finish its frame (expect), and the line is made to report only once they
+// are there (VMIN), so a download wakes once per frame. What the kernel holds
+// for the reader is lost with a device that goes away, but under this rule
+// that is never more than an unfinished frame. A tail shorter than asked for
+// is taken once the line has been quiet for `kTail`.
+//
+// A host that runs many meters on one thread can choose a hold-off instead: after
 // the first byte of a burst QSerialPort keeps a one-byte buffer and stops
 // watching the line, and every `holdOff` the backend takes whatever has
 // arrived in one read, until the line is quiet again. That costs a fraction
@@ -39,10 +43,13 @@ class QtSerialBackend : public SerialBackend {
     bool isOpen() const override;
     std::size_t bytesAvailable() override;
     std::string read(std::size_t max) override;
+    void expect(std::size_t bytes) override;
 
   private:
     void readyRead();
     void holdOffOver();
+    // The line's VMIN: it reports readable once this many bytes wait.
+    void setMinimum(std::size_t bytes);
     // Moves what QSerialPort holds into buffer_; returns the bytes moved.
     std::size_t take();
     void notify();
@@ -53,7 +60,9 @@ class QtSerialBackend : public SerialBackend {
 
     std::unique_ptr<QSerialPort> port_;
     std::unique_ptr<QTimer> holdTimer_;
+    std::unique_ptr<QTimer> tail_;
     std::chrono::milliseconds holdOff_;
+    std::size_t minimum_ = 1;
     bool holding_ = false;
     Listener* listener_ = nullptr;
     std::string device_;  // as the user named it, for messages
