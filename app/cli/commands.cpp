@@ -166,13 +166,13 @@ int downloadCommand(const QStringList& args) {
     }
     std::vector<std::string> patterns;
     for (const QString& d : devices) patterns.push_back(str(d));
-    auto lookout = std::make_unique<FoundPort>(*loop);
-    FoundPort& found = *lookout;
+    auto lookout = std::make_unique<ports::FoundPort>(*loop);
+    ports::FoundPort& found = *lookout;
     setup.backend = std::move(lookout);
     const std::optional<double> timeout = setup.timeoutSeconds;
     const Integer portNumber = setup.port;
     setup.findPort = [&, patterns, timeout, portNumber](Vantor_Comm& comm) {
-        const std::vector<std::string> candidates = portsMatching(patterns);
+        const std::vector<std::string> candidates = ports::portsMatching(patterns);
         if (candidates.empty()) {
             std::fprintf(stderr,
                          "--device: no serial port matches %s; 'vantor-comm list' shows them\n",
@@ -181,7 +181,7 @@ int downloadCommand(const QStringList& args) {
         }
         SignalWatch interrupts;
         bool opened = false;
-        const auto device = findMeter(
+        const auto device = ports::findMeter(
             candidates, *loop, found,
             timeout
                 ? std::optional(std::chrono::milliseconds(static_cast<long long>(*timeout * 1000)))

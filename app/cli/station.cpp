@@ -249,7 +249,7 @@ void Station::rescan(bool said) {
     if (stopping_) return;
     if (said) log("reading the device list again");
     watchedAll_ = watchFolders();
-    const std::vector<std::string> devices = portsMatching(options_.patterns, true);
+    const std::vector<std::string> devices = ports::portsMatching(options_.patterns, true);
     std::set<std::string> present;
     for (const std::string& device : devices) present.insert(realPath(device));
     std::erase_if(refused_, [&](const auto& r) { return present.count(r.first) == 0; });

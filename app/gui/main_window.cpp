@@ -2,7 +2,9 @@
 
 #include <vantor/data_file.h>
 #include <vantor/data_grid_view.h>
+#include <vantor/date_source.h>
 #include <vantor/export.h>
+#include <vantor/qt_platform.h>
 #include <vantor/vantor_comm_widget.h>
 
 #include <QCloseEvent>
@@ -25,6 +27,7 @@
 #include <exception>
 
 #include "port_picker.h"
+#include "port_search.h"
 #include "simulated_meter.h"
 #ifdef VANTOR_GUI_CHARTS
 #include "readings_chart.h"
@@ -56,7 +59,17 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     site->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     auto* siteLayout = new QVBoxLayout(site);
     siteLayout->setContentsMargins(2, 2, 2, 2);
-    comm_ = new VantorCommWidget(site);
+    // The control's port may be found rather than named ("Any port").
+    loop_ = qtMessageLoop();
+    auto messages = messageBoxes(this);
+    auto dates = std::make_shared<LocalDateSource>();
+    auto port = std::make_unique<ports::FoundPort>(*loop_);
+    found_ = port.get();
+    ControlPlatform platform{*loop_, *messages, *dates, std::move(port)};
+    platform.keepAlive = std::make_shared<
+        std::pair<std::shared_ptr<MessageSink>, std::shared_ptr<const DateSource>>>(messages,
+                                                                                    dates);
+    comm_ = new VantorCommWidget(std::move(platform), site);
     comm_->setObjectName("vantorComm");
     siteLayout->addWidget(comm_);
     site->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -220,7 +233,7 @@ void MainWindow::updateStatus() {
 }
 
 bool MainWindow::transferRunning() const {
-    return reading_ || comm_->control().fgComPortOpen;
+    return searching_ || reading_ || comm_->control().fgComPortOpen;
 }
 
 QString MainWindow::transferState() {
@@ -320,8 +333,42 @@ bool MainWindow::mayWriteDataFile() {
     return true;
 }
 
+bool MainWindow::findMeterIfAsked() {
+    if (picker_->currentDevice() != kAnyPort) return true;
+    const std::vector<std::string> candidates = ports::portsMatching({"auto"}, true);
+    if (candidates.empty()) {
+        messageBoxes(this)->show(
+            "No serial port is free to listen on: connect the meter's cable, or choose its "
+            "device in the list.");
+        return false;
+    }
+    searching_ = true;
+    stopSearch_ = false;
+    setBusy(true);
+    status_->setText(tr("Looking for the meter on %n port(s): press SEND on the meter.", "",
+                        static_cast<int>(candidates.size())));
+    bool opened = false;
+    const auto device = ports::findMeter(
+        candidates, *loop_, *found_, std::nullopt, [this] { return stopSearch_; }, opened);
+    searching_ = false;
+    setBusy(false);
+    if (closeAfterRead_) QTimer::singleShot(0, this, &QWidget::close);
+    if (!device) {
+        if (!opened) {
+            messageBoxes(this)->show(
+                "None of the serial ports could be opened: another program holds them, or "
+                "this user may not use them (see vantor-comm list).");
+        }
+        updateStatus();
+        return false;
+    }
+    comm_->setDevice(comm_->port(), QString::fromLocal8Bit(device->c_str()));
+    return !closeAfterRead_;
+}
+
 void MainWindow::start() {
     if (transferRunning() || !mayWriteDataFile()) return;
+    if (!findMeterIfAsked()) return;
     clearShown();
     comm_->control().Start();
     if (!comm_->control().fgComPortOpen) return;
@@ -331,11 +378,13 @@ void MainWindow::start() {
 }
 
 void MainWindow::stop() {
+    stopSearch_ = true;
     if (transferRunning()) comm_->control().AbortTransfer();
 }
 
 void MainWindow::read() {
     if (transferRunning() || !mayWriteDataFile()) return;
+    if (!findMeterIfAsked()) return;
     clearShown();
     setBusy(true);
     reading_ = true;
@@ -478,6 +527,13 @@ void MainWindow::setBusy(bool busy) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (searching_) {
+        // The search is on the stack: end it, and close once it has returned.
+        closeAfterRead_ = true;
+        stopSearch_ = true;
+        event->ignore();
+        return;
+    }
     if (reading_) {
         // The blocking download is still on the stack: end it, and close once it has returned.
         closeAfterRead_ = true;

@@ -16,8 +16,13 @@ class QTimer;
 
 namespace vantor {
 class DataGridView;
+class MessageLoop;
 class VantorCommWidget;
 }  // namespace vantor
+
+namespace vantor::ports {
+class FoundPort;
+}
 
 namespace vantor::gui {
 
@@ -89,10 +94,18 @@ class MainWindow : public QMainWindow {
     bool mayWriteDataFile();
     void refreshChart();
     void pressSendIfSimulated();
+    // With "Any port" chosen: waits, with the window alive, for the first
+    // port a frame arrives on and gives it to the control; false when none
+    // did (stopped, closed, no free port).
+    bool findMeterIfAsked();
     void updateStatus();
     void showError(const RuntimeError& e);
     void setBusy(bool busy);
 
+    std::shared_ptr<MessageLoop> loop_;
+    ports::FoundPort* found_ = nullptr;  // the control's serial port
+    bool searching_ = false;
+    bool stopSearch_ = false;
     VantorCommWidget* comm_;
     DataGridView* table_;
     ReadingsChart* chart_ = nullptr;

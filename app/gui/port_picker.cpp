@@ -32,6 +32,7 @@ void PortPicker::refresh() {
     const QString before = currentDevice();
     refreshing_ = true;
     clear();
+    addItem(tr("Any port \u2014 the first one a meter sends on"), kAnyPort);
     for (const auto& [device, description] : extra_) addItem(label(device, description), device);
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         const QString device = info.systemLocation();
@@ -49,7 +50,8 @@ void PortPicker::refresh() {
         addItem(label(device, QStringLiteral("stable name of ") + link.symLinkTarget()), device);
     }
     int index = findData(before);
-    setCurrentIndex(index >= 0 ? index : (count() > 0 ? 0 : -1));
+    // "Any port" only when chosen: it makes Start wait on every port.
+    setCurrentIndex(index >= 0 ? index : (count() > 1 ? 1 : -1));
     refreshing_ = false;
     if (currentDevice() != before) emit deviceChosen(currentDevice());
 }

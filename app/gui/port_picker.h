@@ -1,4 +1,5 @@
-// Picks the serial device: the system's serial ports with their
+// Picks the serial device: "Any port" (kAnyPort: the first port a meter
+// sends on), the system's serial ports with their
 // descriptions, the stable names under /dev/serial/by-id, devices the
 // program added itself (a simulated meter's pseudo-terminal), and any path
 // typed into it (a udev link, say), kept in the list once entered.
@@ -9,6 +10,8 @@
 #include <QPair>
 
 namespace vantor::gui {
+
+inline const QString kAnyPort = QStringLiteral("auto");
 
 class PortPicker : public QComboBox {
     Q_OBJECT

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace vantor::cli {
+namespace vantor::ports {
 
 // The devices `patterns` name: "auto" for every serial port no other
 // program holds, else paths with wildcards (glob(3)), in order, each once.
@@ -20,10 +20,10 @@ namespace vantor::cli {
 std::vector<std::string> portsMatching(const std::vector<std::string>& patterns,
                                        bool quiet = false);
 
-// The serial port of a download that looks for its meter first: it stands
-// in for the port until found() hands it the port the meter is on, open,
-// with the bytes already read from it waiting first, so that the download
-// starts from the meter's first byte.
+// The serial port of a download that may look for its meter first: found()
+// hands it the port the meter is on, open, with the bytes already read from
+// it waiting first, so that the download starts from the meter's first byte.
+// Opened on any other device, it is an ordinary port.
 class FoundPort : public SerialBackend, private SerialBackend::Listener {
   public:
     explicit FoundPort(MessageLoop& loop) : loop_(loop) {}
@@ -63,4 +63,4 @@ std::optional<std::string> findMeter(const std::vector<std::string>& devices, Me
                                      std::optional<std::chrono::milliseconds> timeout,
                                      const std::function<bool()>& stop, bool& opened);
 
-}  // namespace vantor::cli
+}  // namespace vantor::ports

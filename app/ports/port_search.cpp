@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <set>
 
-namespace vantor::cli {
+namespace vantor::ports {
 
 namespace {
 
@@ -104,8 +104,19 @@ void FoundPort::found(std::unique_ptr<SerialBackend> port, std::string pending,
     port_->setListener(this);
 }
 
-void FoundPort::open(const std::string&, const LineSettings& settings) {
-    if (!port_) throw RuntimeError(kErrPortInvalid, "Invalid port number: no meter was found");
+void FoundPort::open(const std::string& device, const LineSettings& settings) {
+    if (!port_ || device != device_) {
+        // A port named, not found: an ordinary one.
+        pending_.clear();
+        port_.reset();
+        auto port = qtSerialBackend();
+        port->setListener(this);
+        port->open(device, settings);
+        port_ = std::move(port);
+        device_ = device;
+        opened_ = true;
+        return;
+    }
     opened_ = true;
     if (port_->isOpen()) {
         port_->configure(settings);
@@ -208,4 +219,4 @@ std::optional<std::string> findMeter(const std::vector<std::string>& devices, Me
     return winner->device;
 }
 
-}  // namespace vantor::cli
+}  // namespace vantor::ports
