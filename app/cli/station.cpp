@@ -423,7 +423,7 @@ void Station::stop() {
 }
 
 int Station::run() {
-    recover();
+    // Before anything else: a SIGTERM during recovery must end it cleanly too.
     SignalWatch watch(
         [this](int signal) {
             if (signal == SIGHUP) {
@@ -433,6 +433,7 @@ int Station::run() {
             }
         },
         true);
+    recover();
     log("archive %s; index %s/index.sqlite", options_.archive.c_str(), options_.archive.c_str());
     rescan(false);
     if (meters_.empty()) log("no port armed yet; waiting for one to appear");

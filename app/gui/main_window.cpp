@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
+#include <tuple>
 
 #include "port_picker.h"
 #include "port_search.h"
@@ -66,9 +67,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     auto port = std::make_unique<ports::FoundPort>(*loop_);
     found_ = port.get();
     ControlPlatform platform{*loop_, *messages, *dates, std::move(port)};
-    platform.keepAlive = std::make_shared<
-        std::pair<std::shared_ptr<MessageSink>, std::shared_ptr<const DateSource>>>(messages,
-                                                                                    dates);
+    // The window's children, the control among them, outlive its members.
+    platform.keepAlive =
+        std::make_shared<std::tuple<std::shared_ptr<MessageLoop>, std::shared_ptr<MessageSink>,
+                                    std::shared_ptr<const DateSource>>>(loop_, messages, dates);
     comm_ = new VantorCommWidget(std::move(platform), site);
     comm_->setObjectName("vantorComm");
     siteLayout->addWidget(comm_);
