@@ -30,6 +30,12 @@ class Statement {
 
 }  // namespace
 
+RuntimeError ArchiveIndex::failure(const std::string& why) const {
+    const int code = sqlite3_errcode(db_);
+    const int number = code == SQLITE_FULL ? kErrDiskFull : kErrPathFileAccess;
+    return RuntimeError(number, standardDescription(number) + ": " + path_ + " (" + why + ")");
+}
+
 ArchiveIndex::ArchiveIndex(const std::string& archive) : path_(archive + "/index.sqlite") {
     if (sqlite3_open(path_.c_str(), &db_) != SQLITE_OK) {
         const std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
@@ -66,8 +72,7 @@ void ArchiveIndex::exec(const char* sql) {
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
         const std::string why = error != nullptr ? error : "unknown";
         sqlite3_free(error);
-        throw RuntimeError(kErrPathFileAccess, standardDescription(kErrPathFileAccess) + ": " +
-                                                   path_ + " (" + why + ")");
+        throw failure(why);
     }
 }
 
@@ -88,7 +93,7 @@ std::int64_t ArchiveIndex::add(const Download& d) {
                          "INSERT INTO downloads (device, stable_name, started, ended, records, "
                          "outcome, file, sha256, repeat_of) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
                          "?8, NULLIF(?9, 0))");
-        if (!insert.ok()) throw RuntimeError(kErrPathFileAccess, sqlite3_errmsg(db_));
+        if (!insert.ok()) throw failure(sqlite3_errmsg(db_));
         insert.bind(1, d.device);
         insert.bind(2, d.stableName);
         insert.bind(3, d.started);
@@ -98,16 +103,20 @@ std::int64_t ArchiveIndex::add(const Download& d) {
         insert.bind(7, d.file);
         insert.bind(8, d.sha256);
         insert.bind(9, repeatOf);
-        if (insert.step() != SQLITE_DONE) {
-            throw RuntimeError(kErrPathFileAccess, standardDescription(kErrPathFileAccess) + ": " +
-                                                       path_ + " (" + sqlite3_errmsg(db_) + ")");
-        }
+        if (insert.step() != SQLITE_DONE) throw failure(sqlite3_errmsg(db_));
         exec("COMMIT");
         return repeatOf;
     } catch (...) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
+}
+
+bool ArchiveIndex::has(const std::string& file) {
+    Statement find(db_, "SELECT 1 FROM downloads WHERE file = ?1");
+    if (!find.ok()) throw failure(sqlite3_errmsg(db_));
+    find.bind(1, file);
+    return find.step() == SQLITE_ROW;
 }
 
 }  // namespace vantor::cli

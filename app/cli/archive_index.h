@@ -3,6 +3,8 @@
 // readable and every row whole.
 #pragma once
 
+#include <vantor/errors.h>
+
 #include <cstdint>
 #include <string>
 
@@ -32,9 +34,13 @@ class ArchiveIndex {
     // Adds a download; returns the id of an earlier one with the same
     // records (the same memory downloaded again), or 0.
     std::int64_t add(const Download& d);
+    // Whether a download of that file (relative to the archive) is indexed.
+    bool has(const std::string& file);
 
   private:
     void exec(const char* sql);
+    // The index's last failure: 61 when the disk is full, else 75.
+    RuntimeError failure(const std::string& why) const;
 
     std::string path_;
     sqlite3* db_ = nullptr;

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vantor/port_list.h>
@@ -17,6 +18,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdarg>
@@ -159,9 +161,23 @@ struct Station::Meter {
 Station::Station(StationOptions options, std::shared_ptr<MessageLoop> loop)
     : options_(std::move(options)), loop_(std::move(loop)), index_([&] {
           ::mkdir(options_.archive.c_str(), 0777);
+          // One station per archive: another would take this one's transfers
+          // for a killed station's.
+          const std::string lock = options_.archive + "/.station.lock";
+          lock_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+          if (lock_ < 0) throw fileError(errno, lock, false);
+          if (::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+              throw RuntimeError(kErrPermissionDenied,
+                                 standardDescription(kErrPermissionDenied) + ": " +
+                                     options_.archive +
+                                     " is the archive of another running station; give each "
+                                     "station its own");
+          }
           return options_.archive;
       }()) {
     QObject::connect(&rescan_, &QTimer::timeout, [this] { rescan(false); });
+    reindex_.setSingleShot(true);
+    QObject::connect(&reindex_, &QTimer::timeout, [this] { recover(); });
     settle_.setSingleShot(true);
     QObject::connect(&settle_, &QTimer::timeout, [this] { rescan(false); });
     QObject::connect(&watcher_, &QFileSystemWatcher::directoryChanged, [this] {
@@ -202,47 +218,79 @@ bool Station::watchFolders() {
     return all;
 }
 
-Station::~Station() = default;
+Station::~Station() {
+    if (lock_ >= 0) ::close(lock_);
+}
 
 void Station::recover() {
-    // Transfers a killed station left under their temporary names.
-    for (DIR* top = ::opendir(options_.archive.c_str()); top != nullptr;) {
-        while (const dirent* d = ::readdir(top)) {
-            if (d->d_name[0] == '.') continue;
-            const std::string folder = options_.archive + "/" + d->d_name;
-            DIR* inner = ::opendir(folder.c_str());
-            if (inner == nullptr) continue;
-            std::vector<std::string> left;
-            while (const dirent* f = ::readdir(inner)) {
-                if (std::string(f->d_name).rfind(".incoming-", 0) == 0) left.push_back(f->d_name);
+    // Transfers a killed station left under their temporary names, and files
+    // whose index row could not be written (a full disk, say).
+    bool stillOut = false;
+    DIR* top = ::opendir(options_.archive.c_str());
+    if (top == nullptr) return;
+    while (const dirent* d = ::readdir(top)) {
+        if (d->d_name[0] == '.') continue;
+        const std::string stable = d->d_name;
+        const std::string folder = options_.archive + "/" + stable;
+        DIR* inner = ::opendir(folder.c_str());
+        if (inner == nullptr) continue;
+        std::vector<std::string> names;
+        while (const dirent* f = ::readdir(inner)) names.push_back(f->d_name);
+        ::closedir(inner);
+        std::sort(names.begin(), names.end());
+        for (std::string name : names) {
+            const bool left = name.rfind(".incoming-", 0) == 0;
+            const bool filed = !left && name[0] != '.' && name.size() > 4 &&
+                               name.compare(name.size() - 4, 4, ".dat") == 0;
+            if (!left && !filed) continue;
+            // Not a temporary file of a transfer running in this station.
+            if (left && std::any_of(meters_.begin(), meters_.end(), [&](const auto& m) {
+                    return m.second->temp == folder + "/" + name;
+                })) {
+                continue;
             }
-            ::closedir(inner);
-            for (const std::string& name : left) {
-                const std::string path = folder + "/" + name;
-                struct stat st {};
-                if (::stat(path.c_str(), &st) != 0) continue;
-                if (st.st_size == 0) {
+            std::string path = folder + "/" + name;
+            struct stat st {};
+            if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+            try {
+                if (filed && index_.has(stable + "/" + name)) continue;
+                if (left && st.st_size == 0) {
                     ::unlink(path.c_str());
                     continue;
                 }
                 ArchiveIndex::Download row;
                 row.device = "(unknown)";
-                row.stableName = d->d_name;
+                row.stableName = stable;
                 row.started = row.ended = iso(st.st_mtime);
-                row.outcome = "cut short (the station was killed)";
+                if (left) {
+                    row.outcome = "cut short (the station was killed)";
+                    name = keepAs(path, folder, utc(st.st_mtime, "%Y%m%dT%H%M%SZ"), ".partial.dat");
+                    path = folder + "/" + name;
+                } else {
+                    // Named by its start: yyyymmddThhmmssZ.
+                    std::tm tm{};
+                    if (::strptime(name.c_str(), "%Y%m%dT%H%M%SZ", &tm) != nullptr) {
+                        row.started = iso(::timegm(&tm));
+                    }
+                    row.outcome = name.find(".partial.") != std::string::npos
+                                      ? "cut short (indexed later)"
+                                      : "end marker (indexed later)";
+                }
                 row.sha256 = sha256Of(path);
                 QFile counted(QString::fromLocal8Bit(path.c_str()));
                 if (counted.open(QIODevice::ReadOnly)) row.records = counted.readAll().count('\n');
-                const std::string kept =
-                    keepAs(path, folder, utc(st.st_mtime, "%Y%m%dT%H%M%SZ"), ".partial.dat");
-                row.file = std::string(d->d_name) + "/" + kept;
+                row.file = stable + "/" + name;
                 index_.add(row);
-                log("kept %s, cut short when the station was killed", row.file.c_str());
+                log(left ? "kept %s, cut short when the station was killed" : "indexed %s",
+                    row.file.c_str());
+            } catch (const RuntimeError& e) {
+                stillOut = true;
+                log("%s: %s", path.c_str(), e.description().c_str());
             }
         }
-        ::closedir(top);
-        break;
     }
+    ::closedir(top);
+    if (stillOut) reindex_.start(10000);
 }
 
 void Station::rescan(bool said) {
@@ -349,7 +397,17 @@ void Station::file(Meter& m) {
     const std::string kept =
         keepAs(m.temp, m.folder, utc(started, "%Y%m%dT%H%M%SZ"), whole ? ".dat" : ".partial.dat");
     row.file = m.stable + "/" + kept;
-    const std::int64_t repeatOf = index_.add(row);
+    std::int64_t repeatOf = 0;
+    try {
+        repeatOf = index_.add(row);
+    } catch (const RuntimeError& e) {
+        log("%s: %lld records in %s, not in the index yet: %s; indexed once it can be written",
+            m.device.c_str(), static_cast<long long>(row.records), row.file.c_str(),
+            e.description().c_str());
+        reindex_.start(10000);
+        runExec(options_.archive + "/" + row.file, m.device, row.outcome, row.records);
+        return;
+    }
     log("%s: %lld records, %s, %s%s", m.device.c_str(), static_cast<long long>(row.records),
         row.outcome.c_str(), row.file.c_str(),
         repeatOf != 0 ? (" (the same records as download " + std::to_string(repeatOf) + ")").c_str()

@@ -55,13 +55,15 @@ class Station {
     void stop();
 
     StationOptions options_;
+    int lock_ = -1;  // DIR/.station.lock, held while the station runs
     std::shared_ptr<MessageLoop> loop_;
     ArchiveIndex index_;
     std::map<std::string, std::unique_ptr<Meter>> meters_;  // by the device's real path
     std::map<std::string, std::string> refused_;            // why a port could not be armed
     QFileSystemWatcher watcher_;
-    QTimer settle_;  // after a folder changed: udev makes a device in steps
-    QTimer rescan_;  // only while something can't be watched or armed
+    QTimer settle_;   // after a folder changed: udev makes a device in steps
+    QTimer rescan_;   // only while something can't be watched or armed
+    QTimer reindex_;  // while a filed download is not in the index
     bool watchedAll_ = false;
     bool stopping_ = false;
     int counter_ = 0;
