@@ -226,11 +226,15 @@ void Station::recover() {
     // Transfers a killed station left under their temporary names, and files
     // whose index row could not be written (a full disk, say).
     bool stillOut = false;
-    DIR* top = ::opendir(options_.archive.c_str());
-    if (top == nullptr) return;
-    while (const dirent* d = ::readdir(top)) {
-        if (d->d_name[0] == '.') continue;
-        const std::string stable = d->d_name;
+    std::vector<std::string> folders;
+    if (DIR* top = ::opendir(options_.archive.c_str())) {
+        while (const dirent* d = ::readdir(top)) {
+            if (d->d_name[0] != '.') folders.push_back(d->d_name);
+        }
+        ::closedir(top);
+    }
+    std::sort(folders.begin(), folders.end());
+    for (const std::string& stable : folders) {
         const std::string folder = options_.archive + "/" + stable;
         DIR* inner = ::opendir(folder.c_str());
         if (inner == nullptr) continue;
@@ -289,7 +293,6 @@ void Station::recover() {
             }
         }
     }
-    ::closedir(top);
     if (stillOut) reindex_.start(10000);
 }
 

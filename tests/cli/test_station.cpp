@@ -125,7 +125,7 @@ TEST(Station, AMeterThatVanishesLeavesItsPartialFileAndTheOthersGoOn) {
     EXPECT_EQ(p.wait(), kExitOk) << p.err();
 }
 
-TEST(Station, AKillLeavesTheIndexReadableAndTheNextStartKeepsWhatCameAsPartial) {
+TEST(Station, AKillLeavesTheIndexReadableAndTheNextStartIndexesWhatWasLeftOut) {
     StationRun s;
     {
         Program p(s.args(), s.dir);
@@ -139,10 +139,13 @@ TEST(Station, AKillLeavesTheIndexReadableAndTheNextStartKeepsWhatCameAsPartial) 
         p.kill();
     }
     EXPECT_EQ(indexRows(s.archive), std::vector<std::string>{"m-a end marker 4"});
+    // Filed while the index could not be written (a full disk, say).
+    writeFile(s.archive + "/m-a/20260101T000000Z.dat", "0,1.5,12,1\r\n");
     Program again(s.args(), s.dir);
-    ASSERT_TRUE(eventually([&] { return indexRows(s.archive).size() == 2; })) << again.err();
+    ASSERT_TRUE(eventually([&] { return indexRows(s.archive).size() == 3; })) << again.err();
     // The same records as m-a's download: a repeat.
-    EXPECT_EQ(indexRows(s.archive)[1], "m-b cut short (the station was killed) 4 repeat");
+    EXPECT_EQ(indexRows(s.archive)[1], "m-a end marker (indexed later) 1");
+    EXPECT_EQ(indexRows(s.archive)[2], "m-b cut short (the station was killed) 4 repeat");
     const auto partial = filesIn(s.archive + "/m-b", ".partial.dat");
     ASSERT_EQ(partial.size(), 1u);
     EXPECT_EQ(readFile(partial[0]), knownDataFile());
