@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -88,5 +90,39 @@ ExportSummary exportDataFileTo(const std::string& path, const std::string& out,
 
 // "csv", "tsv", "jsonl" (also the file's extension).
 const char* exportExtension(ExportFormat format);
+
+// A row of the long layout as values, for a host that keeps readings
+// elsewhere (a database) and writes them out again.
+struct ReadingRow {
+    std::string record;  // the sequence number, as the data file has it
+    std::string time;    // ISO 8601 with the offset, or empty
+    std::string stamp;   // the last time stamp as sent, or empty
+    Integer channel = 0;
+    std::string value;  // a number's text, or empty (overload, invalid)
+    std::string unit;
+    std::string status;                        // "ok", "overload" or "invalid"
+    std::optional<std::int64_t> epochSeconds;  // of `time`
+};
+
+// Calls `take` with each reading of the data file at `path`, as the long
+// layout has it, in order. Throws as exportDataFile does.
+ExportSummary eachReading(const std::string& path, const ExportOptions& options,
+                          const std::function<void(const ReadingRow&)>& take);
+
+// Writes ReadingRows as exportDataFile's long layout (the header first).
+class ReadingWriter {
+  public:
+    ReadingWriter(std::FILE* out, ExportFormat format);
+    ~ReadingWriter();
+    ReadingWriter(const ReadingWriter&) = delete;
+    ReadingWriter& operator=(const ReadingWriter&) = delete;
+    void write(const ReadingRow& row);
+    // Hands everything to `out`; throws RuntimeError 61 or 75 when it failed.
+    void finish();
+
+  private:
+    struct Table;
+    std::unique_ptr<Table> table_;
+};
 
 }  // namespace vantor

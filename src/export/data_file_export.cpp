@@ -103,47 +103,30 @@ class Stamps {
     void take(const DataRecord& r) {
         stamp_ = r.value;
         time_.clear();
+        epoch_.reset();
         if (auto t = clock_.read(stamp_)) {
             time_ = MeterClock::iso(*t);
+            epoch_ = t->epochSeconds;
         } else if (summary_.badStamps++ == 0) {
             summary_.firstBadStampRecord = std::atoll(r.sequence.c_str());
         }
     }
     const std::string& stamp() const { return stamp_; }
     const std::string& time() const { return time_; }
+    std::optional<std::int64_t> epoch() const { return epoch_; }
 
   private:
     MeterClock clock_;
     ExportSummary& summary_;
     std::string stamp_, time_;
+    std::optional<std::int64_t> epoch_;
 };
 
 void exportLong(const std::string& path, std::FILE* out, const ExportOptions& options,
                 ExportSummary& summary) {
-    TableWriter table(out, options.format,
-                      {"record", "time", "stamp", "channel", "value", "unit", "status"});
-    table.header();
-    Stamps stamps(options, summary);
-    std::vector<Cell> cells(7);
-    eachRecord(path, [&](const DataRecord& r) {
-        ++summary.records;
-        if (r.isTimeStamp()) {
-            stamps.take(r);
-            return;
-        }
-        const Shown s = shown(r);
-        const std::string channel = std::to_string(r.channel);
-        cells[0] = isJsonNumber(r.sequence) ? number(r.sequence) : text(r.sequence);
-        cells[1] = textOrEmpty(stamps.time());
-        cells[2] = textOrEmpty(stamps.stamp());
-        cells[3] = number(channel);
-        cells[4] = s.value.empty() ? Cell{} : number(s.value);
-        cells[5] = text(s.unit);
-        cells[6] = text(s.status);
-        table.row(cells);
-        ++summary.rows;
-    });
-    table.finish();
+    ReadingWriter writer(out, options.format);
+    summary = eachReading(path, options, [&](const ReadingRow& row) { writer.write(row); });
+    writer.finish();
 }
 
 void exportWide(const std::string& path, std::FILE* out, const ExportOptions& options,
@@ -198,6 +181,63 @@ void exportWide(const std::string& path, std::FILE* out, const ExportOptions& op
 }
 
 }  // namespace
+
+ExportSummary eachReading(const std::string& path, const ExportOptions& options,
+                          const std::function<void(const ReadingRow&)>& take) {
+    ExportSummary summary;
+    Stamps stamps(options, summary);
+    ReadingRow row;
+    eachRecord(path, [&](const DataRecord& r) {
+        ++summary.records;
+        if (r.isTimeStamp()) {
+            stamps.take(r);
+            return;
+        }
+        const Shown s = shown(r);
+        row.record = r.sequence;
+        row.time = stamps.time();
+        row.stamp = stamps.stamp();
+        row.epochSeconds = stamps.epoch();
+        row.channel = r.channel;
+        row.value = s.value;
+        row.unit = s.unit;
+        row.status = s.status;
+        take(row);
+        ++summary.rows;
+    });
+    return summary;
+}
+
+struct ReadingWriter::Table {
+    Table(std::FILE* out, ExportFormat format)
+        : writer(out, format, {"record", "time", "stamp", "channel", "value", "unit", "status"}) {}
+    TableWriter writer;
+    std::vector<Cell> cells = std::vector<Cell>(7);
+};
+
+ReadingWriter::ReadingWriter(std::FILE* out, ExportFormat format)
+    : table_(std::make_unique<Table>(out, format)) {
+    table_->writer.header();
+}
+
+ReadingWriter::~ReadingWriter() = default;
+
+void ReadingWriter::write(const ReadingRow& row) {
+    const std::string channel = std::to_string(row.channel);
+    std::vector<Cell>& cells = table_->cells;
+    cells[0] = isJsonNumber(row.record) ? number(row.record) : text(row.record);
+    cells[1] = textOrEmpty(row.time);
+    cells[2] = textOrEmpty(row.stamp);
+    cells[3] = number(channel);
+    cells[4] = row.value.empty() ? Cell{} : number(row.value);
+    cells[5] = text(row.unit);
+    cells[6] = text(row.status);
+    table_->writer.row(cells);
+}
+
+void ReadingWriter::finish() {
+    table_->writer.finish();
+}
 
 ExportSummary exportDataFileTo(const std::string& path, const std::string& out,
                                const ExportOptions& options) {
