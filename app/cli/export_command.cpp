@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDateTime>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 
 #include "arguments.h"
 #include "exit_status.h"
+#include "site_database.h"
 
 namespace vantor::cli {
 
@@ -161,15 +164,100 @@ std::string exportBeside(const std::string& dataFile, ExportFormat format) {
     return out;
 }
 
+namespace {
+
+// --since and --until: ISO 8601, local time unless it has an offset.
+std::optional<std::int64_t> instant(const QCommandLineParser& parser, const char* name, bool& ok) {
+    if (!parser.isSet(name)) return std::nullopt;
+    const QDateTime t = QDateTime::fromString(parser.value(name), Qt::ISODate);
+    if (!t.isValid()) {
+        std::fprintf(stderr,
+                     "--%s: '%s' is not a time such as 2026-12-01 or 2026-12-01T08:00+01:00\n",
+                     name, parser.value(name).toLocal8Bit().constData());
+        ok = false;
+        return std::nullopt;
+    }
+    return t.toSecsSinceEpoch();
+}
+
+int exportFromDatabase(const QCommandLineParser& parser, const ExportOptions& options) {
+    if (options.layout == ExportLayout::PerStamp) {
+        std::fprintf(stderr, "--layout wide: the database gives the long layout only\n");
+        return kExitUsage;
+    }
+    for (const char* clock : {"tz", "utc", "date-order"}) {
+        if (parser.isSet(clock)) {
+            std::fprintf(stderr,
+                         "--%s: the database holds the times the station gave its readings\n",
+                         clock);
+            return kExitUsage;
+        }
+    }
+    SiteDatabase::Filter filter;
+    bool ok = true;
+    filter.since = instant(parser, "since", ok);
+    filter.until = instant(parser, "until", ok);
+    if (!ok) return kExitUsage;
+    filter.device = str(parser.value("device"));
+    const std::string out = str(parser.value("output"));
+    std::string temporary;
+    std::FILE* f = stdout;
+    try {
+        SiteDatabase db(str(parser.value("database")));
+        if (!out.empty()) f = ::fdopen(createBeside(out, temporary), "wb");
+        ReadingWriter writer(f, options.format);
+        db.eachReading(filter, [&](const ReadingRow& row) { writer.write(row); });
+        writer.finish();
+        if (!out.empty()) {
+            std::fclose(f);
+            f = nullptr;
+            const std::string kept = putInPlace(temporary, out);
+            if (!kept.empty()) std::fprintf(stderr, "earlier export kept as: %s\n", kept.c_str());
+        }
+    } catch (const RuntimeError& e) {
+        if (!out.empty() && f != nullptr) {
+            std::fclose(f);
+            ::unlink(temporary.c_str());
+        }
+        std::fflush(stdout);
+        std::fprintf(stderr, "error %d: %s\n", e.number(), e.description().c_str());
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
 int exportCommand(const QStringList& args) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Writes a data file's readings as CSV, TSV or JSON Lines, each with the meter's time.");
+        "Writes a data file's readings, or a station database's, as CSV, TSV or JSON Lines, each "
+        "with the meter's time.");
     parser.addPositionalArgument("FILE", "The data file, or - for standard input.");
     addExportOptions(parser);
-    if (auto stop = parseArguments(parser, args, 1)) return *stop;
+    parser.addOptions({
+        {"database",
+         "Instead of a file: the readings of a station database (postgresql://user@host:port/db "
+         "or sqlite:PATH), download by download.",
+         "URL"},
+        {"since", "With --database: readings from this time on (ISO 8601).", "TIME"},
+        {"until", "With --database: readings before this time.", "TIME"},
+        {"device", "With --database: the downloads of this device (its stable name or path).",
+         "NAME"},
+    });
+    const bool fromDatabase = std::any_of(args.begin(), args.end(), [](const QString& a) {
+        return a == "--database" || a.startsWith("--database=");
+    });
+    if (auto stop = parseArguments(parser, args, fromDatabase ? 0 : 1)) return *stop;
     auto options = exportOptions(parser);
     if (!options) return kExitUsage;
+    if (fromDatabase) return exportFromDatabase(parser, *options);
+    for (const char* only : {"since", "until", "device"}) {
+        if (parser.isSet(only)) {
+            std::fprintf(stderr, "--%s: goes with --database\n", only);
+            return kExitUsage;
+        }
+    }
     return runExport(str(parser.positionalArguments()[0]), *options, str(parser.value("output")));
 }
 

@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSysInfo>
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -173,8 +174,11 @@ Station::Station(StationOptions options, std::shared_ptr<MessageLoop> loop)
                                      " is the archive of another running station; give each "
                                      "station its own");
           }
-          return options_.archive;
+          return "sqlite:" + options_.archive + "/index.sqlite";
       }()) {
+    station_ = QSysInfo::machineHostName().toStdString() + ":" + realPath(options_.archive);
+    resend_.setSingleShot(true);
+    QObject::connect(&resend_, &QTimer::timeout, [this] { sendPending(); });
     QObject::connect(&rescan_, &QTimer::timeout, [this] { rescan(false); });
     reindex_.setSingleShot(true);
     QObject::connect(&reindex_, &QTimer::timeout, [this] { recover(); });
@@ -257,12 +261,12 @@ void Station::recover() {
             struct stat st {};
             if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
             try {
-                if (filed && index_.has(stable + "/" + name)) continue;
+                if (filed && index_.has("", stable + "/" + name)) continue;
                 if (left && st.st_size == 0) {
                     ::unlink(path.c_str());
                     continue;
                 }
-                ArchiveIndex::Download row;
+                SiteDatabase::Download row;
                 row.device = "(unknown)";
                 row.stableName = stable;
                 row.started = row.ended = iso(st.st_mtime);
@@ -284,7 +288,7 @@ void Station::recover() {
                 QFile counted(QString::fromLocal8Bit(path.c_str()));
                 if (counted.open(QIODevice::ReadOnly)) row.records = counted.readAll().count('\n');
                 row.file = stable + "/" + name;
-                index_.add(row);
+                index_.add(row, path, clock_);
                 log(left ? "kept %s, cut short when the station was killed" : "indexed %s",
                     row.file.c_str());
             } catch (const RuntimeError& e) {
@@ -389,7 +393,7 @@ void Station::file(Meter& m) {
     const TransferOutcome outcome = c.LastTransferOutcome();
     const bool whole = outcome == TransferOutcome::EndMarker;
     const std::time_t started = *m.started;
-    ArchiveIndex::Download row;
+    SiteDatabase::Download row;
     row.device = m.device;
     row.stableName = m.stable;
     row.started = iso(started);
@@ -402,7 +406,7 @@ void Station::file(Meter& m) {
     row.file = m.stable + "/" + kept;
     std::int64_t repeatOf = 0;
     try {
-        repeatOf = index_.add(row);
+        repeatOf = index_.add(row, options_.archive + "/" + row.file, clock_).repeatOf;
     } catch (const RuntimeError& e) {
         log("%s: %lld records in %s, not in the index yet: %s; indexed once it can be written",
             m.device.c_str(), static_cast<long long>(row.records), row.file.c_str(),
@@ -416,6 +420,49 @@ void Station::file(Meter& m) {
         repeatOf != 0 ? (" (the same records as download " + std::to_string(repeatOf) + ")").c_str()
                       : "");
     runExec(options_.archive + "/" + row.file, m.device, row.outcome, row.records);
+    sendPending();
+}
+
+void Station::sendPending() {
+    if (options_.database.empty() || stopping_) return;
+    std::vector<std::int64_t> pending;
+    std::string target = site_ ? site_->name() : options_.database;
+    std::size_t sent = 0;
+    try {
+        if (!site_) {
+            site_ = std::make_unique<SiteDatabase>(options_.database);
+            target = site_->name();
+        }
+        pending = index_.notSentTo(target);
+        for (std::int64_t id : pending) {
+            SiteDatabase::Download d = index_.download(id);
+            d.station = station_;
+            try {
+                site_->add(d, options_.archive + "/" + d.file, clock_);
+            } catch (const DatabaseError&) {
+                throw;
+            } catch (const RuntimeError& e) {
+                // The file went: the archive's index keeps the row.
+                log("%s not sent to %s: %s", d.file.c_str(), target.c_str(),
+                    e.description().c_str());
+            }
+            index_.sentTo(id, target);
+            ++sent;
+        }
+        if (siteLost_) {
+            log("%s is back: %zu download%s caught up", target.c_str(), sent, sent == 1 ? "" : "s");
+        }
+        siteLost_ = false;
+    } catch (const RuntimeError& e) {
+        site_.reset();
+        if (!siteLost_) {
+            log("lost the database %s: %s; downloads stay in the archive and are sent when it is "
+                "back",
+                target.c_str(), e.description().c_str());
+        }
+        siteLost_ = true;
+        resend_.start(5000);
+    }
 }
 
 void Station::finish(const std::string& real) {
@@ -495,7 +542,10 @@ int Station::run() {
         },
         true);
     recover();
-    log("archive %s; index %s/index.sqlite", options_.archive.c_str(), options_.archive.c_str());
+    log("archive %s; index %s/index.sqlite%s%s", options_.archive.c_str(), options_.archive.c_str(),
+        options_.database.empty() ? "" : "; database ",
+        options_.database.empty() ? "" : options_.database.c_str());
+    sendPending();
     rescan(false);
     if (meters_.empty()) log("no port armed yet; waiting for one to appear");
     const int status = QCoreApplication::exec();
@@ -520,6 +570,10 @@ int stationCommand(const QStringList& args) {
          "Run CMD after each download (VANTOR_FILE, VANTOR_DEVICE, VANTOR_OUTCOME, "
          "VANTOR_RECORDS in its environment).",
          "CMD"},
+        {"database",
+         "Also put every download and its readings into this database: "
+         "postgresql://user@host:port/db or sqlite:PATH.",
+         "URL"},
     });
     if (auto stop = parseArguments(parser, args, 0)) return *stop;
     StationOptions options;
@@ -536,6 +590,7 @@ int stationCommand(const QStringList& args) {
         if (!options.idleSeconds) return kExitUsage;
     }
     options.exec = str(parser.value("exec"));
+    options.database = str(parser.value("database"));
     try {
         Station station(std::move(options), qtMessageLoop());
         return station.run();

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "archive_index.h"
+#include "site_database.h"
 
 class QProcess;
 
@@ -24,7 +24,8 @@ struct StationOptions {
     std::vector<std::string> patterns;  // "auto" for every serial port
     std::string appPath;                // empty: no unit file
     std::optional<double> idleSeconds;
-    std::string exec;  // run after each download
+    std::string exec;      // run after each download
+    std::string database;  // a site's database besides the archive's own, or empty
 };
 
 class Station {
@@ -53,11 +54,19 @@ class Station {
     void runExec(const std::string& path, const std::string& device, const std::string& outcome,
                  long long records);
     void stop();
+    // Sends the downloads the site's database lacks; after a failure, again
+    // every few seconds until it is back.
+    void sendPending();
 
     StationOptions options_;
     int lock_ = -1;  // DIR/.station.lock, held while the station runs
     std::shared_ptr<MessageLoop> loop_;
-    ArchiveIndex index_;
+    SiteDatabase index_;                  // DIR/index.sqlite
+    std::string station_;                 // this station, in a site's database
+    std::unique_ptr<SiteDatabase> site_;  // --database, while reachable
+    bool siteLost_ = false;
+    QTimer resend_;
+    ExportOptions clock_;  // the meter's time stamps read in the machine's zone
     std::map<std::string, std::unique_ptr<Meter>> meters_;  // by the device's real path
     std::map<std::string, std::string> refused_;            // why a port could not be armed
     QFileSystemWatcher watcher_;

@@ -1,0 +1,367 @@
+#include "site_database.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QVariant>
+#include <atomic>
+#include <charconv>
+
+namespace vantor::cli {
+
+namespace {
+
+constexpr int kSchemaVersion = 2;
+
+std::atomic<int> connections{0};
+
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+std::string str(const QVariant& v) {
+    return v.isNull() ? std::string() : v.toString().toStdString();
+}
+
+// A prepared statement that throws DatabaseError when it fails.
+class Statement {
+  public:
+    Statement(QSqlDatabase db, const QString& sql, std::function<void(const QString&)> fail)
+        : query_(db), fail_(std::move(fail)) {
+        query_.setForwardOnly(true);
+        if (!query_.prepare(sql)) fail_(query_.lastError().text());
+    }
+    Statement& bind(const QVariant& v) {
+        query_.addBindValue(v);
+        return *this;
+    }
+    QSqlQuery& run() {
+        if (!query_.exec()) fail_(query_.lastError().text());
+        return query_;
+    }
+
+  private:
+    QSqlQuery query_;
+    std::function<void(const QString&)> fail_;
+};
+
+}  // namespace
+
+SiteDatabase::SiteDatabase(const std::string& url)
+    : connection_(QStringLiteral("vantor-site-%1").arg(++connections)) {
+    QSqlDatabase db;
+    if (url.rfind("sqlite:", 0) == 0) {
+        const std::string path = url.substr(7);
+        if (path.empty())
+            throw DatabaseError(kErrBadFileNumber, "sqlite: names no file: sqlite:PATH");
+        name_ = url;
+        db = QSqlDatabase::addDatabase("QSQLITE", connection_);
+        db.setDatabaseName(q(path));
+        db.setConnectOptions("QSQLITE_BUSY_TIMEOUT=10000");
+    } else if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) {
+        const QUrl u(q(url));
+        if (!u.isValid() || u.path().size() < 2) {
+            throw DatabaseError(kErrBadFileNumber, "not a database URL: " + url +
+                                                       " (postgresql://user@host:port/database)");
+        }
+        QUrl shown = u;
+        shown.setPassword({});
+        name_ = shown.toString().toStdString();
+        postgres_ = true;
+        db = QSqlDatabase::addDatabase("QPSQL", connection_);
+        db.setHostName(u.host().isEmpty() ? "localhost" : u.host());
+        db.setPort(u.port(5432));
+        db.setDatabaseName(u.path().mid(1));
+        if (!u.userName().isEmpty()) db.setUserName(u.userName());
+        if (!u.password().isEmpty()) db.setPassword(u.password());
+        db.setConnectOptions("connect_timeout=5");
+    } else {
+        throw DatabaseError(kErrBadFileNumber, "not a database URL: " + url +
+                                                   " (postgresql://user@host:port/database, or "
+                                                   "sqlite:PATH)");
+    }
+    if (!db.isValid()) {
+        const std::string driver = postgres_ ? "QPSQL" : "QSQLITE";
+        const std::string package = postgres_ ? "libqt6sql6-psql" : "libqt6sql6-sqlite";
+        throw DatabaseError(kErrPathFileAccess, "cannot open " + name_ + ": Qt's " + driver +
+                                                    " driver is missing (install " + package + ")");
+    }
+    if (!db.open()) fail("cannot open", db.lastError().text());
+    if (!postgres_) {
+        // A commit is on the disk before the station goes on.
+        run("PRAGMA journal_mode=WAL");
+        run("PRAGMA synchronous=FULL");
+    }
+    migrate();
+}
+
+SiteDatabase::~SiteDatabase() {
+    {
+        QSqlDatabase db = QSqlDatabase::database(connection_, false);
+        if (db.isOpen()) db.close();
+    }
+    QSqlDatabase::removeDatabase(connection_);
+}
+
+void SiteDatabase::fail(const std::string& what, const QString& why) {
+    throw DatabaseError(kErrPathFileAccess, standardDescription(kErrPathFileAccess) + ": " + what +
+                                                " " + name_ + " (" + why.trimmed().toStdString() +
+                                                ")");
+}
+
+void SiteDatabase::run(const QString& sql) {
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    if (!query.exec(sql)) fail("a statement failed in", query.lastError().text());
+}
+
+void SiteDatabase::migrate() {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    auto failing = [this](const QString& why) { fail("cannot set up the schema of", why); };
+    if (!db.transaction()) failing(db.lastError().text());
+    try {
+        run("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
+        if (postgres_) {
+            // Two stations starting at once set the schema up one after the other.
+            run("LOCK TABLE schema_version IN EXCLUSIVE MODE");
+        }
+        Statement vStatement(db, "SELECT max(version) FROM schema_version", failing);
+        QSqlQuery& v = vStatement.run();
+        int version = v.next() && !v.value(0).isNull() ? v.value(0).toInt() : 0;
+        v.finish();
+        if (version > kSchemaVersion) {
+            throw DatabaseError(kErrPathFileAccess,
+                                name_ + " has schema version " + std::to_string(version) +
+                                    ", newer than this program's (" +
+                                    std::to_string(kSchemaVersion) + "): update vantor-comm");
+        }
+        const bool oldIndex = !postgres_ && db.tables().contains("downloads");
+        if (version == 0 && oldIndex) version = 1;  // an index of the first station
+        if (version == 0) {
+            const QString id = postgres_ ? "BIGSERIAL PRIMARY KEY" : "INTEGER PRIMARY KEY";
+            run("CREATE TABLE downloads (id " + id +
+                ", device TEXT NOT NULL, stable_name TEXT NOT NULL,"
+                " started TEXT NOT NULL, ended TEXT NOT NULL, records BIGINT NOT NULL,"
+                " outcome TEXT NOT NULL, file TEXT NOT NULL, sha256 TEXT NOT NULL,"
+                " repeat_of BIGINT REFERENCES downloads(id), station TEXT NOT NULL DEFAULT '')");
+        } else if (version == 1) {
+            run("ALTER TABLE downloads ADD COLUMN station TEXT NOT NULL DEFAULT ''");
+        }
+        if (version < 2) {
+            run("CREATE UNIQUE INDEX downloads_station_file ON downloads (station, file)");
+            run("CREATE INDEX IF NOT EXISTS downloads_sha256 ON downloads (sha256)");
+            run("CREATE TABLE readings (download BIGINT NOT NULL REFERENCES downloads(id),"
+                " n BIGINT NOT NULL, record TEXT NOT NULL, time TEXT, epoch BIGINT, stamp TEXT,"
+                " channel INTEGER NOT NULL, value DOUBLE PRECISION, value_text TEXT,"
+                " unit TEXT NOT NULL, status TEXT NOT NULL, PRIMARY KEY (download, n))");
+            run("CREATE INDEX readings_epoch ON readings (epoch)");
+            run("CREATE TABLE memories (sha256 TEXT PRIMARY KEY,"
+                " download BIGINT NOT NULL REFERENCES downloads(id))");
+            run("INSERT INTO memories (sha256, download) SELECT sha256, min(id) FROM downloads"
+                " WHERE records > 0 AND repeat_of IS NULL GROUP BY sha256");
+            run("CREATE TABLE sent (download BIGINT NOT NULL REFERENCES downloads(id),"
+                " target TEXT NOT NULL, PRIMARY KEY (download, target))");
+            run("DELETE FROM schema_version");
+            run(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)")
+                    .arg(kSchemaVersion));
+        }
+        if (!db.commit()) failing(db.lastError().text());
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+}
+
+SiteDatabase::Added SiteDatabase::add(const Download& d, const std::string& dataFile,
+                                      const ExportOptions& clock) {
+    std::vector<ReadingRow> rows;
+    try {
+        vantor::eachReading(dataFile, clock, [&](const ReadingRow& r) { rows.push_back(r); });
+    } catch (const RuntimeError& e) {
+        // A damaged file keeps the readings before the damage; a missing one
+        // is the caller's to say.
+        if (e.number() == kErrFileNotFound || e.number() == kErrPathNotFound) throw;
+    }
+
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    auto failing = [this](const QString& why) { fail("cannot write to", why); };
+    if (!db.transaction()) failing(db.lastError().text());
+    try {
+        Added added;
+        Statement insertedStatement(
+            db,
+            "INSERT INTO downloads (station, device, stable_name, started, ended,"
+            " records, outcome, file, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"
+            " ON CONFLICT (station, file) DO NOTHING RETURNING id",
+            failing);
+        QSqlQuery& inserted = insertedStatement.bind(q(d.station))
+                                  .bind(q(d.device))
+                                  .bind(q(d.stableName))
+                                  .bind(q(d.started))
+                                  .bind(q(d.ended))
+                                  .bind(QVariant::fromValue<qlonglong>(d.records))
+                                  .bind(q(d.outcome))
+                                  .bind(q(d.file))
+                                  .bind(q(d.sha256))
+                                  .run();
+        if (inserted.next()) {
+            added.id = inserted.value(0).toLongLong();
+            inserted.finish();
+        } else {
+            inserted.finish();
+            Statement thereStatement(db,
+                                     "SELECT id, repeat_of FROM downloads WHERE station = ?"
+                                     " AND file = ?",
+                                     failing);
+            QSqlQuery& there = thereStatement.bind(q(d.station)).bind(q(d.file)).run();
+            if (!there.next()) failing("the download vanished while it was written");
+            added.id = there.value(0).toLongLong();
+            added.repeatOf = there.value(1).toLongLong();
+            added.already = true;
+            there.finish();
+        }
+        if (!added.already && d.records > 0) {
+            // Whoever commits first keeps the records; the others wait here.
+            Statement(db,
+                      "INSERT INTO memories (sha256, download) VALUES (?, ?)"
+                      " ON CONFLICT (sha256) DO NOTHING",
+                      failing)
+                .bind(q(d.sha256))
+                .bind(QVariant::fromValue<qlonglong>(added.id))
+                .run();
+            Statement firstStatement(db, "SELECT download FROM memories WHERE sha256 = ?", failing);
+            QSqlQuery& first = firstStatement.bind(q(d.sha256)).run();
+            const std::int64_t firstId = first.next() ? first.value(0).toLongLong() : 0;
+            first.finish();
+            if (firstId != 0 && firstId != added.id) {
+                added.repeatOf = firstId;
+                Statement(db, "UPDATE downloads SET repeat_of = ? WHERE id = ?", failing)
+                    .bind(QVariant::fromValue<qlonglong>(added.repeatOf))
+                    .bind(QVariant::fromValue<qlonglong>(added.id))
+                    .run();
+            }
+        }
+        if (!added.already && added.repeatOf == 0) {
+            Statement insert(db,
+                             "INSERT INTO readings (download, n, record, time, epoch, stamp,"
+                             " channel, value, value_text, unit, status)"
+                             " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                             failing);
+            std::int64_t n = 0;
+            for (const ReadingRow& r : rows) {
+                double value = 0;
+                const bool number =
+                    !r.value.empty() &&
+                    std::from_chars(r.value.data(), r.value.data() + r.value.size(), value).ec ==
+                        std::errc();
+                insert.bind(QVariant::fromValue<qlonglong>(added.id))
+                    .bind(QVariant::fromValue<qlonglong>(++n))
+                    .bind(q(r.record))
+                    .bind(r.time.empty() ? QVariant(QMetaType::fromType<QString>()) : q(r.time))
+                    .bind(r.epochSeconds ? QVariant::fromValue<qlonglong>(*r.epochSeconds)
+                                         : QVariant(QMetaType::fromType<qlonglong>()))
+                    .bind(r.stamp.empty() ? QVariant(QMetaType::fromType<QString>()) : q(r.stamp))
+                    .bind(static_cast<int>(r.channel))
+                    .bind(number ? QVariant(value) : QVariant(QMetaType::fromType<double>()))
+                    .bind(r.value.empty() ? QVariant(QMetaType::fromType<QString>()) : q(r.value))
+                    .bind(q(r.unit))
+                    .bind(q(r.status))
+                    .run();
+            }
+        }
+        if (!db.commit()) failing(db.lastError().text());
+        return added;
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+}
+
+bool SiteDatabase::has(const std::string& station, const std::string& file) {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    auto failing = [this](const QString& why) { fail("cannot read", why); };
+    Statement query(db, "SELECT 1 FROM downloads WHERE station = ? AND file = ?", failing);
+    return query.bind(q(station)).bind(q(file)).run().next();
+}
+
+std::vector<std::int64_t> SiteDatabase::notSentTo(const std::string& target) {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    auto failing = [this](const QString& why) { fail("cannot read", why); };
+    Statement queryStatement(db,
+                             "SELECT id FROM downloads WHERE id NOT IN"
+                             " (SELECT download FROM sent WHERE target = ?) ORDER BY id",
+                             failing);
+    QSqlQuery& query = queryStatement.bind(q(target)).run();
+    std::vector<std::int64_t> ids;
+    while (query.next()) ids.push_back(query.value(0).toLongLong());
+    return ids;
+}
+
+SiteDatabase::Download SiteDatabase::download(std::int64_t id) {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    auto failing = [this](const QString& why) { fail("cannot read", why); };
+    Statement queryStatement(db,
+                             "SELECT station, device, stable_name, started, ended, records,"
+                             " outcome, file, sha256 FROM downloads WHERE id = ?",
+                             failing);
+    QSqlQuery& query = queryStatement.bind(QVariant::fromValue<qlonglong>(id)).run();
+    if (!query.next()) failing(QStringLiteral("no download %1").arg(id));
+    Download d;
+    d.station = str(query.value(0));
+    d.device = str(query.value(1));
+    d.stableName = str(query.value(2));
+    d.started = str(query.value(3));
+    d.ended = str(query.value(4));
+    d.records = query.value(5).toLongLong();
+    d.outcome = str(query.value(6));
+    d.file = str(query.value(7));
+    d.sha256 = str(query.value(8));
+    return d;
+}
+
+void SiteDatabase::sentTo(std::int64_t id, const std::string& target) {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    auto failing = [this](const QString& why) { fail("cannot write to", why); };
+    Statement(db, "INSERT INTO sent (download, target) VALUES (?, ?) ON CONFLICT DO NOTHING",
+              failing)
+        .bind(QVariant::fromValue<qlonglong>(id))
+        .bind(q(target))
+        .run();
+}
+
+std::int64_t SiteDatabase::eachReading(const Filter& filter,
+                                       const std::function<void(const ReadingRow&)>& take) {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    auto failing = [this](const QString& why) { fail("cannot read", why); };
+    QString sql =
+        "SELECT r.record, r.time, r.stamp, r.channel, r.value_text, r.unit, r.status, r.epoch"
+        " FROM readings r JOIN downloads d ON d.id = r.download WHERE 1 = 1";
+    if (filter.since) sql += " AND r.epoch >= ?";
+    if (filter.until) sql += " AND r.epoch < ?";
+    if (!filter.device.empty()) sql += " AND (d.stable_name = ? OR d.device = ?)";
+    sql += " ORDER BY d.started, d.id, r.n";
+    Statement query(db, sql, failing);
+    if (filter.since) query.bind(QVariant::fromValue<qlonglong>(*filter.since));
+    if (filter.until) query.bind(QVariant::fromValue<qlonglong>(*filter.until));
+    if (!filter.device.empty()) query.bind(q(filter.device)).bind(q(filter.device));
+    QSqlQuery& rows = query.run();
+    std::int64_t n = 0;
+    ReadingRow row;
+    while (rows.next()) {
+        row.record = str(rows.value(0));
+        row.time = str(rows.value(1));
+        row.stamp = str(rows.value(2));
+        row.channel = static_cast<Integer>(rows.value(3).toInt());
+        row.value = str(rows.value(4));
+        row.unit = str(rows.value(5));
+        row.status = str(rows.value(6));
+        row.epochSeconds.reset();
+        if (!rows.value(7).isNull()) row.epochSeconds = rows.value(7).toLongLong();
+        take(row);
+        ++n;
+    }
+    if (rows.lastError().isValid()) failing(rows.lastError().text());
+    return n;
+}
+
+}  // namespace vantor::cli
