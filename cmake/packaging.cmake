@@ -50,9 +50,12 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Building against the installed library needs Qt's development files.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-base-dev, qt6-serialport-dev")
-# The Python package vantor_comm runs on the system's python3.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3")
-# Depends: worked out from the binaries by dpkg-shlibdeps (dpkg-dev).
+# Depends: worked out from the binaries by dpkg-shlibdeps (dpkg-dev), and
+# Qt SQL's drivers, plugins that shlibdeps cannot see: the station's index
+# needs SQLite's; a site's PostgreSQL database needs the other. The Python
+# package vantor_comm runs on the system's python3.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3, libqt6sql6-psql")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

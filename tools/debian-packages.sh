@@ -5,7 +5,8 @@
 vantor_build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev
                        libgtest-dev libgmock-dev libbenchmark-dev locales
                        qt6-charts-dev libqt6opengl6-dev qt6-tools-dev qt6-svg-dev libsqlite3-dev
-                       python3 python3-pytest)
+                       python3 python3-pytest libqt6sql6-sqlite libqt6sql6-psql
+                       postgresql)
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

@@ -88,7 +88,10 @@ SiteDatabase::SiteDatabase(const std::string& url)
                                                     " driver is missing (install " + package + ")");
     }
     if (!db.open()) fail("cannot open", db.lastError().text());
-    if (!postgres_) {
+    if (postgres_) {
+        // Its notices ("already exists, skipping") are no news.
+        run("SET client_min_messages TO WARNING");
+    } else {
         // A commit is on the disk before the station goes on.
         run("PRAGMA journal_mode=WAL");
         run("PRAGMA synchronous=FULL");
@@ -105,9 +108,10 @@ SiteDatabase::~SiteDatabase() {
 }
 
 void SiteDatabase::fail(const std::string& what, const QString& why) {
+    // The server's text comes in lines: one log line is one event.
     throw DatabaseError(kErrPathFileAccess, standardDescription(kErrPathFileAccess) + ": " + what +
-                                                " " + name_ + " (" + why.trimmed().toStdString() +
-                                                ")");
+                                                " " + name_ + " (" +
+                                                why.simplified().toStdString() + ")");
 }
 
 void SiteDatabase::run(const QString& sql) {

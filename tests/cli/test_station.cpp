@@ -5,7 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QUrl>
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -66,17 +73,20 @@ bool someFileHolds(const std::string& folder, const std::string& bytes) {
 }
 
 struct StationRun {
-    StationRun() {
+    explicit StationRun(std::vector<std::string> more = {}) : more_(std::move(more)) {
         EXPECT_EQ(::symlink(a.device().c_str(), dir.file("m-a").c_str()), 0);
         EXPECT_EQ(::symlink(b.device().c_str(), dir.file("m-b").c_str()), 0);
     }
     std::vector<std::string> args() const {
-        return command({"station", "--archive", archive, "--device", dir.file("m-*")});
+        std::vector<std::string> all{"station", "--archive", archive, "--device", dir.file("m-*")};
+        all.insert(all.end(), more_.begin(), more_.end());
+        return command(all);
     }
     bool armed() {
         return eventually([&] { return a.peerOpen() && b.peerOpen(); });
     }
 
+    std::vector<std::string> more_;
     TempDir dir;
     sim::PtyMeter a, b;
     const std::string archive = dir.file("archive");
@@ -152,6 +162,123 @@ TEST(Station, AKillLeavesTheIndexReadableAndTheNextStartIndexesWhatWasLeftOut) {
     again.signal(SIGTERM);
     EXPECT_EQ(again.wait(), kExitOk) << again.err();
 }
+
+// A site's database, read as a query tool would: "stable_name records [repeat]"
+// lines in the order the downloads came.
+std::vector<std::string> siteRows(const std::string& url) {
+    std::vector<std::string> rows;
+    {
+        QSqlDatabase db;
+        if (url.rfind("sqlite:", 0) == 0) {
+            db = QSqlDatabase::addDatabase("QSQLITE", "test-site");
+            db.setDatabaseName(QString::fromStdString(url.substr(7)));
+        } else {
+            const QUrl u(QString::fromStdString(url));
+            db = QSqlDatabase::addDatabase("QPSQL", "test-site");
+            db.setHostName(u.host());
+            db.setPort(u.port());
+            db.setUserName(u.userName());
+            db.setDatabaseName(u.path().mid(1));
+        }
+        QSqlQuery q(db);
+        if (db.open() &&
+            q.exec("SELECT stable_name, records, repeat_of FROM downloads ORDER BY id")) {
+            while (q.next()) {
+                rows.push_back(q.value(0).toString().toStdString() + " " +
+                               q.value(1).toString().toStdString() +
+                               (q.value(2).isNull() ? "" : " repeat"));
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase("test-site");
+    return rows;
+}
+
+// The data lines of an export, sorted.
+std::vector<std::string> sortedRows(const std::string& csv) {
+    std::vector<std::string> lines;
+    std::istringstream in(csv);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("record,", 0) != 0) lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+class SiteDatabase : public ::testing::TestWithParam<const char*> {
+  protected:
+    // The engine's URL, and how to take its server away and bring it back.
+    std::string url;
+    std::string pg;
+    void SetUp() override {
+        if (std::string(GetParam()) == "sqlite") {
+            url = "sqlite:" + dir.file("site.sqlite");
+            return;
+        }
+        const char* server = std::getenv("VANTOR_TEST_PG");
+        if (server == nullptr) GTEST_SKIP() << "VANTOR_TEST_PG names no test server";
+        pg = server;
+        url = readFile(pg + "/url");
+        url.erase(url.find_last_not_of('\n') + 1);
+    }
+    void server(const char* what) {
+        const std::string line = std::string(VANTOR_SOURCE_DIR) + "/tools/pg_test_server.sh " +
+                                 what + " " + pg + " >/dev/null";
+        ASSERT_EQ(std::system(line.c_str()), 0) << line;
+    }
+    TempDir dir;
+};
+
+TEST_P(SiteDatabase, TwoStationsFillOneDatabaseAndAnOutageLosesNothing) {
+    StationRun one({"--database", url}), two({"--database", url});
+    Program p1(one.args(), one.dir), p2(two.args(), two.dir);
+    ASSERT_TRUE(one.armed() && two.armed()) << p1.err() << p2.err();
+    // The same memory at both stations: its readings are stored once.
+    one.a.send(knownFrames() + sim::endMarker(), false);
+    two.a.send(knownFrames() + sim::endMarker(), false);
+    one.b.send(knownFrames() + knownFrames() + sim::endMarker(), false);
+    ASSERT_TRUE(eventually([&] { return siteRows(url).size() == 3; })) << p1.err() << p2.err();
+
+    // The server goes away; the stations go on into their archives.
+    if (!pg.empty()) server("pause");
+    two.b.send(sim::frame("00000000000000") + knownFrames() + sim::endMarker(), false);
+    ASSERT_TRUE(eventually([&] { return indexRows(two.archive).size() == 2; })) << p2.err();
+    if (!pg.empty()) server("resume");
+    ASSERT_TRUE(eventually([&] { return siteRows(url).size() == 4; }, std::chrono::seconds(30)))
+        << p1.err() << p2.err();
+    const auto rows = siteRows(url);
+    EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
+                            [](const std::string& r) { return r.find("repeat") != r.npos; }),
+              1);
+
+    // The database's readings are those of the files, each memory once.
+    std::map<std::string, std::string> byContent;
+    for (const StationRun* s : {&one, &two}) {
+        for (const char* m : {"/m-a", "/m-b"}) {
+            for (const std::string& f : filesIn(s->archive + m, ".dat")) byContent[readFile(f)] = f;
+        }
+    }
+    ASSERT_EQ(byContent.size(), 3u);
+    std::string files;
+    for (const auto& [content, f] : byContent) {
+        const RunResult e = run({"export", f}, dir);
+        ASSERT_EQ(e.status, kExitOk) << e.err;
+        files += e.out;
+    }
+    const RunResult fromDb = run({"export", "--database", url}, dir);
+    ASSERT_EQ(fromDb.status, kExitOk) << fromDb.err;
+    EXPECT_EQ(sortedRows(fromDb.out), sortedRows(files));
+    if (!pg.empty()) {
+        EXPECT_NE(p2.err().find("is back: 1 download caught up"), std::string::npos);
+    }
+    p1.signal(SIGTERM);
+    p2.signal(SIGTERM);
+    EXPECT_EQ(p1.wait(), kExitOk) << p1.err();
+    EXPECT_EQ(p2.wait(), kExitOk) << p2.err();
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, SiteDatabase, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto& engine) { return std::string(engine.param); });
 
 }  // namespace
 }  // namespace vantor::clitest
