@@ -54,6 +54,8 @@ std::string iso(std::time_t t) {
 
 // One line per event, with the time: journald keeps it.
 __attribute__((format(printf, 1, 2))) void log(const char* format, ...) {
+    // The site's sender logs from its own thread.
+    ::flockfile(stderr);
     std::fprintf(stderr, "%s station: ", iso(std::time(nullptr)).c_str());
     va_list args;
     va_start(args, format);
@@ -61,6 +63,7 @@ __attribute__((format(printf, 1, 2))) void log(const char* format, ...) {
     va_end(args);
     std::fputc('\n', stderr);
     std::fflush(stderr);
+    ::funlockfile(stderr);
 }
 
 std::string realPath(const std::string& path) {
@@ -177,8 +180,7 @@ Station::Station(StationOptions options, std::shared_ptr<MessageLoop> loop)
           return "sqlite:" + options_.archive + "/index.sqlite";
       }()) {
     station_ = QSysInfo::machineHostName().toStdString() + ":" + realPath(options_.archive);
-    resend_.setSingleShot(true);
-    QObject::connect(&resend_, &QTimer::timeout, [this] { sendPending(); });
+
     QObject::connect(&rescan_, &QTimer::timeout, [this] { rescan(false); });
     reindex_.setSingleShot(true);
     QObject::connect(&reindex_, &QTimer::timeout, [this] { recover(); });
@@ -424,45 +426,7 @@ void Station::file(Meter& m) {
 }
 
 void Station::sendPending() {
-    if (options_.database.empty() || stopping_) return;
-    std::vector<std::int64_t> pending;
-    std::string target = site_ ? site_->name() : options_.database;
-    std::size_t sent = 0;
-    try {
-        if (!site_) {
-            site_ = std::make_unique<SiteDatabase>(options_.database);
-            target = site_->name();
-        }
-        pending = index_.notSentTo(target);
-        for (std::int64_t id : pending) {
-            SiteDatabase::Download d = index_.download(id);
-            d.station = station_;
-            try {
-                site_->add(d, options_.archive + "/" + d.file, clock_);
-            } catch (const DatabaseError&) {
-                throw;
-            } catch (const RuntimeError& e) {
-                // The file went: the archive's index keeps the row.
-                log("%s not sent to %s: %s", d.file.c_str(), target.c_str(),
-                    e.description().c_str());
-            }
-            index_.sentTo(id, target);
-            ++sent;
-        }
-        if (siteLost_) {
-            log("%s is back: %zu download%s caught up", target.c_str(), sent, sent == 1 ? "" : "s");
-        }
-        siteLost_ = false;
-    } catch (const RuntimeError& e) {
-        site_.reset();
-        if (!siteLost_) {
-            log("lost the database %s: %s; downloads stay in the archive and are sent when it is "
-                "back",
-                target.c_str(), e.description().c_str());
-        }
-        siteLost_ = true;
-        resend_.start(5000);
-    }
+    if (site_) site_->poke();
 }
 
 void Station::finish(const std::string& real) {
@@ -545,7 +509,11 @@ int Station::run() {
     log("archive %s; index %s/index.sqlite%s%s", options_.archive.c_str(), options_.archive.c_str(),
         options_.database.empty() ? "" : "; database ",
         options_.database.empty() ? "" : options_.database.c_str());
-    sendPending();
+    if (!options_.database.empty()) {
+        site_ = std::make_unique<SiteSender>(SiteSender::Setup{
+            "sqlite:" + options_.archive + "/index.sqlite", options_.database, station_,
+            options_.archive, clock_, [](const std::string& line) { log("%s", line.c_str()); }});
+    }
     rescan(false);
     if (meters_.empty()) log("no port armed yet; waiting for one to appear");
     const int status = QCoreApplication::exec();
@@ -591,6 +559,15 @@ int stationCommand(const QStringList& args) {
     }
     options.exec = str(parser.value("exec"));
     options.database = str(parser.value("database"));
+    if (!options.database.empty() && options.database.rfind("postgresql://", 0) != 0 &&
+        options.database.rfind("postgres://", 0) != 0 &&
+        (options.database.rfind("sqlite:", 0) != 0 || options.database.size() == 7)) {
+        std::fprintf(stderr,
+                     "--database: '%s' is not postgresql://user@host:port/database or "
+                     "sqlite:PATH\n",
+                     options.database.c_str());
+        return kExitUsage;
+    }
     try {
         Station station(std::move(options), qtMessageLoop());
         return station.run();

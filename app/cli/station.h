@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "site_database.h"
+#include "site_sender.h"
 
 class QProcess;
 
@@ -54,19 +55,16 @@ class Station {
     void runExec(const std::string& path, const std::string& device, const std::string& outcome,
                  long long records);
     void stop();
-    // Sends the downloads the site's database lacks; after a failure, again
-    // every few seconds until it is back.
+    // Has the site's database sent what it lacks.
     void sendPending();
 
     StationOptions options_;
     int lock_ = -1;  // DIR/.station.lock, held while the station runs
     std::shared_ptr<MessageLoop> loop_;
-    SiteDatabase index_;                  // DIR/index.sqlite
-    std::string station_;                 // this station, in a site's database
-    std::unique_ptr<SiteDatabase> site_;  // --database, while reachable
-    bool siteLost_ = false;
-    QTimer resend_;
-    ExportOptions clock_;  // the meter's time stamps read in the machine's zone
+    SiteDatabase index_;                // DIR/index.sqlite
+    std::string station_;               // this station, in a site's database
+    std::unique_ptr<SiteSender> site_;  // --database
+    ExportOptions clock_;               // the meter's time stamps read in the machine's zone
     std::map<std::string, std::unique_ptr<Meter>> meters_;  // by the device's real path
     std::map<std::string, std::string> refused_;            // why a port could not be armed
     QFileSystemWatcher watcher_;
