@@ -46,6 +46,18 @@ class Statement {
     std::function<void(const QString&)> fail_;
 };
 
+// A damaged file keeps the readings before the damage; a missing one is the
+// caller's to say.
+std::vector<ReadingRow> readingsOf(const std::string& dataFile, const ExportOptions& clock) {
+    std::vector<ReadingRow> rows;
+    try {
+        vantor::eachReading(dataFile, clock, [&](const ReadingRow& r) { rows.push_back(r); });
+    } catch (const RuntimeError& e) {
+        if (e.number() == kErrFileNotFound || e.number() == kErrPathNotFound) throw;
+    }
+    return rows;
+}
+
 }  // namespace
 
 SiteDatabase::SiteDatabase(const std::string& url)
@@ -176,16 +188,40 @@ void SiteDatabase::migrate() {
     }
 }
 
+void SiteDatabase::insertReadings(std::int64_t id, const std::vector<ReadingRow>& rows) {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    auto failing = [this](const QString& why) { fail("cannot write to", why); };
+    Statement insert(db,
+                     "INSERT INTO readings (download, n, record, time, epoch, stamp,"
+                     " channel, value, value_text, unit, status)"
+                     " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                     failing);
+    std::int64_t n = 0;
+    for (const ReadingRow& r : rows) {
+        double value = 0;
+        const bool number =
+            !r.value.empty() &&
+            std::from_chars(r.value.data(), r.value.data() + r.value.size(), value).ec ==
+                std::errc();
+        insert.bind(QVariant::fromValue<qlonglong>(id))
+            .bind(QVariant::fromValue<qlonglong>(++n))
+            .bind(q(r.record))
+            .bind(r.time.empty() ? QVariant(QMetaType::fromType<QString>()) : q(r.time))
+            .bind(r.epochSeconds ? QVariant::fromValue<qlonglong>(*r.epochSeconds)
+                                 : QVariant(QMetaType::fromType<qlonglong>()))
+            .bind(r.stamp.empty() ? QVariant(QMetaType::fromType<QString>()) : q(r.stamp))
+            .bind(static_cast<int>(r.channel))
+            .bind(number ? QVariant(value) : QVariant(QMetaType::fromType<double>()))
+            .bind(r.value.empty() ? QVariant(QMetaType::fromType<QString>()) : q(r.value))
+            .bind(q(r.unit))
+            .bind(q(r.status))
+            .run();
+    }
+}
+
 SiteDatabase::Added SiteDatabase::add(const Download& d, const std::string& dataFile,
                                       const ExportOptions& clock) {
-    std::vector<ReadingRow> rows;
-    try {
-        vantor::eachReading(dataFile, clock, [&](const ReadingRow& r) { rows.push_back(r); });
-    } catch (const RuntimeError& e) {
-        // A damaged file keeps the readings before the damage; a missing one
-        // is the caller's to say.
-        if (e.number() == kErrFileNotFound || e.number() == kErrPathNotFound) throw;
-    }
+    const std::vector<ReadingRow> rows = readingsOf(dataFile, clock);
 
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     auto failing = [this](const QString& why) { fail("cannot write to", why); };
@@ -245,34 +281,7 @@ SiteDatabase::Added SiteDatabase::add(const Download& d, const std::string& data
                     .run();
             }
         }
-        if (!added.already && added.repeatOf == 0) {
-            Statement insert(db,
-                             "INSERT INTO readings (download, n, record, time, epoch, stamp,"
-                             " channel, value, value_text, unit, status)"
-                             " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                             failing);
-            std::int64_t n = 0;
-            for (const ReadingRow& r : rows) {
-                double value = 0;
-                const bool number =
-                    !r.value.empty() &&
-                    std::from_chars(r.value.data(), r.value.data() + r.value.size(), value).ec ==
-                        std::errc();
-                insert.bind(QVariant::fromValue<qlonglong>(added.id))
-                    .bind(QVariant::fromValue<qlonglong>(++n))
-                    .bind(q(r.record))
-                    .bind(r.time.empty() ? QVariant(QMetaType::fromType<QString>()) : q(r.time))
-                    .bind(r.epochSeconds ? QVariant::fromValue<qlonglong>(*r.epochSeconds)
-                                         : QVariant(QMetaType::fromType<qlonglong>()))
-                    .bind(r.stamp.empty() ? QVariant(QMetaType::fromType<QString>()) : q(r.stamp))
-                    .bind(static_cast<int>(r.channel))
-                    .bind(number ? QVariant(value) : QVariant(QMetaType::fromType<double>()))
-                    .bind(r.value.empty() ? QVariant(QMetaType::fromType<QString>()) : q(r.value))
-                    .bind(q(r.unit))
-                    .bind(q(r.status))
-                    .run();
-            }
-        }
+        if (!added.already && added.repeatOf == 0) insertReadings(added.id, rows);
         if (!db.commit()) failing(db.lastError().text());
         return added;
     } catch (...) {
@@ -286,6 +295,34 @@ bool SiteDatabase::has(const std::string& station, const std::string& file) {
     auto failing = [this](const QString& why) { fail("cannot read", why); };
     Statement query(db, "SELECT 1 FROM downloads WHERE station = ? AND file = ?", failing);
     return query.bind(q(station)).bind(q(file)).run().next();
+}
+
+std::vector<std::int64_t> SiteDatabase::withoutReadings() {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    auto failing = [this](const QString& why) { fail("cannot read", why); };
+    Statement queryStatement(db,
+                             "SELECT id FROM downloads d WHERE records > 0 AND repeat_of IS NULL"
+                             " AND NOT EXISTS (SELECT 1 FROM readings r WHERE r.download = d.id)"
+                             " ORDER BY id",
+                             failing);
+    QSqlQuery& query = queryStatement.run();
+    std::vector<std::int64_t> ids;
+    while (query.next()) ids.push_back(query.value(0).toLongLong());
+    return ids;
+}
+
+void SiteDatabase::addReadings(std::int64_t id, const std::string& dataFile,
+                               const ExportOptions& clock) {
+    const std::vector<ReadingRow> rows = readingsOf(dataFile, clock);
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    if (!db.transaction()) fail("cannot write to", db.lastError().text());
+    try {
+        insertReadings(id, rows);
+        if (!db.commit()) fail("cannot write to", db.lastError().text());
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
 }
 
 std::vector<std::int64_t> SiteDatabase::notSentTo(const std::string& target) {

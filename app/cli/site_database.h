@@ -62,6 +62,10 @@ class SiteDatabase {
     // stored again.
     Added add(const Download& d, const std::string& dataFile, const ExportOptions& clock);
     bool has(const std::string& station, const std::string& file);
+    // Downloads that should have readings and have none (indexed before
+    // readings were kept), and giving one its readings from its data file.
+    std::vector<std::int64_t> withoutReadings();
+    void addReadings(std::int64_t id, const std::string& dataFile, const ExportOptions& clock);
 
     // Downloads not yet sent to the database `target`, oldest first; and
     // noting one as sent.
@@ -76,6 +80,7 @@ class SiteDatabase {
 
   private:
     void migrate();
+    void insertReadings(std::int64_t id, const std::vector<ReadingRow>& rows);
     void run(const QString& sql);
     [[noreturn]] void fail(const std::string& what, const QString& why);
 

@@ -299,6 +299,22 @@ void Station::recover() {
             }
         }
     }
+    // Downloads indexed before the index kept readings.
+    try {
+        for (std::int64_t id : index_.withoutReadings()) {
+            const SiteDatabase::Download d = index_.download(id);
+            try {
+                index_.addReadings(id, options_.archive + "/" + d.file, clock_);
+            } catch (const DatabaseError&) {
+                throw;
+            } catch (const RuntimeError& e) {
+                log("%s: no readings indexed: %s", d.file.c_str(), e.description().c_str());
+            }
+        }
+    } catch (const RuntimeError& e) {
+        stillOut = true;
+        log("%s", e.description().c_str());
+    }
     if (stillOut) reindex_.start(10000);
 }
 
@@ -565,6 +581,12 @@ int stationCommand(const QStringList& args) {
         std::fprintf(stderr,
                      "--database: '%s' is not postgresql://user@host:port/database or "
                      "sqlite:PATH\n",
+                     options.database.c_str());
+        return kExitUsage;
+    }
+    if (options.database.rfind("sqlite:", 0) == 0 &&
+        realPath(options.database.substr(7)) == realPath(options.archive + "/index.sqlite")) {
+        std::fprintf(stderr, "--database: %s is the archive's own index already\n",
                      options.database.c_str());
         return kExitUsage;
     }
