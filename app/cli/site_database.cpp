@@ -136,11 +136,12 @@ void SiteDatabase::migrate() {
     auto failing = [this](const QString& why) { fail("cannot set up the schema of", why); };
     if (!db.transaction()) failing(db.lastError().text());
     try {
-        run("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
         if (postgres_) {
-            // Two stations starting at once set the schema up one after the other.
-            run("LOCK TABLE schema_version IN EXCLUSIVE MODE");
+            // Stations starting at once set the schema up one after the other
+            // (the key is this program's own: "vcom").
+            run("SELECT pg_advisory_xact_lock(1986227053)");
         }
+        run("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
         Statement vStatement(db, "SELECT max(version) FROM schema_version", failing);
         QSqlQuery& v = vStatement.run();
         int version = v.next() && !v.value(0).isNull() ? v.value(0).toInt() : 0;
