@@ -5,7 +5,6 @@
 #include <QSqlQuery>
 #include <QUrl>
 #include <QVariant>
-#include <atomic>
 #include <charconv>
 
 namespace vantor::cli {
@@ -13,8 +12,6 @@ namespace vantor::cli {
 namespace {
 
 constexpr int kSchemaVersion = 2;
-
-std::atomic<int> connections{0};
 
 QString q(const std::string& s) {
     return QString::fromStdString(s);
@@ -61,7 +58,19 @@ std::vector<ReadingRow> readingsOf(const std::string& dataFile, const ExportOpti
 }  // namespace
 
 SiteDatabase::SiteDatabase(const std::string& url)
-    : connection_(QStringLiteral("vantor-site-%1").arg(++connections)) {
+    // Qt names connections: this object's address is unique while it lives.
+    : connection_(QStringLiteral("vantor-site-%1").arg(reinterpret_cast<quintptr>(this))) {
+    try {
+        open(url);
+        migrate();
+    } catch (...) {
+        // No destructor runs: the connection goes here.
+        QSqlDatabase::removeDatabase(connection_);
+        throw;
+    }
+}
+
+void SiteDatabase::open(const std::string& url) {
     QSqlDatabase db;
     if (url.rfind("sqlite:", 0) == 0) {
         const std::string path = url.substr(7);
@@ -108,7 +117,6 @@ SiteDatabase::SiteDatabase(const std::string& url)
         run("PRAGMA journal_mode=WAL");
         run("PRAGMA synchronous=FULL");
     }
-    migrate();
 }
 
 SiteDatabase::~SiteDatabase() {

@@ -79,6 +79,7 @@ class SiteDatabase {
                              const std::function<void(const ReadingRow&)>& take);
 
   private:
+    void open(const std::string& url);
     void migrate();
     void insertReadings(std::int64_t id, const std::vector<ReadingRow>& rows);
     void run(const QString& sql);
