@@ -113,6 +113,28 @@ std::string keepAs(const std::string& from, const std::string& folder, const std
     throw fileError(errno, folder + "/" + base + ending, false);
 }
 
+// When a transfer began, beside its temporary file: a station killed during
+// it cannot say so afterwards, and the file is named by its start.
+void markStart(const std::string& temp, std::time_t started) {
+    const std::string mark = temp + ".start";
+    const int fd =
+        ::open(mark.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) return;  // the name falls back to the file's last write
+    const std::string text = std::to_string(static_cast<long long>(started)) + "\n";
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    if (!written) ::unlink(mark.c_str());
+}
+
+std::optional<std::time_t> startMark(const std::string& temp) {
+    QFile f(QString::fromLocal8Bit((temp + ".start").c_str()));
+    if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
+    bool ok = false;
+    const long long t = f.readLine(32).trimmed().toLongLong(&ok);
+    if (!ok) return std::nullopt;
+    return static_cast<std::time_t>(t);
+}
+
 std::string sha256Of(const std::string& path) {
     QFile f(QString::fromLocal8Bit(path.c_str()));
     QCryptographicHash hash(QCryptographicHash::Sha256);
@@ -249,6 +271,14 @@ void Station::recover() {
         ::closedir(inner);
         std::sort(names.begin(), names.end());
         for (std::string name : names) {
+            if (name.rfind(".incoming-", 0) == 0 && name.size() > 6 &&
+                name.compare(name.size() - 6, 6, ".start") == 0) {
+                // A start mark goes with its transfer's file, or alone when that is gone.
+                const std::string of = folder + "/" + name.substr(0, name.size() - 6);
+                struct stat st {};
+                if (::stat(of.c_str(), &st) != 0) ::unlink((folder + "/" + name).c_str());
+                continue;
+            }
             const bool left = name.rfind(".incoming-", 0) == 0;
             const bool filed = !left && name[0] != '.' && name.size() > 4 &&
                                name.compare(name.size() - 4, 4, ".dat") == 0;
@@ -266,6 +296,7 @@ void Station::recover() {
                 if (filed && index_.has("", stable + "/" + name)) continue;
                 if (left && st.st_size == 0) {
                     ::unlink(path.c_str());
+                    ::unlink((path + ".start").c_str());
                     continue;
                 }
                 SiteDatabase::Download row;
@@ -274,7 +305,10 @@ void Station::recover() {
                 row.started = row.ended = iso(st.st_mtime);
                 if (left) {
                     row.outcome = "cut short (the station was killed)";
-                    name = keepAs(path, folder, utc(st.st_mtime, "%Y%m%dT%H%M%SZ"), ".partial.dat");
+                    const std::time_t started = startMark(path).value_or(st.st_mtime);
+                    row.started = iso(started);
+                    name = keepAs(path, folder, utc(started, "%Y%m%dT%H%M%SZ"), ".partial.dat");
+                    ::unlink((path + ".start").c_str());
                     path = folder + "/" + name;
                 } else {
                     // Named by its start: yyyymmddThhmmssZ.
@@ -364,6 +398,7 @@ void Station::arm(Meter& m) {
             m.control->onBytesRead = [this, &m](std::string_view) {
                 if (!m.started) {
                     m.started = std::time(nullptr);
+                    markStart(m.temp, *m.started);
                     log("%s: receiving", m.device.c_str());
                 }
                 if (options_.idleSeconds)
@@ -421,6 +456,7 @@ void Station::file(Meter& m) {
     row.sha256 = sha256Of(m.temp);
     const std::string kept =
         keepAs(m.temp, m.folder, utc(started, "%Y%m%dT%H%M%SZ"), whole ? ".dat" : ".partial.dat");
+    ::unlink((m.temp + ".start").c_str());
     row.file = m.stable + "/" + kept;
     std::int64_t repeatOf = 0;
     try {
