@@ -306,18 +306,20 @@ bool SiteDatabase::has(const std::string& station, const std::string& file) {
     return query.bind(q(station)).bind(q(file)).run().next();
 }
 
-std::vector<std::int64_t> SiteDatabase::withoutReadings() {
-    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+std::vector<std::int64_t> SiteDatabase::ids(const QString& sql, const std::string& bound) {
     auto failing = [this](const QString& why) { fail("cannot read", why); };
-    Statement queryStatement(db,
-                             "SELECT id FROM downloads d WHERE records > 0 AND repeat_of IS NULL"
-                             " AND NOT EXISTS (SELECT 1 FROM readings r WHERE r.download = d.id)"
-                             " ORDER BY id",
-                             failing);
-    QSqlQuery& query = queryStatement.run();
-    std::vector<std::int64_t> ids;
-    while (query.next()) ids.push_back(query.value(0).toLongLong());
-    return ids;
+    Statement statement(QSqlDatabase::database(connection_, false), sql, failing);
+    if (!bound.empty()) statement.bind(q(bound));
+    QSqlQuery& query = statement.run();
+    std::vector<std::int64_t> found;
+    while (query.next()) found.push_back(query.value(0).toLongLong());
+    return found;
+}
+
+std::vector<std::int64_t> SiteDatabase::withoutReadings() {
+    return ids(
+        "SELECT id FROM downloads d WHERE records > 0 AND repeat_of IS NULL"
+        " AND NOT EXISTS (SELECT 1 FROM readings r WHERE r.download = d.id) ORDER BY id");
 }
 
 void SiteDatabase::addReadings(std::int64_t id, const std::string& dataFile,
@@ -335,16 +337,10 @@ void SiteDatabase::addReadings(std::int64_t id, const std::string& dataFile,
 }
 
 std::vector<std::int64_t> SiteDatabase::notSentTo(const std::string& target) {
-    QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    auto failing = [this](const QString& why) { fail("cannot read", why); };
-    Statement queryStatement(db,
-                             "SELECT id FROM downloads WHERE id NOT IN"
-                             " (SELECT download FROM sent WHERE target = ?) ORDER BY id",
-                             failing);
-    QSqlQuery& query = queryStatement.bind(q(target)).run();
-    std::vector<std::int64_t> ids;
-    while (query.next()) ids.push_back(query.value(0).toLongLong());
-    return ids;
+    return ids(
+        "SELECT id FROM downloads WHERE id NOT IN"
+        " (SELECT download FROM sent WHERE target = ?) ORDER BY id",
+        target);
 }
 
 SiteDatabase::Download SiteDatabase::download(std::int64_t id) {

@@ -82,6 +82,8 @@ class SiteDatabase {
     void open(const std::string& url);
     void migrate();
     void insertReadings(std::int64_t id, const std::vector<ReadingRow>& rows);
+    // The ids a query gives, with one text bound to its ? when not empty.
+    std::vector<std::int64_t> ids(const QString& sql, const std::string& bound = {});
     void run(const QString& sql);
     [[noreturn]] void fail(const std::string& what, const QString& why);
 
