@@ -255,8 +255,8 @@ typedef enum vantor_export_layout {
  * NULL) receive the rows written and the time stamps that are no time. Any
  * thread. */
 vantor_status vantor_export(const char* data_file, const char* out, vantor_export_format format,
-                            vantor_export_layout layout, vantor_date_order order,
-                            const char* zone, int64_t* rows, int64_t* bad_stamps);
+                            vantor_export_layout layout, vantor_date_order order, const char* zone,
+                            int64_t* rows, int64_t* bad_stamps);
 
 #ifdef __cplusplus
 }

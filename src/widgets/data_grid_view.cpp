@@ -1,4 +1,5 @@
 #include <vantor/data_grid_view.h>
+#include <vantor/grid_readings.h>
 #include <vantor/vantor_comm_widget.h>
 
 #include <QDateTime>
@@ -8,7 +9,6 @@
 #include <optional>
 
 #include "widgets/forms_qt.h"
-#include <vantor/grid_readings.h>
 
 namespace vantor {
 

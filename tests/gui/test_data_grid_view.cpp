@@ -1,13 +1,13 @@
 // The table that shows what ViewData wrote into the grid.
 #include <gtest/gtest.h>
 #include <vantor/data_grid_view.h>
+#include <vantor/grid_readings.h>
 
 #include <QHeaderView>
 #include <tuple>
 
 #include "gui_test_support.h"
 #include "widgets/forms_qt.h"
-#include <vantor/grid_readings.h>
 
 namespace vantor::testing {
 namespace {
