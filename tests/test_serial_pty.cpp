@@ -1,6 +1,8 @@
 // The real serial path: QSerialPort on a pseudo-terminal, the test playing the meter.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vantor/backends.h>
@@ -132,17 +134,37 @@ TEST(SerialPty, MeterHangingUpIsReportedAsDeviceLost) {
 }
 
 TEST(SerialPty, MeterHangingUpRightAfterItsLastByteLosesNoRecord) {
-    // The kernel drops what a reader has not taken when the line goes away,
-    // so every byte must be taken as it comes.
+    // The kernel drops what a reader has not taken when the line goes away.
+    // The meter hangs up the moment the kernel holds none of its bytes: a
+    // reader that has taken them must not lose any afterwards (what it keeps
+    // in its own buffers, or what an event still has to decode). Hanging up
+    // a fixed time after the last byte instead made the test depend on how
+    // soon a loaded machine runs the reader.
     for (bool blocking : {false, true}) {
         PtyControl p;
         const std::string stream = frame(kNegativeBody) + frame(kSimpleBody);
+        // Peeks at the line's input queue; opened before the control takes
+        // the port for itself.
+        const int queue = ::open(p.meter.device().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(queue, 0);
         std::thread meter;
         auto play = [&] {
             meter = std::thread([&] {
                 for (char b : stream) {
                     EXPECT_TRUE(p.meter.send(std::string(1, b), false));
                     std::this_thread::sleep_for(std::chrono::microseconds(1040));
+                }
+                const auto guard = std::chrono::steady_clock::now() + 10s;
+                auto queued = [&] {
+                    // poll() first: it has the kernel move what the pty
+                    // still buffers into the queue FIONREAD counts.
+                    pollfd line{queue, POLLIN, 0};
+                    ::poll(&line, 1, 0);
+                    int waiting = 1;
+                    return ::ioctl(queue, FIONREAD, &waiting) != 0 || waiting > 0;
+                };
+                while (queued() && std::chrono::steady_clock::now() < guard) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
                 }
                 p.meter.hangUp();
             });
@@ -156,6 +178,7 @@ TEST(SerialPty, MeterHangingUpRightAfterItsLastByteLosesNoRecord) {
             p.runUntil([&] { return p.comm->fgComPortOpen == 0; });
         }
         meter.join();
+        ::close(queue);
         EXPECT_EQ(p.comm->LastTransferOutcome(), TransferOutcome::DeviceLost) << blocking;
         EXPECT_EQ(testing::readFile(p.comm->df), "0,-123.4,12,2\r\n1,123.4,12,2\r\n") << blocking;
     }
