@@ -273,6 +273,7 @@ int viewCommand(const QStringList& args) {
     // finds every error and the columns' widths before anything is printed.
     TablePrinter table(stdout, parser.isSet("tsv"));
     Long records = 0;
+    struct OutputFailed {};
     try {
         readRecords(file, wanted, [&](Long i, const DataRecord& r) {
             table.measure(dataViewCells(i, r));
@@ -280,8 +281,12 @@ int viewCommand(const QStringList& args) {
         });
         if (records == 0) throw RuntimeError(kErrSubscript);
         table.printHeader();
-        readRecords(file, records,
-                    [&](Long i, const DataRecord& r) { table.print(dataViewCells(i, r)); });
+        readRecords(file, records, [&](Long i, const DataRecord& r) {
+            table.print(dataViewCells(i, r));
+            if (standardOutputFailed()) throw OutputFailed{};  // the program's end says so
+        });
+    } catch (const OutputFailed&) {
+        return kExitOk;
     } catch (const RuntimeError& e) {
         std::fflush(stdout);
         printViewError(e, file, wanted, records);

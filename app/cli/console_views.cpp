@@ -1,7 +1,12 @@
 #include "console_views.h"
 
+#include <vantor/errors.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <string>
+
+#include "exit_status.h"
 
 namespace vantor::cli {
 
@@ -9,6 +14,8 @@ namespace {
 
 constexpr auto kHintAfter = std::chrono::seconds(5);
 const char* const kHint = "no data yet: press SEND on the meter, check the cable";
+
+int outputErrno = 0;
 
 // Control bytes would upset a terminal; show them as '.'.
 std::string printable(const std::string& text) {
@@ -168,6 +175,35 @@ void printGrid(const DataGrid& grid, std::FILE* out, bool tsv) {
     table.printHeader();
     for (Long r = 1; r < rows; ++r) table.print(rowOf(r));
     std::fflush(out);
+}
+
+}  // namespace vantor::cli
+
+namespace vantor::cli {
+
+bool standardOutputFailed() {
+    if (std::ferror(stdout) == 0) return false;
+    if (outputErrno == 0) outputErrno = errno != 0 ? errno : ENOSPC;
+    return true;
+}
+
+int finishStandardOutput(int status) {
+    // A failed write leaves its bytes in the buffer: flushing tries them
+    // again and so names the error when nothing else did.
+    errno = 0;
+    if (std::fflush(stdout) != 0 && outputErrno == 0) outputErrno = errno;
+    standardOutputFailed();
+    // A standard output closed from the start that took nothing is no failure.
+    if (std::fclose(stdout) != 0 && outputErrno == 0 && errno != EBADF) {
+        outputErrno = errno != 0 ? errno : ENOSPC;
+    }
+    if (outputErrno == 0 || status != kExitOk) return status;
+    const RuntimeError e = fileError(outputErrno, "standard output", false);
+    std::fprintf(stderr,
+                 "error %d: %s; the output there is incomplete (make room, or send it "
+                 "elsewhere)\n",
+                 e.number(), e.description().c_str());
+    return kExitFailure;
 }
 
 }  // namespace vantor::cli

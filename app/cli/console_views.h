@@ -76,4 +76,13 @@ class TablePrinter {
 // Prints rows 0..Rows()-1, columns 0..3, as TablePrinter does.
 void printGrid(const DataGrid& grid, std::FILE* out, bool tsv);
 
+// True once a write to standard output failed; remembers its errno for
+// finishStandardOutput. A long output checks it to stop early.
+bool standardOutputFailed();
+
+// The program's end: flushes and closes standard output. When that or an
+// earlier write failed and `status` is 0, prints "error 61: ..." (or the
+// write's own error) and returns 1; else returns `status`.
+int finishStandardOutput(int status);
+
 }  // namespace vantor::cli

@@ -12,6 +12,7 @@
 #endif
 
 #include "commands.h"
+#include "console_views.h"
 #include "export_command.h"
 #include "station.h"
 #include "transfer_runner.h"
@@ -34,9 +35,7 @@ const char* const kUsage =
     "\n"
     "Run 'vantor-comm COMMAND --help' for the options of a command.\n";
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     // The charts are widgets: plot draws them without a display.
     [[maybe_unused]] const bool plot = argc > 1 && std::strcmp(argv[1], "plot") == 0;
     std::unique_ptr<QCoreApplication> app;
@@ -84,4 +83,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vantor-comm: unknown command '%s'\n\n%s",
                  command.toLocal8Bit().constData(), kUsage);
     return vantor::cli::kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return vantor::cli::finishStandardOutput(run(argc, argv));
 }
