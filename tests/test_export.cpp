@@ -37,7 +37,10 @@ TEST(MeterClock, DateOrdersAndADaylightSavingChange) {
         const auto t = MeterClock(c.order, c.zone).read(c.stamp);
         EXPECT_EQ(t ? MeterClock::iso(*t) : "", c.iso) << c.stamp << " in " << c.zone;
     }
-    EXPECT_THROW(MeterClock(DateOrder::Ymd, "Mars/Olympus"), RuntimeError);
+    // Only the time-zone database's names: Qt alone would read these as UTC.
+    for (const char* zone : {"Mars/Olympus", "Berlin", "CEST", "PST", "abc"}) {
+        EXPECT_THROW(MeterClock(DateOrder::Ymd, zone), RuntimeError) << zone;
+    }
 }
 
 std::string exported(const std::string& data, ExportFormat format, ExportLayout layout,
@@ -53,8 +56,8 @@ std::string exported(const std::string& data, ExportFormat format, ExportLayout 
 }
 
 // A stamp, readings of two channels, an overload, a value that is no number,
-// units with a comma and a quote, a stamp that is no time, and a channel
-// missing at the second stamp.
+// units with a comma and a quote, a stamp that is no time, a channel
+// missing at the second stamp, and values that are no finite number.
 const std::string kData =
     "0,1.5,12,5\r\n"
     "1,\"120604154815\",\"Time\",0\r\n"
@@ -63,7 +66,10 @@ const std::string kData =
     "4,x,\"a, b      \",3\r\n"
     "5,7,12\"x,4\r\n"
     "6,\"999999999999\",\"Time\",0\r\n"
-    "7,1.2345E+20,\"degC      \",1\r\n";
+    "7,1.2345E+20,\"degC      \",1\r\n"
+    "8,nan,\"V         \",2\r\n"
+    "9,-INF,\"a, b      \",3\r\n"
+    "10,1e999,12,5\r\n";
 
 TEST(Export, LongLayoutInEachFormat) {
     ExportSummary summary;
@@ -74,7 +80,10 @@ TEST(Export, LongLayoutInEachFormat) {
               "3,2012-06-04T15:48:15+00:00,120604154815,2,,V,overload\r\n"
               "4,2012-06-04T15:48:15+00:00,120604154815,3,,\"a, b\",invalid\r\n"
               "5,2012-06-04T15:48:15+00:00,120604154815,4,7,\"12\"\"x\",ok\r\n"
-              "7,,999999999999,1,1.2345E+20,degC,ok\r\n");
+              "7,,999999999999,1,1.2345E+20,degC,ok\r\n"
+              "8,,999999999999,2,,V,invalid\r\n"
+              "9,,999999999999,3,,\"a, b\",invalid\r\n"
+              "10,,999999999999,5,,12,invalid\r\n");
     EXPECT_EQ(summary.badStamps, 1);
     EXPECT_EQ(summary.firstBadStampRecord, 6);
     const std::string tsv = exported(kData, ExportFormat::Tsv, ExportLayout::PerReading);
@@ -88,6 +97,33 @@ TEST(Export, LongLayoutInEachFormat) {
               "{\"record\":2,\"time\":\"2012-06-04T15:48:15+00:00\",\"stamp\":\"120604154815\","
               "\"channel\":1,\"value\":21.53,\"unit\":\"degC\",\"status\":\"ok\"}\n");
     EXPECT_NE(json.find("\"unit\":\"12\\\"x\""), std::string::npos) << json;
+    EXPECT_NE(json.find("{\"record\":8,\"time\":null,\"stamp\":\"999999999999\",\"channel\":2,"
+                        "\"value\":null,\"unit\":\"V\",\"status\":\"invalid\"}\n"),
+              std::string::npos)
+        << json;
+}
+
+TEST(Export, AHostsValueThatIsNoNumberIsInvalid) {
+    testing::ScratchDir dir;
+    std::FILE* out = std::fopen(dir.file("out").c_str(), "wb");
+    ReadingWriter writer(out, ExportFormat::JsonLines);
+    for (const char* value : {"nan", "-inf", "2.5"}) {
+        ReadingRow row;
+        row.record = "1";
+        row.value = value;
+        row.unit = "V";
+        row.status = "ok";
+        writer.write(row);
+    }
+    writer.finish();
+    std::fclose(out);
+    EXPECT_EQ(testing::readFile(dir.file("out")),
+              "{\"record\":1,\"time\":null,\"stamp\":null,\"channel\":0,\"value\":null,"
+              "\"unit\":\"V\",\"status\":\"invalid\"}\n"
+              "{\"record\":1,\"time\":null,\"stamp\":null,\"channel\":0,\"value\":null,"
+              "\"unit\":\"V\",\"status\":\"invalid\"}\n"
+              "{\"record\":1,\"time\":null,\"stamp\":null,\"channel\":0,\"value\":2.5,"
+              "\"unit\":\"V\",\"status\":\"ok\"}\n");
 }
 
 TEST(Export, WideLayoutLeavesAMissingReadingEmpty) {

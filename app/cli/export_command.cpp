@@ -102,6 +102,10 @@ bool clockOptions(const QCommandLineParser& parser, ExportOptions& options) {
         return false;
     }
     options.timeZone = parser.isSet("utc") ? "UTC" : str(parser.value("tz"));
+    if (parser.isSet("tz") && options.timeZone.empty()) {
+        std::fprintf(stderr, "--tz: give a zone such as Europe/Berlin, or UTC\n");
+        return false;
+    }
     try {
         MeterClock check(options.dateOrder, options.timeZone);
     } catch (const RuntimeError& e) {
@@ -141,6 +145,18 @@ std::optional<ExportOptions> exportOptions(const QCommandLineParser& parser) {
 }
 
 int runExport(const std::string& file, const ExportOptions& options, const std::string& out) {
+    // Standard input that is a file the shell opened is the input too.
+    struct stat in {};
+    struct stat to {};
+    const bool input = file == "-" ? ::fstat(STDIN_FILENO, &in) == 0 && S_ISREG(in.st_mode)
+                                   : ::stat(file.c_str(), &in) == 0;
+    if (!out.empty() && input && ::stat(out.c_str(), &to) == 0 && to.st_dev == in.st_dev &&
+        to.st_ino == in.st_ino) {
+        std::fprintf(stderr,
+                     "-o %s: that is the data file %s itself; give the export a name of its own\n",
+                     out.c_str(), file == "-" ? "on standard input" : file.c_str());
+        return kExitUsage;
+    }
     try {
         std::optional<Spool> spool;
         if (file == "-") spool.emplace();

@@ -52,9 +52,28 @@ std::string keepEarlierDownload(const std::string& path);
 // give it) and returns its descriptor, its name in `temporary`; putInPlace
 // puts it on the disk, keeps an earlier `path` as path.N and renames it,
 // returning the kept name ("" when there was none). Both throw RuntimeError
-// naming the files; putInPlace removes the temporary file when it fails.
+// naming the files; putInPlace removes the temporary file when it fails,
+// discardBeside when the writing failed. A link to a regular file is
+// replaced by the new file (what it pointed to stays, and is kept as path.N).
+//
+// A `path` that is no regular file is never replaced: a device, a FIFO, a
+// socket, standard output or standard error under any name (/dev/stdout,
+// /proc/self/fd/1) or a link to one. createBeside then gives a temporary
+// file of its own, away from `path` (its name under /proc/self/fd), and
+// putInPlace writes it to `path` and keeps nothing. A folder is error 75.
 int createBeside(const std::string& path, std::string& temporary);
 std::string putInPlace(const std::string& temporary, const std::string& path);
+void discardBeside(const std::string& temporary);
+
+// For a writer that can stream: a `path` that is no regular file (as
+// above) opened for writing, its descriptor to write to and close; -1 for a
+// regular file, a link to one or a name not yet taken, to be written with
+// createBeside. A FIFO waits for its reader. Throws RuntimeError naming the
+// path: 75 for a folder, or when it cannot be opened.
+int openStreamOutput(const std::string& path);
+
+// True when both paths name one file (through links or other names).
+bool sameFile(const std::string& a, const std::string& b);
 
 class ItemReader;
 

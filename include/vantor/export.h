@@ -27,8 +27,9 @@ class MeterClock {
         int offsetSeconds;          // the zone's offset from UTC then
     };
 
-    // `zone` is an IANA name ("Europe/Berlin"), "UTC", or empty for the
-    // machine's zone. Throws RuntimeError 5 naming an unknown zone.
+    // `zone` is an IANA name of the time-zone database ("Europe/Berlin"),
+    // "UTC", or empty for the machine's zone. Throws RuntimeError 5 naming
+    // any other ("Berlin", "CEST").
     explicit MeterClock(DateOrder order = DateOrder::Ymd, const std::string& zone = {});
 
     // The time of `stamp`, or nothing when it is not a date and a time. A
@@ -70,8 +71,9 @@ struct ExportSummary {
 // - long layout: a row per reading, columns record (the sequence number),
 //   time (of the last time stamp before it; empty before the first),
 //   stamp (as sent), channel, value (empty for an overload or a value that
-//   is no number), unit (the name without its padding, or the code), status
-//   ("ok", "overload" for the meter's 999999, "invalid" for no number);
+//   is no finite number), unit (the name without its padding, or the code),
+//   status ("ok", "overload" for the meter's 999999, "invalid" for no
+//   finite number: "x", "nan", "inf", 1e999);
 // - wide layout: a row per time stamp (time, stamp), a column per channel
 //   and unit ("1 degC") in the order they first appear, a cell empty where
 //   that reading is missing (a second reading of a column before the next
@@ -84,7 +86,10 @@ ExportSummary exportDataFile(const std::string& path, std::FILE* out, const Expo
 
 // The same into the file `out`, written under a new name beside it, put on
 // the disk and then renamed: an earlier `out` is kept as out.N (named in the
-// summary), never overwritten. Throws RuntimeError naming the files.
+// summary), never overwritten. An `out` that is no regular file (a device,
+// a FIFO, standard output under any name: see openStreamOutput) is written
+// to as it is. Throws RuntimeError naming the files: 5 when `out` is the
+// data file itself.
 ExportSummary exportDataFileTo(const std::string& path, const std::string& out,
                                const ExportOptions& options);
 
@@ -109,7 +114,8 @@ struct ReadingRow {
 ExportSummary eachReading(const std::string& path, const ExportOptions& options,
                           const std::function<void(const ReadingRow&)>& take);
 
-// Writes ReadingRows as exportDataFile's long layout (the header first).
+// Writes ReadingRows as exportDataFile's long layout (the header first); a
+// value that is no number ("nan") is written empty, its status "invalid".
 class ReadingWriter {
   public:
     ReadingWriter(std::FILE* out, ExportFormat format);

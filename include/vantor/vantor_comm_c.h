@@ -225,8 +225,8 @@ vantor_status vantor_records_open(const char* path, vantor_records** records);
 vantor_status vantor_records_next(vantor_records* records, vantor_record* record,
                                   vantor_boolean* more);
 /* How time stamps are read: the date group's order, and the zone the
- * meter's clock keeps (an IANA name, "UTC", or NULL or "" for the
- * machine's; 5 when it is unknown). Default: VANTOR_DATE_YMD, the machine's. */
+ * meter's clock keeps (an IANA name of the time-zone database, "UTC", or
+ * NULL or "" for the machine's; 5 for any other, such as "CEST"). Default: VANTOR_DATE_YMD, the machine's. */
 vantor_status vantor_records_set_clock(vantor_records* records, vantor_date_order order,
                                        const char* zone);
 /* The description of the last status other than VANTOR_OK for `records`
@@ -250,7 +250,9 @@ typedef enum vantor_export_layout {
 } vantor_export_layout;
 
 /* Writes the readings of `data_file` into the file `out` as vantor-comm
- * export does; an earlier `out` is kept as out.N. `zone` as
+ * export does; an earlier `out` is kept as out.N, an `out` that is no
+ * regular file (a device, a FIFO) is written to as it is, and one that is
+ * `data_file` itself is error 5. `zone` as
  * vantor_records_set_clock takes it. *rows and *bad_stamps (each may be
  * NULL) receive the rows written and the time stamps that are no time. Any
  * thread. */

@@ -54,7 +54,21 @@ def _choice(value, name, choices):
 
 def _zone(tz, name="tz"):
     from . import _text_arg
-    return b"" if tz is None else _text_arg(tz, name)
+    if tz is None:
+        return b""
+    zone = _text_arg(tz, name)
+    if not zone:
+        raise ValueError(f"{name}: give a zone such as 'Europe/Berlin', or 'UTC' (or None for "
+                         "this machine's)")
+    return zone
+
+
+def _zone_error(tz, description):
+    """The ValueError for a zone the time-zone database does not know, or None."""
+    if tz is None or "unknown time zone" not in description:
+        return None
+    return ValueError(f"tz: {tz!r} is not a zone of the time-zone database (give an IANA "
+                      "name such as 'Europe/Berlin', or 'UTC')")
 
 
 def read_records(path, *, date_order: str = "ymd", tz=None) -> Iterator[Record]:
@@ -64,7 +78,8 @@ def read_records(path, *, date_order: str = "ymd", tz=None) -> Iterator[Record]:
     "UTC", or None for the machine's zone). Raises VantorError as the
     control's data view does: 53 or 76 for a missing file, 75 for a folder
     or device, 62 for a record cut short, 13 or 6 for a channel that is no
-    Integer; 5 for an unknown zone."""
+    Integer. Raises ValueError for a tz the time-zone database does not
+    know ("Berlin", "CEST")."""
     from . import VantorError, _text_arg
 
     order = _choice(date_order, "date_order", _DATE_ORDERS)
@@ -83,7 +98,8 @@ def read_records(path, *, date_order: str = "ymd", tz=None) -> Iterator[Record]:
     try:
         status = lib.vantor_records_set_clock(handle, order, zone)
         if status != 0:
-            raise failed(status)
+            error = failed(status)
+            raise _zone_error(tz, error.description) or error
         record = RecordC()
         more = ctypes.c_int16()
         number = 0
@@ -139,8 +155,9 @@ def export(path, out=None, *, format: str = "csv", layout: str = "long",
         status = lib.vantor_export(_text_arg(path, "path"), _text_arg(target, "out"), fmt, lay,
                                    order, _zone(tz), ctypes.byref(rows), None)
         if status != 0:
-            raise VantorError(status, lib.vantor_records_error_description(None).decode(
-                "utf-8", "surrogateescape"))
+            description = lib.vantor_records_error_description(None).decode(
+                "utf-8", "surrogateescape")
+            raise _zone_error(tz, description) or VantorError(status, description)
         if out is not None:
             return rows.value
         with open(target, newline="", encoding="utf-8", errors="surrogateescape") as f:

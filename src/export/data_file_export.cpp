@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <utility>
@@ -69,6 +70,8 @@ Shown shown(const DataRecord& r) {
     auto [end, ec] = std::from_chars(first, last, value);
     if (ec != std::errc() || end != last) {
         s.status = "invalid";
+    } else if (!std::isfinite(value)) {
+        s.status = "invalid";  // nan, inf: no number JSON or a spreadsheet reads
     } else if (value == kInvalidValue) {
         s.status = "overload";
     } else {
@@ -229,9 +232,11 @@ void ReadingWriter::write(const ReadingRow& row) {
     cells[1] = textOrEmpty(row.time);
     cells[2] = textOrEmpty(row.stamp);
     cells[3] = number(channel);
-    cells[4] = row.value.empty() ? Cell{} : number(row.value);
+    // A host's value that is no number (nan from a database) is invalid here too.
+    const bool invalid = !row.value.empty() && !isJsonNumber(row.value);
+    cells[4] = row.value.empty() || invalid ? Cell{} : number(row.value);
     cells[5] = text(row.unit);
-    cells[6] = text(row.status);
+    cells[6] = invalid ? text("invalid") : text(row.status);
     table_->writer.row(cells);
 }
 
@@ -241,14 +246,38 @@ void ReadingWriter::finish() {
 
 ExportSummary exportDataFileTo(const std::string& path, const std::string& out,
                                const ExportOptions& options) {
+    if (sameFile(path, out)) {
+        throw RuntimeError(kErrInvalidCall, standardDescription(kErrInvalidCall) + ": " + out +
+                                                " is the data file " + path +
+                                                " itself; give the export a name of its own");
+    }
+    ExportSummary summary;
+    auto exportInto = [&](std::FILE* f) {
+        try {
+            summary = exportDataFile(path, f, options);
+        } catch (const RuntimeError& e) {
+            const bool writing = std::ferror(f) != 0;
+            std::fclose(f);
+            if (!writing) throw;
+            throw RuntimeError(e.number(), e.description() + ": " + out);
+        } catch (...) {
+            std::fclose(f);
+            throw;
+        }
+    };
+    // A device, a FIFO or standard output takes the rows as they come.
+    if (const int stream = openStreamOutput(out); stream >= 0) {
+        std::FILE* f = ::fdopen(stream, "wb");
+        exportInto(f);
+        if (std::fclose(f) != 0) throw fileError(errno, out, false);
+        return summary;
+    }
     std::string temporary;
     std::FILE* f = ::fdopen(createBeside(out, temporary), "wb");
-    ExportSummary summary;
     try {
-        summary = exportDataFile(path, f, options);
+        exportInto(f);
     } catch (...) {
-        std::fclose(f);
-        ::unlink(temporary.c_str());
+        discardBeside(temporary);
         throw;
     }
     std::fclose(f);

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QDate>
 #include <QDateTime>
+#include <QFile>
 #include <QTime>
 #include <QTimeZone>
 #include <chrono>
@@ -24,6 +25,24 @@ struct MeterClock::Zone {
     }
 };
 
+namespace {
+
+bool inZoneDatabase(const QByteArray& id) {
+    if (QTimeZone::isTimeZoneIdAvailable(id)) return true;
+    // Qt lists only the zones of zone.tab; the database's other names
+    // (Etc/UTC, Europe/Kiev, US/Pacific), which it reads all the same, are
+    // its files.
+    if (id.isEmpty() || id.startsWith('/') || id.contains("..")) return false;
+    for (const char* folder :
+         {"/usr/share/zoneinfo/", "/usr/lib/zoneinfo/", "/usr/share/lib/zoneinfo/"}) {
+        QFile file(QString::fromLatin1(folder) + QString::fromUtf8(id));
+        if (file.open(QIODevice::ReadOnly)) return file.read(4) == "TZif";
+    }
+    return false;
+}
+
+}  // namespace
+
 MeterClock::MeterClock(DateOrder order, const std::string& zone) : order_(order) {
     auto z = std::make_shared<Zone>();
     if (zone.empty()) {
@@ -31,7 +50,10 @@ MeterClock::MeterClock(DateOrder order, const std::string& zone) : order_(order)
     } else if (zone == "UTC") {
         z->zone = QTimeZone::utc();
     } else {
-        z->zone = QTimeZone(QByteArray::fromStdString(zone));
+        // Qt reads a name it does not know ("Berlin", "CEST") as a rule of
+        // its own, UTC with no change: only the database's names count.
+        const QByteArray id = QByteArray::fromStdString(zone);
+        if (inZoneDatabase(id)) z->zone = QTimeZone(id);
         if (!z->zone.isValid()) {
             throw RuntimeError(kErrInvalidCall, standardDescription(kErrInvalidCall) +
                                                     ": unknown time zone " + zone +

@@ -1,5 +1,8 @@
-// view: a finished data file as a table.
+// view: a finished data file as a table; where view, export and plot write.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QImage>
 #include <optional>
@@ -73,6 +76,72 @@ INSTANTIATE_TEST_SUITE_P(Files, ViewBadFile,
                                            BadFile{"Endless", std::nullopt, "cannot view ",
                                                    ": it is not a regular file", "/dev/zero"}),
                          [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
+
+TEST(StandardOutput, ThatCannotBeWrittenFailsEveryCommandThatWritesThere) {
+    TempDir dir;
+    writeFile(dir.file("d.dat"), knownDataFile("mg/L      "));
+    const std::string d = dir.file("d.dat");
+    const std::vector<std::vector<std::string>> commands = {
+        {"view", d},
+        {"view", d, "--tsv"},
+        {"view", d, "--format", "jsonl"},
+        {"export", d},
+        {"list", "--json"},
+        {"view", "--help"},
+        {"export", d, "-o", "/proc/self/fd/1"},  // standard output by another name
+    };
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args[0] + " " + args[1] + " " + args.back());
+        std::vector<std::string> full = {"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full"};
+        for (const std::string& a : command(args)) full.push_back(a);
+        Program p(full, dir);
+        EXPECT_EQ(p.wait(), kExitFailure) << p.err();
+        EXPECT_TRUE(contains(p.err(), "error 61: Disk full"));
+    }
+}
+
+TEST(Output, AFifoGetsTheExportAndStaysAFifo) {
+    TempDir dir;
+    writeFile(dir.file("d.dat"), knownDataFile("mg/L      "));
+    const std::string fifo = dir.file("f");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The reader is there first; the few rows fit in the pipe until the program ends.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const RunResult r = run({"export", dir.file("d.dat"), "-o", fifo}, dir);
+    std::string got(1 << 16, '\0');
+    const ssize_t n = ::read(reader, got.data(), got.size());
+    ::close(reader);
+    EXPECT_EQ(r.status, kExitOk) << r.err;
+    got.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    EXPECT_EQ(got.rfind("record,time,stamp,channel,value,unit,status\r\n", 0), 0u) << got;
+    EXPECT_EQ(countLines(got), 4);
+    struct stat st {};
+    EXPECT_TRUE(::lstat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    EXPECT_FALSE(exists(fifo + ".1"));
+}
+
+TEST(Output, TheDataFileItselfUnderAnyNameIsRefused) {
+    TempDir dir;
+    const std::string data = knownDataFile("mg/L      ");
+    const std::string d = dir.file("d.dat");
+    writeFile(d, data);
+    ASSERT_EQ(::symlink(d.c_str(), dir.file("link").c_str()), 0);
+    ASSERT_EQ(::link(d.c_str(), dir.file("hard").c_str()), 0);
+    const std::vector<std::vector<std::string>> commands = {
+        {"export", d, "-o", d},
+        {"export", d, "-o", dir.file("link")},
+        {"view", d, "--format", "csv", "-o", dir.file("hard")},
+    };
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args.back());
+        const RunResult r = run(args, dir);
+        EXPECT_EQ(r.status, kExitUsage) << r.err;
+        EXPECT_TRUE(contains(r.err, args.back() + ": that is the data file " + d + " itself"));
+        EXPECT_EQ(readFile(d), data);
+        EXPECT_FALSE(exists(d + ".1"));
+    }
+}
 
 #ifdef VANTOR_TEST_PLOT
 TEST(Plot, DrawsThePictureItWasAskedFor) {

@@ -131,6 +131,11 @@ def _after_close(c):
     pytest.param(_put_get("Port", "abc"), TypeError("Port must be an integer"), id="str number"),
     pytest.param(lambda c: c.GetParameter(["a"] * 6), TypeError("n_or_list[0] must be"),
                  id="GetParameter element"),
+    pytest.param(lambda c: next(vantor_comm.read_records(__file__, tz="CEST")),
+                 ValueError("tz: 'CEST' is not a zone of the time-zone database"),
+                 id="zone not in the database"),
+    pytest.param(lambda c: vantor_comm.export(__file__, tz="Berlin"),
+                 ValueError("tz: 'Berlin' is not a zone"), id="export's zone"),
     pytest.param(_after_close,
                  vantor_comm.VantorError(5, "Invalid procedure call or argument: the control "
                                             "was closed"),
