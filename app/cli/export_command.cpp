@@ -154,7 +154,7 @@ int runExport(const std::string& file, const ExportOptions& options, const std::
         to.st_ino == in.st_ino) {
         std::fprintf(stderr,
                      "-o %s: that is the data file %s itself; give the export a name of its own\n",
-                     out.c_str(), file == "-" ? "on standard input" : file.c_str());
+                     out.c_str(), file == "-" ? "(on standard input)" : file.c_str());
         return kExitUsage;
     }
     try {
