@@ -6,10 +6,12 @@ import gc
 import math
 import os
 import pathlib
+import pty
 import subprocess
 import sys
 import threading
 import time
+import tty
 import warnings
 
 import pytest
@@ -20,12 +22,14 @@ from vantor_comm import _native
 VANTOR_COMM = os.environ.get("VANTOR_COMM_BIN", "vantor-comm")
 
 
+# A sanitizer's runtime preloaded for Python is not the program's.
+PROGRAM_ENV = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+
+
 def _simulated_meter(link, *options):
-    # A sanitizer's runtime preloaded for Python is not the program's.
-    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
     sim = subprocess.Popen([VANTOR_COMM, "simulate", "--send-after", "0", "--link", str(link),
                             *options],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=PROGRAM_ENV)
     for _ in range(500):
         if link.is_symlink():
             break
@@ -146,6 +150,33 @@ def test_the_shell_download_timeout_is_the_whole_wait(tmp_path, blocking):
     assert run.returncode == 1, run.stderr
     assert "error 57: Device I/O error: the transfer did not end within 1 s" in run.stderr
     assert data.read_bytes().count(b"\r\n") > 0
+
+
+@pytest.mark.parametrize("blocking", [False, True], ids=["events", "blocking"])
+def test_the_shell_download_idle_counts_once_the_meter_has_begun(meter, tmp_path, blocking):
+    capture = tmp_path / "capture.bin"
+    subprocess.run([VANTOR_COMM, "download", "--device", meter, "--data-file",
+                    str(tmp_path / "a.dat"), "--raw", str(capture)],
+                   capture_output=True, env=PROGRAM_ENV, check=True)
+    frames = capture.read_bytes()
+    frames = frames[:frames.index(b"\x02\x1b")]  # all but the end marker
+    line, device = pty.openpty()
+    tty.setraw(device)
+    data = tmp_path / "d.dat"
+    try:
+        run = subprocess.Popen([sys.executable, "-m", "vantor_comm", "download", "--device",
+                                os.ttyname(device), "--data-file", str(data), "--idle", "0.5",
+                                *(["--blocking"] if blocking else [])],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        time.sleep(1)  # silence before the meter begins is no idle
+        os.write(line, frames)
+        err = run.communicate(timeout=120)[1]
+    finally:
+        os.close(line)
+        os.close(device)
+    assert run.returncode == 1, err
+    assert "was silent for 0.5 s before the meter's end marker" in err
+    assert data.read_bytes().count(b"\r\n") == 40
 
 
 def test_a_control_is_freed_only_on_its_own_thread(meter):
