@@ -27,9 +27,9 @@ def main(argv=None) -> int:
     d.add_argument("--data-file", help="the data file (default: APP_PATH/yyyymmdd.dat)")
     d.add_argument("--app-path", help="the folder of unit2.dat")
     d.add_argument("--blocking", action="store_true", help="one blocking call")
-    d.add_argument("--timeout", type=_seconds,
+    d.add_argument("--timeout", type=_seconds, metavar="SECONDS",
                    help="the longest wait for the end of the transfer, in seconds")
-    d.add_argument("--idle", type=_seconds,
+    d.add_argument("--idle", type=_seconds, metavar="SECONDS",
                    help="once the meter has sent something, end the transfer when it has been "
                         "silent this long")
     d.add_argument("--overwrite", action="store_true",
