@@ -278,9 +278,10 @@ vantor_status vantor_export(const char* data_file, const char* out, vantor_expor
 /* A download never replaces an earlier one without being asked (as
  * vantor-comm download without --overwrite): when `path` is a regular file
  * that is not empty, copies it to path.N (the lowest N whose name is free)
- * and gives the copy's name; an empty text when nothing needed keeping. The
- * original stays in place: remove the copy when the download then cannot
- * arm. Any thread. */
+ * and gives the copy's name; an empty text when nothing needed keeping.
+ * Each call keeps another copy: give a buffer of strlen(path) + 24 bytes,
+ * which always holds the name. The original stays in place: remove the copy
+ * when the download then cannot arm. Any thread. */
 vantor_status vantor_keep_earlier_download(const char* path, char* buffer, size_t size,
                                            size_t* length);
 

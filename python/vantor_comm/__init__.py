@@ -502,7 +502,7 @@ def download(device: str, data_file: Optional[str] = None, *, blocking: bool = F
 def _keep_earlier(path: str) -> Optional[str]:
     raw = _encode(path)
     # Called once: each call keeps another copy.
-    buffer = ctypes.create_string_buffer(len(raw) + 32)
+    buffer = ctypes.create_string_buffer(len(raw) + 24)
     length = ctypes.c_size_t(0)
     status = lib.vantor_keep_earlier_download(raw, buffer, len(buffer), ctypes.byref(length))
     if status:
