@@ -179,7 +179,7 @@ int downloadCommand(const QStringList& args) {
                          devices.join(", ").toLocal8Bit().constData());
             return static_cast<int>(kExitNotArmed);
         }
-        SignalWatch interrupts;
+        // runTransfer's own watch catches the signals meanwhile.
         bool opened = false;
         const auto device = ports::findMeter(
             candidates, *loop, found,

@@ -4,11 +4,16 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <vantor/data_file.h>
 
+#include <QDir>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "arguments.h"
@@ -128,6 +133,51 @@ void waitForPeerCloseOrSignal(sim::PtyMeter& meter, std::chrono::seconds timeout
     }
 }
 
+// Writes the simulated meter's unit file as DIR/unit2.dat, never over a
+// file of the user's: one that is there already is left as it is.
+bool writeUnitFile(const std::string& dir) {
+    const std::string path = unitFileName(dir);
+    const std::string bytes = sim::unitFile();
+    if (!QDir().mkpath(QString::fromLocal8Bit(dir.c_str()))) {
+        std::fprintf(stderr, "cannot make the folder %s for the unit file; give another one\n",
+                     dir.c_str());
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream there;
+        there << in.rdbuf();
+        if (in && there.str() == bytes) {
+            std::fprintf(stderr, "unit file: %s (the simulated meter's, already there)\n",
+                         path.c_str());
+            return true;
+        }
+        std::fprintf(stderr,
+                     "%s is there already and is not the simulated meter's unit file: it is left "
+                     "as it is; give another folder with --unit-file DIR\n",
+                     path.c_str());
+        return false;
+    }
+    std::size_t done = 0;
+    while (fd >= 0 && done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    const int err = errno;
+    if (fd < 0 || ::close(fd) != 0 || done != bytes.size()) {
+        std::fprintf(stderr, "cannot write the unit file %s: %s\n", path.c_str(),
+                     std::strerror(err));
+        if (fd >= 0) ::unlink(path.c_str());
+        return false;
+    }
+    std::fprintf(stderr, "unit file: %s (download --app-path %s names the meter's units)\n",
+                 path.c_str(), dir.c_str());
+    return true;
+}
+
 }  // namespace
 
 int simulateCommand(const QStringList& args) {
@@ -141,6 +191,10 @@ int simulateCommand(const QStringList& args) {
         {"from", "Send the raw bytes of FILE instead.", "FILE"},
         {"paced", "Send at the real line rate (9600 baud)."},
         {"send-after", "Press SEND after this many seconds.", "SECONDS"},
+        {"unit-file",
+         "First write the simulated meter's unit file as DIR/unit2.dat (kept when it is there "
+         "already), for download --app-path DIR.",
+         "DIR"},
     });
     if (auto stop = parseArguments(parser, args, 0)) return *stop;
 
@@ -158,6 +212,11 @@ int simulateCommand(const QStringList& args) {
                      : sim::transferStream(sim::sessionMemory(static_cast<int>(*records)));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
+        return kExitFailure;
+    }
+
+    if (parser.isSet("unit-file") &&
+        !writeUnitFile(parser.value("unit-file").toLocal8Bit().toStdString())) {
         return kExitFailure;
     }
 

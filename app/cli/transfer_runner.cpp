@@ -118,6 +118,10 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
     comm.Port(setup.port);
     if (!setup.device.empty()) comm.Ports().set(setup.port, setup.device);
 
+    // From here on a signal ends the download with its summary, and the
+    // temporary files go (SIGHUP too: a closed terminal or ssh session).
+    SignalWatch interrupts([&](int) { comm.AbortTransfer(TransferOutcome::Aborted); }, true);
+
     const bool unitFile = !setup.appPath.empty();
     if (unitFile) {
         comm.AppPath(setup.appPath);
@@ -191,8 +195,15 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
     if (setup.showPanel) {
         std::fprintf(stderr, "waiting on %s (port %d)%s\n", device.c_str(), setup.port,
                      setup.device.empty() ? "; --device PATH names another serial device" : "");
-        panel.emplace(comm, stderr, ::isatty(STDERR_FILENO) != 0, device);
     }
+    // The panel appears once the port is open: the control's Start says
+    // "Press Send Key" before it tries, and a port that never opens must not
+    // be shown as waiting for SEND.
+    auto showPanel = [&] {
+        if (setup.showPanel && !panel) {
+            panel.emplace(comm, stderr, ::isatty(STDERR_FILENO) != 0, device);
+        }
+    };
 
     QTimer idle;
     idle.setSingleShot(true);
@@ -204,6 +215,7 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
     comm.onBytesRead = [&](std::string_view bytes) {
         if (raw) raw->append(bytes);
         if (spare) spare->append(bytes);
+        showPanel();  // the blocking download's first sign that its port is open
         if (panel) panel->noteBytes();
         if (setup.idleSeconds) idle.start(static_cast<int>(*setup.idleSeconds * 1000));
     };
@@ -219,17 +231,21 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
     QObject::connect(&timeout, &QTimer::timeout,
                      [&] { comm.AbortTransfer(TransferOutcome::TimedOut); });
     if (setup.timeoutSeconds) timeout.start(static_cast<int>(*setup.timeoutSeconds * 1000));
-    SignalWatch interrupts([&](int) { comm.AbortTransfer(TransferOutcome::Aborted); });
 
-    if (setup.blocking) {
+    // A signal before this point leaves the port alone.
+    const bool arming = interrupts.received() == 0;
+    if (!arming) {
+    } else if (setup.blocking) {
         comm.setReadTimeout(std::chrono::milliseconds(0));  // bounded by --timeout alone
         if (setup.onArmed) loop.post(setup.onArmed);
         comm.ReadDataLogger();
     } else {
         comm.Start();
         if (comm.fgComPortOpen) {
+            showPanel();
             if (setup.onArmed) loop.post(setup.onArmed);
-            if (!ended && interrupts.received() == 0) events.exec();
+            if (interrupts.received() != 0) comm.AbortTransfer(TransferOutcome::Aborted);
+            if (!ended) events.exec();
         }
     }
     timeout.stop();
@@ -245,18 +261,20 @@ int runTransfer(TransferSetup setup, MessageLoop& loop) {
         spareKept = spare->keepAs(comm.df + ".raw");
     }
     if (spare) spare->discard();
-    if (outcome == TransferOutcome::NotArmed && !kept.empty()) {
+    if ((outcome == TransferOutcome::NotArmed || !arming) && !kept.empty()) {
         // The earlier download is still in place: the copy is not needed.
         ::unlink(kept.c_str());
         kept.clear();
     }
-    const int bySignal = outcome == TransferOutcome::Aborted ? interrupts.received() : 0;
+    const int bySignal = outcome == TransferOutcome::Aborted || !arming ? interrupts.received() : 0;
     // Records lost at the end do not hide that the end marker came.
     std::string endedHow = outcome == TransferOutcome::Failed && comm.fgTransferOK
                                ? "end marker"
                                : outcomeText(outcome, replay);
     if (bySignal != 0) {
-        endedHow = bySignal == SIGINT ? "interrupted (SIGINT)" : "terminated (SIGTERM)";
+        endedHow = bySignal == SIGINT   ? "interrupted (SIGINT)"
+                   : bySignal == SIGHUP ? "hung up (SIGHUP)"
+                                        : "terminated (SIGTERM)";
     } else if (outcome == TransferOutcome::TimedOut && idled) {
         endedHow = "idle (the meter was silent for " + formatNumber(*setup.idleSeconds) + " s)";
     }

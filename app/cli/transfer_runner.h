@@ -46,8 +46,8 @@ struct TransferSetup {
     std::function<void()> onArmed;
 };
 
-// Returns the program's exit status; 128 + the signal when SIGINT or SIGTERM
-// ended the transfer (every record kept, the summary printed).
+// Returns the program's exit status; 128 + the signal when SIGINT, SIGTERM
+// or SIGHUP ended the transfer (every record kept, the summary printed).
 int runTransfer(TransferSetup setup, MessageLoop& loop);
 
 // "error NUMBER: DESCRIPTION" on standard error.

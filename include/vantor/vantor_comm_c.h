@@ -10,7 +10,12 @@
  * When the process has no QCoreApplication, the first vantor_comm_create
  * makes one on its thread, and every control of the process then lives on
  * that thread; a host with its own QCoreApplication creates its controls on
- * the application's thread. A call from another thread fails with error 5.
+ * the application's thread. A call from another thread fails with error 5
+ * (VANTOR_INVALID_CALL), and so does vantor_comm_free, which then frees
+ * nothing: the control's port and timers run in its thread's event loop,
+ * perhaps at that very moment. A host done with a control on another thread
+ * hands it back to the control's thread to free it there. On the calling
+ * thread, vantor_comm_error_description gives the refusal's text.
  *
  * Events. Receive events and the panel's blink timer run while the control
  * waits in Qt's event loop: inside vantor_comm_process_events, inside
@@ -97,9 +102,10 @@ const char* vantor_comm_version(void);
 
 /* Creates a control in *control (NULL on failure). */
 vantor_status vantor_comm_create(vantor_comm** control);
-/* Ends a transfer still running (records kept), then frees the control.
- * NULL is allowed. */
-void vantor_comm_free(vantor_comm* control);
+/* Ends a transfer still running (records kept), then frees the control;
+ * on the control's thread only: from another thread it returns
+ * VANTOR_INVALID_CALL and frees nothing. NULL is allowed (VANTOR_OK). */
+vantor_status vantor_comm_free(vantor_comm* control);
 
 /* The description of the last status other than VANTOR_OK that a call for
  * this control returned (for a failed vantor_comm_create: pass NULL). Valid
@@ -172,6 +178,15 @@ vantor_status vantor_comm_last_error(vantor_comm* c, int32_t* number, char* buff
  * 60000). */
 vantor_status vantor_comm_set_read_timeout(vantor_comm* c, int32_t milliseconds);
 vantor_status vantor_comm_get_read_timeout(vantor_comm* c, int32_t* milliseconds);
+/* Limits on a transfer, as vantor-comm download's --timeout and --idle:
+ * the longest wait for its end, and, once the meter has sent something, the
+ * longest silence (0: none; both 0 by default). Either ends the transfer
+ * with VANTOR_OUTCOME_TIMED_OUT, every record kept; they count from Start,
+ * ReadDataLogger_2 or ReadDataLogger on (set the read time-out to 0 for a
+ * blocking download bounded by these alone). */
+vantor_status vantor_comm_set_transfer_limits(vantor_comm* c, int32_t timeout_ms, int32_t idle_ms);
+vantor_status vantor_comm_get_transfer_limits(vantor_comm* c, int32_t* timeout_ms,
+                                              int32_t* idle_ms);
 /* The grid ViewData fills: row 0 holds the headings. */
 vantor_status vantor_comm_grid_size(vantor_comm* c, int32_t* rows, int32_t* cols);
 vantor_status vantor_comm_grid_cell(vantor_comm* c, int32_t row, int32_t col, char* buffer,
@@ -226,12 +241,13 @@ vantor_status vantor_records_next(vantor_records* records, vantor_record* record
                                   vantor_boolean* more);
 /* How time stamps are read: the date group's order, and the zone the
  * meter's clock keeps (an IANA name of the time-zone database, "UTC", or
- * NULL or "" for the machine's; 5 for any other, such as "CEST"). Default: VANTOR_DATE_YMD, the machine's. */
+ * NULL or "" for the machine's; 5 for any other, such as "CEST", or for an
+ * order none of vantor_date_order). Default: VANTOR_DATE_YMD, the machine's. */
 vantor_status vantor_records_set_clock(vantor_records* records, vantor_date_order order,
                                        const char* zone);
 /* The description of the last status other than VANTOR_OK for `records`
- * (NULL: of a failed vantor_records_open or vantor_export on this
- * thread). */
+ * (NULL: of a failed vantor_records_open, vantor_export or
+ * vantor_keep_earlier_download on this thread). */
 const char* vantor_records_error_description(const vantor_records* records);
 /* NULL is allowed. */
 void vantor_records_free(vantor_records* records);
@@ -254,11 +270,22 @@ typedef enum vantor_export_layout {
  * regular file (a device, a FIFO) is written to as it is, and one that is
  * `data_file` itself is error 5. `zone` as
  * vantor_records_set_clock takes it. *rows and *bad_stamps (each may be
- * NULL) receive the rows written and the time stamps that are no time. Any
- * thread. */
+ * NULL) receive the rows written and the time stamps that are no time.
+ * Fails with 5 for a format, layout or order that is none of its
+ * enumeration's. Any thread. */
 vantor_status vantor_export(const char* data_file, const char* out, vantor_export_format format,
                             vantor_export_layout layout, vantor_date_order order, const char* zone,
                             int64_t* rows, int64_t* bad_stamps);
+
+/* A download never replaces an earlier one without being asked (as
+ * vantor-comm download without --overwrite): when `path` is a regular file
+ * that is not empty, copies it to path.N (the lowest N whose name is free)
+ * and gives the copy's name; an empty text when nothing needed keeping.
+ * Each call keeps another copy: give a buffer of strlen(path) + 24 bytes,
+ * which always holds the name. The original stays in place: remove the copy
+ * when the download then cannot arm. Any thread. */
+vantor_status vantor_keep_earlier_download(const char* path, char* buffer, size_t size,
+                                           size_t* length);
 
 #ifdef __cplusplus
 }

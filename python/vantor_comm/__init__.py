@@ -7,10 +7,17 @@
 Booleans are ints, True -1 and False 0, as in the interface. Run-time errors
 raise `VantorError` (`.number`, `.description`); so does a number the
 interface's type cannot hold (6, Overflow) and any call on a closed control
-(5). Texts are str or paths (bytes too). A control lives on the thread that
-created it. It runs on the C library libvantor_comm_c through
-ctypes, so the package needs no compiler; set VANTOR_COMM_LIBRARY to use
-another copy of the library.
+(5). Texts are str or paths (bytes too).
+
+A control lives on the thread that created it, and is used and closed
+there only: a call or close() from another thread raises VantorError 5 and
+leaves the control as it is, since its port and timers run in its thread's
+events, perhaps at that very moment. A control dropped on another thread
+(its last reference gone, or the garbage collector running there) is handed
+back to its own thread, which frees it at its next process_events(),
+close() or Control(); a ResourceWarning says so. It runs on the C library
+libvantor_comm_c through ctypes, so the package needs no compiler; set
+VANTOR_COMM_LIBRARY to use another copy of the library.
 """
 
 import ctypes
@@ -20,7 +27,9 @@ import numbers
 import operator
 import os
 import sys
+import threading
 import time
+import warnings
 from collections.abc import MutableSequence
 from typing import Callable, List, NamedTuple, Optional
 
@@ -42,6 +51,19 @@ def _encode(text: str) -> bytes:
 
 def _decode(raw: bytes) -> str:
     return raw.decode(_ENCODING, "surrogateescape")
+
+
+# Controls dropped on another thread than their own, by the owner's thread
+# ident, each with its message callback, which must outlive it.
+_handed_back = {}
+_handed_back_lock = threading.Lock()
+
+
+def _free_handed_back():
+    with _handed_back_lock:
+        handles = _handed_back.pop(threading.get_ident(), ())
+    for handle, _callback in handles:
+        lib.vantor_comm_free(handle)
 
 
 class VantorError(Exception):
@@ -176,19 +198,26 @@ class Control:
     _live = None  # the C handle; None once closed
 
     def __init__(self):
+        _free_handed_back()
         handle = _native.Handle()
         status = lib.vantor_comm_create(ctypes.byref(handle))
         if status:
             raise VantorError(status, _decode(lib.vantor_comm_error_description(None)))
+        self._owner = threading.get_ident()
         self._live = handle
         self._on_message: Optional[Callable[[str], None]] = None
         self._callback = _native.MessageFn(self._message)
 
     def close(self):
-        """Ends a transfer still running (records kept) and frees the control."""
+        """Ends a transfer still running (records kept) and frees the control.
+        On the thread that created it only: from another thread it raises
+        VantorError 5 and the control stays open."""
         if self._live:
-            lib.vantor_comm_free(self._live)
+            status = lib.vantor_comm_free(self._live)
+            if status:
+                raise VantorError(status, _decode(lib.vantor_comm_error_description(self._live)))
             self._live = None
+        _free_handed_back()
 
     def __enter__(self):
         return self
@@ -197,7 +226,21 @@ class Control:
         self.close()
 
     def __del__(self):
-        self.close()
+        if not self._live:
+            return
+        try:
+            own = threading.get_ident() == self._owner
+        except (AttributeError, TypeError):  # the interpreter is ending: the process frees it
+            return
+        if own:
+            self.close()
+            return
+        with _handed_back_lock:
+            _handed_back.setdefault(self._owner, []).append((self._live, self._callback))
+        self._live = None
+        warnings.warn("vantor_comm.Control dropped on another thread than the one that created "
+                      "it: its own thread frees it at its next process_events(), close() or "
+                      "Control()", ResourceWarning, stacklevel=2)
 
     @property
     def _handle(self):
@@ -347,6 +390,7 @@ class Control:
         a transfer has ended."""
         self._check(lib.vantor_comm_process_events(self._handle,
                                                    _milliseconds(seconds, "seconds")))
+        _free_handed_back()
 
     @property
     def outcome(self) -> Outcome:
@@ -383,6 +427,15 @@ class Control:
     def read_timeout(self, seconds: float):
         self._check(lib.vantor_comm_set_read_timeout(self._handle,
                                                      _milliseconds(seconds, "read_timeout")))
+
+    def set_transfer_limits(self, timeout: float = 0, idle: float = 0):
+        """Limits on the next transfers, in seconds, as vantor-comm
+        download's --timeout and --idle: the longest wait for the end, and,
+        once the meter has sent something, the longest silence (0: none).
+        Either ends the transfer with Outcome.TIMED_OUT, every record kept."""
+        self._check(lib.vantor_comm_set_transfer_limits(self._handle,
+                                                        _milliseconds(timeout, "timeout"),
+                                                        _milliseconds(idle, "idle")))
 
     @property
     def grid(self) -> List[List[str]]:
@@ -426,25 +479,48 @@ class Control:
 
 
 def download(device: str, data_file: Optional[str] = None, *, blocking: bool = False,
-             timeout: Optional[float] = None, app_path: Optional[str] = None) -> List[Record]:
+             timeout: Optional[float] = None, idle: Optional[float] = None,
+             app_path: Optional[str] = None, overwrite: bool = False) -> List[Record]:
     """Downloads the meter on `device` into `data_file` (default: today's
     file in app_path) and returns its records. Press SEND on the meter once
     it waits.
 
-    app_path: the folder of unit2.dat, loaded first. timeout: give up after
-    that many seconds without a byte (default: wait for ever). A transfer
-    that does not end with the meter's end marker, or whose records did not
-    all reach the data file, raises VantorError; the records received stay
-    in the data file.
+    app_path: the folder of unit2.dat, loaded first. timeout: the longest
+    wait, in seconds, for the end of the transfer; idle: once the meter has
+    sent something, the longest silence (as vantor-comm download's --timeout
+    and --idle; default: wait as long as the meter takes). An earlier
+    download in data_file is kept as data_file.1 (the lowest free number),
+    as vantor-comm download keeps it, unless overwrite. A transfer that does
+    not end with the meter's end marker, or whose records did not all reach
+    the data file, raises VantorError; the records received stay in the
+    data file.
     """
+    return _download(device, data_file, blocking=blocking, timeout=timeout, idle=idle,
+                     app_path=app_path, overwrite=overwrite)
+
+
+def _keep_earlier(path: str) -> Optional[str]:
+    raw = _encode(path)
+    # Called once: each call keeps another copy.
+    buffer = ctypes.create_string_buffer(len(raw) + 24)
+    length = ctypes.c_size_t(0)
+    status = lib.vantor_keep_earlier_download(raw, buffer, len(buffer), ctypes.byref(length))
+    if status:
+        raise VantorError(status, _decode(lib.vantor_records_error_description(None)))
+    return _decode(buffer.raw[:length.value]) or None
+
+
+def _download(device, data_file=None, *, blocking=False, timeout=None, idle=None,
+              app_path=None, overwrite=False, on_armed=None, on_kept=None) -> List[Record]:
     # Named as the caller named them, before a control exists.
     _text_arg(device, "device")
     if data_file is not None:
         _text_arg(data_file, "data_file")
     if app_path is not None:
         _text_arg(app_path, "app_path")
-    if timeout is not None:
-        _milliseconds(timeout, "timeout")
+    for value, name in ((timeout, "timeout"), (idle, "idle")):
+        if value is not None and _milliseconds(value, name) <= 0:
+            raise ValueError(f"{name} must be more than 0 s, not {value!r}")
     messages = []
     with Control() as control:
         control.on_message = messages.append
@@ -457,39 +533,42 @@ def download(device: str, data_file: Optional[str] = None, *, blocking: bool = F
             raise VantorError(52, "Bad file name or number: give data_file or app_path")
         control.set_device(1, device)
         control.Port = 1
-        control.read_timeout = timeout or 0
-        if blocking:
-            control.ReadDataLogger()
-        else:
-            _run_armed(control, timeout)
-        outcome = control.outcome
+        control.read_timeout = 0  # bounded by the limits alone
+        control.set_transfer_limits(timeout or 0, idle or 0)
+        kept = None if overwrite else _keep_earlier(control.df)
+        started = time.monotonic()
+        try:
+            if blocking:
+                control.ReadDataLogger()
+            else:
+                control.Start()
+                if control.outcome == Outcome.NONE and on_armed is not None:
+                    on_armed()
+                while control.outcome == Outcome.NONE:
+                    control.process_events(1.0)
+            outcome = control.outcome
+            if outcome == Outcome.NOT_ARMED and kept is not None:
+                os.unlink(kept)  # the original was never touched
+                kept = None
+        finally:
+            if kept is not None and on_kept is not None:
+                on_kept(kept)
         if outcome != Outcome.END_MARKER:
             error = control.last_error
             lost = control.stats.records_lost
-            if error is None and outcome == Outcome.ABORTED:
-                error = VantorError(57, f"Device I/O error: nothing came from "
-                                        f"{os.fsdecode(device)} for {float(timeout):g} s")
-            elif error is None and lost:
+            if error is None and lost:
                 error = VantorError(51, f"Internal error: {lost} records did not reach "
                                         f"{control.df}")
+            elif error is None and outcome == Outcome.TIMED_OUT:
+                if timeout and time.monotonic() - started >= timeout:
+                    why = f"the transfer did not end within {float(timeout):g} s"
+                else:
+                    why = (f"{os.fsdecode(device)} was silent for {float(idle):g} s before "
+                           f"the meter's end marker")
+                error = VantorError(57, f"Device I/O error: {why}")
             raise error or VantorError(51, f"Internal error: the transfer ended "
                                            f"({outcome.name}) without its end marker")
         return list(read_records(control.df))
-
-
-def _run_armed(control: Control, timeout: Optional[float]):
-    control.Start()
-    if control.outcome == Outcome.NOT_ARMED:
-        return
-    progress, last_change = None, time.monotonic()
-    while control.outcome == Outcome.NONE:
-        control.process_events(0.1)
-        stats = control.stats
-        now_progress = (stats.frames_received, stats.bytes_skipped, stats.frames_rejected)
-        if now_progress != progress:
-            progress, last_change = now_progress, time.monotonic()
-        elif timeout and time.monotonic() - last_change > timeout:
-            control.abort()
 
 
 try:  # pandas is not a dependency: the helper is there when pandas is

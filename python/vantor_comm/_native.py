@@ -94,6 +94,8 @@ _signatures = {
     "vantor_comm_last_error": [Handle, _p(_i32)] + _text_out,
     "vantor_comm_set_read_timeout": [Handle, _i32],
     "vantor_comm_get_read_timeout": [Handle, _p(_i32)],
+    "vantor_comm_set_transfer_limits": [Handle, _i32, _i32],
+    "vantor_comm_get_transfer_limits": [Handle, _p(_i32), _p(_i32)],
     "vantor_comm_grid_size": [Handle, _p(_i32), _p(_i32)],
     "vantor_comm_grid_cell": [Handle, _i32, _i32] + _text_out,
     "vantor_comm_panel_label": [Handle, ctypes.c_int] + _text_out + [_p(_i16)],
@@ -112,7 +114,7 @@ for _name, _args in _signatures.items():
     _f.argtypes = _args
     _f.restype = Status
 lib.vantor_comm_free.argtypes = [Handle]
-lib.vantor_comm_free.restype = None
+lib.vantor_comm_free.restype = Status
 lib.vantor_comm_error_description.argtypes = [Handle]
 lib.vantor_comm_error_description.restype = ctypes.c_char_p
 lib.vantor_records_open.argtypes = [ctypes.c_char_p, _p(Handle)]
@@ -127,6 +129,8 @@ lib.vantor_export.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int, ct
                               ctypes.c_int, ctypes.c_char_p, _p(ctypes.c_int64),
                               _p(ctypes.c_int64)]
 lib.vantor_export.restype = Status
+lib.vantor_keep_earlier_download.argtypes = [ctypes.c_char_p] + _text_out
+lib.vantor_keep_earlier_download.restype = Status
 lib.vantor_records_free.argtypes = [Handle]
 lib.vantor_records_free.restype = None
 lib.vantor_comm_version.argtypes = []

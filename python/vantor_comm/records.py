@@ -3,7 +3,9 @@ and writing its readings out as CSV, TSV or JSON Lines."""
 
 import ctypes
 import datetime
+import math
 import os
+import re
 import tempfile
 from typing import Iterator, NamedTuple, Optional, Union
 
@@ -13,10 +15,28 @@ _DATE_ORDERS = {"ymd": 0, "dmy": 1, "mdy": 2}
 _FORMATS = {"csv": 0, "tsv": 1, "jsonl": 2}
 _LAYOUTS = {"long": 0, "wide": 1}
 _OVERLOAD = 999999.0
+_INPUT_PAST_END = 62
+# What the library's export reads as a number (std::from_chars): no sign but
+# a minus, no spaces, no digit separators; and as an integer.
+_NUMBER = re.compile(r"-?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?", re.ASCII)
+_INTEGER = re.compile(r"-?\d+", re.ASCII)
+
+
+def _number(text: str) -> Union[float, str]:
+    """A value as export reads it: a finite number, or else the text as written."""
+    if _NUMBER.fullmatch(text):
+        value = float(text)
+        if math.isfinite(value):
+            return value
+    return text
+
+
+def _integer(text: str) -> Union[int, str]:
+    return int(text) if _INTEGER.fullmatch(text) else text
 
 
 class _Fields(NamedTuple):
-    sequence: int
+    sequence: Union[int, str]
     value: Union[float, str]
     unit: Union[str, int]
     channel: int
@@ -30,6 +50,10 @@ class Record(_Fields):
     as the meter sent them) and "reading" otherwise (value: a float). unit
     is the unit's name without its padding ("" for a unit the unit file did
     not name) or, where the file holds the bare unit code, that int.
+
+    Items another program wrote come through as view and export read them:
+    a sequence number or bare unit code that is no integer, and a value
+    that is no finite number (export's status invalid), as the text written.
 
     time is the meter's clock at the record, an aware datetime (the last
     time stamp up to it; None before the first, or when that stamp is not a
@@ -77,9 +101,10 @@ def read_records(path, *, date_order: str = "ymd", tz=None) -> Iterator[Record]:
     dmy, mdy) as local time in tz (an IANA name such as "Europe/Berlin",
     "UTC", or None for the machine's zone). Raises VantorError as the
     control's data view does: 53 or 76 for a missing file, 75 for a folder
-    or device, 62 for a record cut short, 13 or 6 for a channel that is no
-    Integer. Raises ValueError for a tz the time-zone database does not
-    know ("Berlin", "CEST")."""
+    or device, 13 or 6 for a channel that is no Integer. A record cut short
+    at the end (a download that was killed can leave one) is not a record,
+    as for view and export. Raises ValueError for a tz the time-zone
+    database does not know ("Berlin", "CEST")."""
     from . import VantorError, _text_arg
 
     order = _choice(date_order, "date_order", _DATE_ORDERS)
@@ -106,20 +131,22 @@ def read_records(path, *, date_order: str = "ymd", tz=None) -> Iterator[Record]:
         zones = {}
         while True:
             status = lib.vantor_records_next(handle, ctypes.byref(record), ctypes.byref(more))
+            if status == _INPUT_PAST_END:
+                return
             if status != 0:
                 raise failed(status, f": {os.fsdecode(path)}, record {number + 1}")
             if not more.value:
                 return
             number += 1
-            sequence = int(_text(record.sequence, record.sequence_length))
+            sequence = _integer(_text(record.sequence, record.sequence_length))
             value = _text(record.value, record.value_length)
             unit = _text(record.unit, record.unit_length)
             if unit == "Time":
                 r = Record(sequence, value, unit, record.channel, "time")
                 r.overload = False
             else:
-                unit = unit.rstrip(" \0") if record.unit_quoted else int(unit)
-                r = Record(sequence, float(value), unit, record.channel, "reading")
+                unit = unit.rstrip(" \0") if record.unit_quoted else _integer(unit)
+                r = Record(sequence, _number(value), unit, record.channel, "reading")
                 r.overload = r.value == _OVERLOAD
             r.time = None
             if record.has_time:

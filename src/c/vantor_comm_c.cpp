@@ -5,7 +5,7 @@
 #include <vantor/version.h>
 
 #include <QCoreApplication>
-#include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -13,6 +13,8 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
+#include <type_traits>
 
 #include "c/callback_message_sink.h"
 
@@ -29,9 +31,13 @@ struct vantor_records {
 
 struct vantor_comm {
     std::shared_ptr<vantor::CallbackMessageSink> messages;
+    // Before the control: its destructor ends a transfer, which stops them.
+    QTimer deadline;  // the longest wait for a transfer's end
+    QTimer idle;      // the meter's silence once it has begun
+    int32_t timeoutMs = 0, idleMs = 0;
     std::unique_ptr<Vantor_Comm> control;
     std::shared_ptr<vantor::MessageLoop> loop;
-    QThread* thread = nullptr;
+    std::thread::id owner;
     std::string error;
     bool ended = false;  // a transfer ended during process_events
 };
@@ -44,6 +50,9 @@ constexpr vantor_status kInternalError = VANTOR_INTERNAL_ERROR;
 // The error of a failed vantor_comm_create or vantor_records_open, which
 // have no handle to keep it.
 thread_local std::string createError;
+// The error of a call refused for its thread: kept on the calling thread,
+// as the control's own may be in use on its thread at that moment.
+thread_local std::string foreignError;
 
 // The application a host without Qt gets; it lives as long as the process.
 void ensureApplication() {
@@ -59,16 +68,28 @@ RuntimeError invalid(const std::string& why) {
     return RuntimeError(vantor::kErrInvalidCall, "Invalid procedure call or argument: " + why);
 }
 
+// A C caller may pass any int where an enumeration stands, and C++ may
+// assume one of its values: the bits are read as the integer they are.
+template <class E>
+long long enumValue(const E& e) {
+    std::underlying_type_t<E> v;
+    std::memcpy(&v, &e, sizeof v);
+    return static_cast<long long>(v);
+}
+
 vantor::DateOrder dateOrder(vantor_date_order order) {
-    switch (order) {
+    switch (enumValue(order)) {
         case VANTOR_DATE_YMD:
             return vantor::DateOrder::Ymd;
         case VANTOR_DATE_DMY:
             return vantor::DateOrder::Dmy;
         case VANTOR_DATE_MDY:
             return vantor::DateOrder::Mdy;
+        default:
+            break;
     }
-    throw invalid("a date order other than VANTOR_DATE_YMD, _DMY, _MDY");
+    throw invalid("the date order " + std::to_string(enumValue(order)) +
+                  " is none of VANTOR_DATE_YMD, _DMY, _MDY");
 }
 
 template <class T>
@@ -120,16 +141,31 @@ vantor_status guarded(std::string& error, F&& f) noexcept {
     }
 }
 
+bool onOwnThread(const vantor_comm* c) {
+    return std::this_thread::get_id() == c->owner;
+}
+
+vantor_status refusedOnThisThread(const char* what) noexcept {
+    return guarded(foreignError, [what] {
+        throw invalid(std::string("a control is ") + what +
+                      " only on the thread that created it; hand it back to that thread");
+    });
+}
+
 // Runs `f` on the control, on the control's thread only.
 template <class F>
 vantor_status call(vantor_comm* c, F&& f) noexcept {
     if (c == nullptr) return vantor::kErrInvalidCall;
-    return guarded(c->error, [&] {
-        if (QThread::currentThread() != c->thread) {
-            throw invalid("a control is used only on the thread that created it");
-        }
-        f(*c->control);
-    });
+    if (!onOwnThread(c)) return refusedOnThisThread("used");
+    return guarded(c->error, [&] { f(*c->control); });
+}
+
+// An event-driven transfer that is armed now ends by the deadline at the latest.
+void armDeadline(vantor_comm& c) {
+    if (c.timeoutMs > 0 && c.control->fgComPortOpen &&
+        c.control->LastTransferOutcome() == vantor::TransferOutcome::None) {
+        c.deadline.start(c.timeoutMs);
+    }
 }
 
 }  // namespace
@@ -151,23 +187,43 @@ vantor_status vantor_comm_create(vantor_comm** out) {
         options.loop = c->loop;
         options.messages = c->messages;
         c->control = vantor::createControl(std::move(options));
-        c->thread = QThread::currentThread();
+        c->owner = std::this_thread::get_id();
         vantor_comm* raw = c.get();
-        c->control->onTransferEnded = [raw] { raw->ended = true; };
+        c->control->onTransferEnded = [raw] {
+            raw->ended = true;
+            raw->deadline.stop();
+            raw->idle.stop();
+        };
+        c->control->onBytesRead = [raw](std::string_view) {
+            if (raw->idleMs > 0) raw->idle.start(raw->idleMs);
+        };
+        for (QTimer* t : {&c->deadline, &c->idle}) {
+            t->setSingleShot(true);
+            t->setTimerType(Qt::PreciseTimer);  // never early: the host tells which passed
+            QObject::connect(t, &QTimer::timeout, [raw] {
+                raw->control->AbortTransfer(vantor::TransferOutcome::TimedOut);
+            });
+        }
         *out = c.release();
     });
 }
 
-void vantor_comm_free(vantor_comm* c) {
+vantor_status vantor_comm_free(vantor_comm* c) {
+    if (c == nullptr) return VANTOR_OK;
+    // Its port and timers belong to its thread's event loop, which may be
+    // running them right now.
+    if (!onOwnThread(c)) return refusedOnThisThread("freed");
     try {
         delete c;
     } catch (...) {
         // Nothing may leave a C call.
     }
+    return VANTOR_OK;
 }
 
 const char* vantor_comm_error_description(const vantor_comm* c) {
-    return c == nullptr ? createError.c_str() : c->error.c_str();
+    if (c == nullptr) return createError.c_str();
+    return onOwnThread(c) ? c->error.c_str() : foreignError.c_str();
 }
 
 #define VANTOR_FIELD(type, name)                                                \
@@ -198,10 +254,23 @@ vantor_status vantor_comm_ViewData(vantor_comm* c) {
     return call(c, [&](Vantor_Comm& v) { v.ViewData(); });
 }
 vantor_status vantor_comm_ReadDataLogger(vantor_comm* c) {
-    return call(c, [&](Vantor_Comm& v) { v.ReadDataLogger(); });
+    return call(c, [&](Vantor_Comm& v) {
+        struct StopTimers {
+            vantor_comm& c;
+            ~StopTimers() {
+                c.deadline.stop();
+                c.idle.stop();
+            }
+        } stop{*c};
+        if (c->timeoutMs > 0) c->deadline.start(c->timeoutMs);
+        v.ReadDataLogger();
+    });
 }
 vantor_status vantor_comm_ReadDataLogger_2(vantor_comm* c) {
-    return call(c, [&](Vantor_Comm& v) { v.ReadDataLogger_2(); });
+    return call(c, [&](Vantor_Comm& v) {
+        v.ReadDataLogger_2();
+        armDeadline(*c);
+    });
 }
 vantor_status vantor_comm_SCI_Init(vantor_comm* c) {
     return call(c, [&](Vantor_Comm& v) { v.SCI_Init(); });
@@ -263,6 +332,7 @@ vantor_status vantor_comm_GetParameter(vantor_comm* c, int16_t* iParameter, int3
 vantor_status vantor_comm_Start(vantor_comm* c, int16_t* result) {
     return call(c, [&](Vantor_Comm& v) {
         const vantor::Integer r = v.Start();
+        armDeadline(*c);
         if (result != nullptr) *result = r;
     });
 }
@@ -331,6 +401,20 @@ vantor_status vantor_comm_get_read_timeout(vantor_comm* c, int32_t* milliseconds
     return call(c, [&](Vantor_Comm& v) {
         need(milliseconds, "milliseconds") = static_cast<int32_t>(
             std::min<long long>(v.readTimeout().count(), std::numeric_limits<int32_t>::max()));
+    });
+}
+vantor_status vantor_comm_set_transfer_limits(vantor_comm* c, int32_t timeout_ms, int32_t idle_ms) {
+    return call(c, [&](Vantor_Comm&) {
+        if (timeout_ms < 0 || idle_ms < 0) throw invalid("a negative time limit");
+        c->timeoutMs = timeout_ms;
+        c->idleMs = idle_ms;
+    });
+}
+vantor_status vantor_comm_get_transfer_limits(vantor_comm* c, int32_t* timeout_ms,
+                                              int32_t* idle_ms) {
+    return call(c, [&](Vantor_Comm&) {
+        need(timeout_ms, "timeout_ms") = c->timeoutMs;
+        need(idle_ms, "idle_ms") = c->idleMs;
     });
 }
 vantor_status vantor_comm_grid_size(vantor_comm* c, int32_t* rows, int32_t* cols) {
@@ -411,17 +495,30 @@ vantor_status vantor_export(const char* data_file, const char* out, vantor_expor
                             int64_t* rows, int64_t* bad_stamps) {
     return guarded(createError, [&] {
         vantor::ExportOptions options;
-        if (format < VANTOR_EXPORT_CSV || format > VANTOR_EXPORT_JSONL) throw invalid("format");
-        if (layout != VANTOR_LAYOUT_LONG && layout != VANTOR_LAYOUT_WIDE) throw invalid("layout");
-        options.format = static_cast<vantor::ExportFormat>(format);
-        options.layout = layout == VANTOR_LAYOUT_WIDE ? vantor::ExportLayout::PerStamp
-                                                      : vantor::ExportLayout::PerReading;
+        const long long f = enumValue(format), l = enumValue(layout);
+        if (f < VANTOR_EXPORT_CSV || f > VANTOR_EXPORT_JSONL) {
+            throw invalid("the format " + std::to_string(f) +
+                          " is none of VANTOR_EXPORT_CSV, _TSV, _JSONL");
+        }
+        if (l != VANTOR_LAYOUT_LONG && l != VANTOR_LAYOUT_WIDE) {
+            throw invalid("the layout " + std::to_string(l) +
+                          " is none of VANTOR_LAYOUT_LONG, _WIDE");
+        }
+        options.format = static_cast<vantor::ExportFormat>(f);
+        options.layout = l == VANTOR_LAYOUT_WIDE ? vantor::ExportLayout::PerStamp
+                                                 : vantor::ExportLayout::PerReading;
         options.dateOrder = dateOrder(order);
         options.timeZone = zone == nullptr ? "" : zone;
         const vantor::ExportSummary s =
             vantor::exportDataFileTo(text(data_file, "data_file"), text(out, "out"), options);
         if (rows != nullptr) *rows = s.rows;
         if (bad_stamps != nullptr) *bad_stamps = s.badStamps;
+    });
+}
+vantor_status vantor_keep_earlier_download(const char* path, char* buffer, size_t size,
+                                           size_t* length) {
+    return guarded(createError, [&] {
+        copyOut(vantor::keepEarlierDownload(text(path, "path")), buffer, size, length);
     });
 }
 const char* vantor_records_error_description(const vantor_records* r) {

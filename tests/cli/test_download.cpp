@@ -188,6 +188,7 @@ TEST_P(Download, DeviceThatCannotBeOpenedEndsAtOnceAndKeepsTheDataFile) {
     Program p(downloadCommand("/dev/nonexistent-tty", dataFile, GetParam()), dir);
     EXPECT_EQ(p.wait(), kExitNotArmed) << p.err();
     EXPECT_TRUE(contains(p.err(), "No such serial device: /dev/nonexistent-tty"));
+    EXPECT_FALSE(contains(p.err(), "Press Send Key")) << "told to press SEND on no port";
     EXPECT_EQ(readFile(dataFile), "0,1,2,3\r\n");
     EXPECT_FALSE(exists(dataFile + ".1"));
 }

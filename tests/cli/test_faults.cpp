@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "cli_harness.h"
 
@@ -88,16 +91,37 @@ TEST_P(Fault, SecondDownloadIntoTheSameFileIsRefusedAndTheFirstKeepsItsRecords) 
     EXPECT_FALSE(exists(data + ".1"));
 }
 
-TEST_P(Fault, CtrlCEndsTheTransferWithEveryRecordAndTheSummary) {
-    const std::string data = dir.file("d.dat");
-    Program p(downloadCommand(meter.device(), data, GetParam()), dir);
-    ASSERT_TRUE(pressSend(meter, p, knownFrames()));
-    ASSERT_TRUE(eventually([&] { return readFile(data) == knownDataFile(); }));
-    p.signal(SIGINT);
-    EXPECT_EQ(p.wait(), 130) << p.err();
-    EXPECT_EQ(readFile(data), knownDataFile());
-    EXPECT_TRUE(contains(p.err(), "records written: 4,"));
-    EXPECT_TRUE(contains(p.err(), "ended: interrupted (SIGINT)"));
+TEST_P(Fault, ASignalEndsTheTransferWithEveryRecordAndTheSummary) {
+    const struct {
+        int signal;
+        const char* ended;
+    } cases[] = {
+        {SIGINT, "ended: interrupted (SIGINT)"},
+        {SIGHUP, "ended: hung up (SIGHUP)"},  // the terminal or ssh session closed
+    };
+    for (const auto& c : cases) {
+        TempDir here;
+        sim::PtyMeter line;
+        const std::string data = here.file("d.dat");
+        Program p(downloadCommand(line.device(), data, GetParam()), here);
+        ASSERT_TRUE(pressSend(line, p, knownFrames()));
+        ASSERT_TRUE(eventually([&] { return readFile(data) == knownDataFile(); }));
+        p.signal(c.signal);
+        EXPECT_EQ(p.wait(), 128 + c.signal) << p.err();
+        EXPECT_EQ(readFile(data), knownDataFile());
+        EXPECT_TRUE(contains(p.err(), "records written: 4,"));
+        EXPECT_TRUE(contains(p.err(), c.ended));
+        // The bytes of the unnamed unit are put in place, and nothing else is left.
+        EXPECT_EQ(readFile(data + ".raw"), knownFrames()) << c.ended;
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(here.path())) {
+            if (e.path().filename().string().rfind("d.dat", 0) == 0) {
+                names.push_back(e.path().filename().string());
+            }
+        }
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"d.dat", "d.dat.raw"})) << c.ended;
+    }
 }
 
 TEST_P(Fault, KilledMidTransferLeavesOnlyWholeLines) {

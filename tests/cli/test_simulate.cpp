@@ -14,18 +14,26 @@ namespace {
 TEST(Simulate, FeedsADownloadThroughItsLink) {
     TempDir dir;
     const std::string link = dir.file("meter");
-    Program meter(command({"simulate", "--send-after", "0.2", "--records", "5", "--link", link}),
+    const std::string units = dir.file("units");
+    Program meter(command({"simulate", "--send-after", "0.2", "--records", "5", "--link", link,
+                           "--unit-file", units}),
                   dir);
     ASSERT_TRUE(eventually([&] { return exists(link) && !meter.out().empty(); })) << meter.err();
     const std::string device = meter.out();
     EXPECT_EQ(device.rfind("/dev/", 0), 0u) << device;
     EXPECT_EQ(device.back(), '\n');
 
-    Program download(command({"download", "--device", link, "--data-file", dir.file("d.dat")}),
+    Program download(command({"download", "--device", link, "--data-file", dir.file("d.dat"),
+                              "--app-path", units}),
                      dir);
     EXPECT_EQ(download.wait(), kExitOk) << download.err();
     EXPECT_EQ(countLines(readFile(dir.file("d.dat"))), 5);
     EXPECT_TRUE(contains(download.err(), "records written: 5,"));
+    EXPECT_FALSE(contains(download.err(), "does not name")) << "its unit file names them";
+    // A unit file of the user's is never replaced.
+    writeFile(dir.file("unit2.dat"), "0,V\r\n");
+    EXPECT_EQ(run({"simulate", "--unit-file", dir.path()}, dir).status, kExitFailure);
+    EXPECT_EQ(readFile(dir.file("unit2.dat")), "0,V\r\n");
     // Whether the meter has noticed the downloader leave is not this test's business; the
     // meter is killed on the way out.
 }

@@ -1,36 +1,55 @@
 """The Python package on a pseudo-terminal meter: both modes, and the errors
 a script meets first."""
 
+import ctypes
+import gc
 import math
 import os
 import pathlib
+import pty
 import subprocess
+import sys
+import threading
 import time
+import tty
+import warnings
 
 import pytest
 
 import vantor_comm
+from vantor_comm import _native
 
 VANTOR_COMM = os.environ.get("VANTOR_COMM_BIN", "vantor-comm")
+
+
+# A sanitizer's runtime preloaded for Python is not the program's.
+PROGRAM_ENV = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+
+
+def _simulated_meter(link, *options):
+    sim = subprocess.Popen([VANTOR_COMM, "simulate", "--send-after", "0", "--link", str(link),
+                            *options],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=PROGRAM_ENV)
+    for _ in range(500):
+        if link.is_symlink():
+            break
+        time.sleep(0.01)
+    return sim
 
 
 @pytest.fixture
 def meter(tmp_path):
     """A simulated meter with 40 records that presses SEND at once; its
     bytes wait on the line until a download reads them."""
-    link = tmp_path / "meter"
-    # A sanitizer's runtime preloaded for Python is not the program's.
-    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
-    sim = subprocess.Popen([VANTOR_COMM, "simulate", "--send-after", "0", "--records", "40",
-                            "--link", str(link)],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
-    for _ in range(500):
-        if link.is_symlink():
-            break
-        time.sleep(0.01)
-    yield str(link)
+    sim = _simulated_meter(tmp_path / "meter", "--records", "40")
+    yield str(tmp_path / "meter")
     sim.terminate()
     sim.wait()
+
+
+def _shell_download(*args):
+    return subprocess.run([sys.executable, "-m", "vantor_comm", "download", *args],
+                          capture_output=True, text=True, timeout=120)
 
 
 @pytest.mark.parametrize("blocking", [False, True], ids=["events", "blocking"])
@@ -102,6 +121,123 @@ def test_records_the_data_file_refused_fail_the_download(meter):
     assert e.value.number == 61
 
 
+@pytest.mark.parametrize("overwrite", [False, True], ids=["kept", "overwrite"])
+def test_the_shell_download_keeps_an_earlier_data_file(meter, tmp_path, overwrite):
+    data = tmp_path / "d.dat"
+    data.write_bytes(b"0,1,2,3\r\n")
+    run = _shell_download("--device", meter, "--data-file", str(data),
+                          *(["--overwrite"] if overwrite else []))
+    assert run.returncode == 0, run.stderr
+    assert data.read_bytes().count(b"\r\n") == 40
+    kept = tmp_path / "d.dat.1"
+    assert kept.exists() != overwrite
+    if not overwrite:
+        assert kept.read_bytes() == b"0,1,2,3\r\n"
+        assert f"earlier download kept as: {kept}" in run.stderr
+
+
+@pytest.mark.parametrize("blocking", [False, True], ids=["events", "blocking"])
+def test_the_shell_download_timeout_is_the_whole_wait(tmp_path, blocking):
+    # A meter that never falls silent, for minutes at the line's rate.
+    sim = _simulated_meter(tmp_path / "meter", "--records", "100000", "--paced")
+    try:
+        data = tmp_path / "d.dat"
+        run = _shell_download("--device", str(tmp_path / "meter"), "--data-file", str(data),
+                              "--timeout", "1", *(["--blocking"] if blocking else []))
+    finally:
+        sim.terminate()
+        sim.wait()
+    assert run.returncode == 1, run.stderr
+    assert "error 57: Device I/O error: the transfer did not end within 1 s" in run.stderr
+    assert data.read_bytes().count(b"\r\n") > 0
+
+
+@pytest.mark.parametrize("blocking", [False, True], ids=["events", "blocking"])
+def test_the_shell_download_idle_counts_once_the_meter_has_begun(meter, tmp_path, blocking):
+    capture = tmp_path / "capture.bin"
+    subprocess.run([VANTOR_COMM, "download", "--device", meter, "--data-file",
+                    str(tmp_path / "a.dat"), "--raw", str(capture)],
+                   capture_output=True, env=PROGRAM_ENV, check=True)
+    frames = capture.read_bytes()
+    frames = frames[:frames.index(b"\x02\x1b")]  # all but the end marker
+    line, device = pty.openpty()
+    tty.setraw(device)
+    data = tmp_path / "d.dat"
+    try:
+        run = subprocess.Popen([sys.executable, "-m", "vantor_comm", "download", "--device",
+                                os.ttyname(device), "--data-file", str(data), "--idle", "0.5",
+                                *(["--blocking"] if blocking else [])],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        time.sleep(1)  # silence before the meter begins is no idle
+        os.write(line, frames)
+        err = run.communicate(timeout=120)[1]
+    finally:
+        os.close(line)
+        os.close(device)
+    assert run.returncode == 1, err
+    assert "was silent for 0.5 s before the meter's end marker" in err
+    assert data.read_bytes().count(b"\r\n") == 40
+
+
+def test_a_control_is_freed_only_on_its_own_thread(meter):
+    # Another thread acts while the owner is inside process_events: a
+    # message box (the full disk's) calls back from there.
+    seen = []
+    with vantor_comm.Control() as c:
+        dropped = [vantor_comm.Control()]
+
+        def other():
+            try:
+                c.close()
+            except vantor_comm.VantorError as e:
+                seen.append(e)
+            with warnings.catch_warnings(record=True) as caught:
+                warnings.simplefilter("always")
+                dropped.clear()
+                gc.collect()
+            seen.extend(w.category for w in caught)
+
+        def in_events(_text):
+            if not seen:
+                t = threading.Thread(target=other)
+                t.start()
+                t.join()
+
+        c.on_message = in_events
+        c.set_device(1, meter)
+        c.Port = 1
+        c.df = "/dev/full"
+        c.Start()
+        while c.outcome == vantor_comm.Outcome.NONE:
+            c.process_events(1)
+        assert c.stats.records_lost == 40
+        c.process_events(0)  # frees the control handed back
+    assert seen[0].number == 5 and "only on the thread that created it" in seen[0].description
+    assert ResourceWarning in seen[1:]
+
+
+def test_records_are_read_as_view_and_export_read_them(tmp_path):
+    records = [  # the line, then its sequence, value and unit as read back
+        (b'0,"120604154815","Time",0', 0, "120604154815", "Time"),
+        (b'1,abc,"mg/L      ",1', 1, "abc", "mg/L"),
+        (b"2,1.5,degC,2", 2, 1.5, "degC"),
+        (b"x,2.5,12,3", "x", 2.5, 12),
+        (b"4,,,4", 4, "", ""),
+        (b'5,3,"' + b"\0" * 10 + b'",5', 5, 3.0, ""),
+        (b"6,+1,12,6", 6, "+1", 12),
+        (b"7,1e999,12,7", 7, "1e999", 12),
+    ]
+    data = tmp_path / "odd.dat"
+    # The last record is cut short, as a download that was killed leaves it.
+    data.write_bytes(b"".join(line + b"\r\n" for line, *_ in records) + b"8,1.0\r\n")
+    read = list(vantor_comm.read_records(data))
+    assert [(r.sequence, r.value, r.unit) for r in read] == [tuple(e[1:]) for e in records]
+    # What is no number here is no number to export either.
+    rows = vantor_comm.export(data, tz="UTC").splitlines()[1:]
+    assert [row.split(",")[4] == "" for row in rows] == [
+        isinstance(r.value, str) for r in read if r.kind == "reading"]
+
+
 def _put_get(name, value):
     def call(c):
         setattr(c, name, value)
@@ -112,6 +248,22 @@ def _put_get(name, value):
 def _after_close(c):
     c.close()
     return c.Port
+
+
+def _clock(order):
+    def call(_c):
+        handle = _native.Handle()
+        assert _native.lib.vantor_records_open(os.fsencode(__file__), ctypes.byref(handle)) == 0
+        try:
+            return _native.lib.vantor_records_set_clock(handle, order, None)
+        finally:
+            _native.lib.vantor_records_free(handle)
+    return call
+
+
+def _export(fmt, layout, order):
+    return lambda _c: _native.lib.vantor_export(b"/nonexistent.dat", b"/nonexistent.csv", fmt,
+                                                layout, order, None, None, None)
 
 
 @pytest.mark.parametrize("call, expected", [
@@ -136,6 +288,10 @@ def _after_close(c):
                  id="zone not in the database"),
     pytest.param(lambda c: vantor_comm.export(__file__, tz="Berlin"),
                  ValueError("tz: 'Berlin' is not a zone"), id="export's zone"),
+    pytest.param(_export(7, 0, 0), 5, id="export format out of range"),
+    pytest.param(_export(0, -1, 0), 5, id="export layout out of range"),
+    pytest.param(_export(0, 0, 3), 5, id="export date order out of range"),
+    pytest.param(_clock(1 << 20), 5, id="clock date order out of range"),
     pytest.param(_after_close,
                  vantor_comm.VantorError(5, "Invalid procedure call or argument: the control "
                                             "was closed"),
