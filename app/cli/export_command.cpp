@@ -196,6 +196,29 @@ std::optional<std::int64_t> instant(const QCommandLineParser& parser, const char
     return t.toSecsSinceEpoch();
 }
 
+// An empty export is no error, but should not pass for one of everything.
+void warnOfNone(SiteDatabase& db, const SiteDatabase::Filter& filter,
+                const QCommandLineParser& parser) {
+    const std::string shown = SiteDatabase::masked(str(parser.value("database")));
+    if (!filter.device.empty() && db.downloadsOf(filter.device) == 0) {
+        std::fprintf(stderr,
+                     "warning: %s has no download of the device '%s' (give its stable name, "
+                     "the archive's folder, or its device)\n",
+                     shown.c_str(), filter.device.c_str());
+        return;
+    }
+    std::string given;
+    for (const char* o : {"device", "since", "until"}) {
+        if (parser.isSet(o)) given += std::string(given.empty() ? "" : ", ") + "--" + o;
+    }
+    if (given.empty()) {
+        std::fprintf(stderr, "warning: %s holds no readings\n", shown.c_str());
+    } else {
+        std::fprintf(stderr, "warning: no reading in %s matches %s\n", shown.c_str(),
+                     given.c_str());
+    }
+}
+
 int exportFromDatabase(const QCommandLineParser& parser, const ExportOptions& options) {
     if (options.layout == ExportLayout::PerStamp) {
         std::fprintf(stderr, "--layout wide: the database gives the long layout only\n");
@@ -215,15 +238,27 @@ int exportFromDatabase(const QCommandLineParser& parser, const ExportOptions& op
     filter.until = instant(parser, "until", ok);
     if (!ok) return kExitUsage;
     filter.device = str(parser.value("device"));
+    const std::string url = str(parser.value("database"));
+    if (const std::string problem = SiteDatabase::urlProblem(url); !problem.empty()) {
+        std::fprintf(stderr, "--database: %s\n", problem.c_str());
+        return kExitUsage;
+    }
+    if (SiteDatabase::hasPassword(url)) {
+        std::fprintf(stderr,
+                     "warning: the password in --database's URL is visible to every user of this "
+                     "machine (ps); give it in ~/.pgpass, PGPASSFILE or PGPASSWORD instead\n");
+    }
     const std::string out = str(parser.value("output"));
     std::string temporary;
     std::FILE* f = stdout;
     try {
-        SiteDatabase db(str(parser.value("database")));
+        SiteDatabase db(url, SiteDatabase::Access::Read);
         if (!out.empty()) f = ::fdopen(createBeside(out, temporary), "wb");
         ReadingWriter writer(f, options.format);
-        db.eachReading(filter, [&](const ReadingRow& row) { writer.write(row); });
+        const std::int64_t rows =
+            db.eachReading(filter, [&](const ReadingRow& row) { writer.write(row); });
         writer.finish();
+        if (rows == 0) warnOfNone(db, filter, parser);
         if (!out.empty()) {
             std::fclose(f);
             f = nullptr;

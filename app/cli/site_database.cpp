@@ -1,10 +1,17 @@
 #include "site_database.h"
 
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
 #include <QUrl>
 #include <QVariant>
+#include <cerrno>
 #include <charconv>
 
 namespace vantor::cli {
@@ -55,14 +62,84 @@ std::vector<ReadingRow> readingsOf(const std::string& dataFile, const ExportOpti
     return rows;
 }
 
+bool isPostgres(const std::string& url) {
+    return url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0;
+}
+
+// Where a URL's password is, found by hand: a URL too broken for QUrl is
+// still shown masked. npos when it has none.
+std::pair<std::size_t, std::size_t> passwordIn(const std::string& url) {
+    constexpr auto none = std::make_pair(std::string::npos, std::string::npos);
+    if (!isPostgres(url)) return none;
+    const std::size_t from = url.find("://") + 3;
+    const std::size_t end = std::min(url.find_first_of("/?#", from), url.size());
+    const std::size_t at = url.rfind('@', end);
+    if (at == std::string::npos || at < from) return none;
+    const std::size_t colon = url.find(':', from);
+    if (colon == std::string::npos || colon > at) return none;
+    return {colon + 1, at};
+}
+
+// A database on read-only media has no room for SQLite's shared-memory file:
+// read it as a file nothing changes.
+bool unchangeable(const std::string& path) {
+    const std::string folder =
+        QFileInfo(QString::fromLocal8Bit(path.c_str())).absolutePath().toLocal8Bit().toStdString();
+    struct statvfs fs {};
+    if (::statvfs(folder.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0) return true;
+    struct stat st {};
+    return ::access(folder.c_str(), W_OK) != 0 && ::stat((path + "-wal").c_str(), &st) != 0;
+}
+
 }  // namespace
 
-SiteDatabase::SiteDatabase(const std::string& url)
+std::string SiteDatabase::masked(const std::string& url) {
+    const auto [from, to] = passwordIn(url);
+    if (from == std::string::npos || from == to) return url;
+    return url.substr(0, from) + "***" + url.substr(to);
+}
+
+bool SiteDatabase::hasPassword(const std::string& url) {
+    const auto [from, to] = passwordIn(url);
+    return from != std::string::npos && from != to;
+}
+
+std::string SiteDatabase::urlProblem(const std::string& url) {
+    const std::string shown = "'" + masked(url) + "'";
+    if (url.rfind("sqlite:", 0) == 0) {
+        return url.size() > 7 ? "" : shown + " names no file: sqlite:PATH";
+    }
+    if (!isPostgres(url)) {
+        return shown + " is not postgresql://user@host:port/database or sqlite:PATH";
+    }
+    const QUrl u(q(url), QUrl::StrictMode);
+    if (!u.isValid()) {
+        return shown + " is not a URL (" + u.errorString().toStdString() +
+               "): postgresql://user@host:port/database";
+    }
+    const QString path = u.path();
+    if (path.size() < 2 || path.indexOf('/', 1) >= 0) {
+        return shown + " names no database: postgresql://user@host:port/database";
+    }
+    if (u.hasQuery() || u.hasFragment()) {
+        return shown +
+               " has a ?... or #... part, which is not read: give the connection's settings "
+               "in libpq's environment (PGSSLMODE, ...)";
+    }
+    return "";
+}
+
+SiteDatabase::SiteDatabase(const std::string& url, Access access)
     // Qt names connections: this object's address is unique while it lives.
-    : connection_(QStringLiteral("vantor-site-%1").arg(reinterpret_cast<quintptr>(this))) {
+    : connection_(QStringLiteral("vantor-site-%1").arg(reinterpret_cast<quintptr>(this))),
+      readOnly_(access == Access::Read) {
     try {
         open(url);
-        migrate();
+        if (readOnly_) {
+            checkSchema();
+        } else {
+            migrate();
+        }
     } catch (...) {
         // No destructor runs: the connection goes here.
         QSqlDatabase::removeDatabase(connection_);
@@ -71,48 +148,62 @@ SiteDatabase::SiteDatabase(const std::string& url)
 }
 
 void SiteDatabase::open(const std::string& url) {
+    shown_ = masked(url);
+    if (const std::string problem = urlProblem(url); !problem.empty())
+        throw DatabaseError(kErrBadFileNumber, problem);
     QSqlDatabase db;
     if (url.rfind("sqlite:", 0) == 0) {
         const std::string path = url.substr(7);
-        if (path.empty())
-            throw DatabaseError(kErrBadFileNumber, "sqlite: names no file: sqlite:PATH");
         name_ = url;
         db = QSqlDatabase::addDatabase("QSQLITE", connection_);
         db.setDatabaseName(q(path));
-        db.setConnectOptions("QSQLITE_BUSY_TIMEOUT=10000");
-    } else if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) {
-        const QUrl u(q(url));
-        if (!u.isValid() || u.path().size() < 2) {
-            throw DatabaseError(kErrBadFileNumber, "not a database URL: " + url +
-                                                       " (postgresql://user@host:port/database)");
+        if (readOnly_) {
+            // Reading never makes one.
+            struct stat st {};
+            if (::stat(path.c_str(), &st) != 0) throw fileError(errno, path, true);
+            if (unchangeable(path)) {
+                const QUrl file = QUrl::fromLocalFile(QFileInfo(q(path)).absoluteFilePath());
+                db.setDatabaseName(file.toString(QUrl::FullyEncoded) + "?immutable=1");
+                db.setConnectOptions("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI");
+            } else {
+                db.setConnectOptions("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=10000");
+            }
+        } else {
+            db.setConnectOptions("QSQLITE_BUSY_TIMEOUT=10000");
         }
+    } else {
+        const QUrl u(q(url));
         QUrl shown = u;
         shown.setPassword({});
         name_ = shown.toString().toStdString();
+        password_ = u.password().toStdString();
         postgres_ = true;
         db = QSqlDatabase::addDatabase("QPSQL", connection_);
         db.setHostName(u.host().isEmpty() ? "localhost" : u.host());
         db.setPort(u.port(5432));
         db.setDatabaseName(u.path().mid(1));
         if (!u.userName().isEmpty()) db.setUserName(u.userName());
+        // Without one, libpq reads PGPASSWORD, then PGPASSFILE or ~/.pgpass.
         if (!u.password().isEmpty()) db.setPassword(u.password());
         db.setConnectOptions("connect_timeout=5");
-    } else {
-        throw DatabaseError(kErrBadFileNumber, "not a database URL: " + url +
-                                                   " (postgresql://user@host:port/database, or "
-                                                   "sqlite:PATH)");
     }
     if (!db.isValid()) {
         const std::string driver = postgres_ ? "QPSQL" : "QSQLITE";
         const std::string package = postgres_ ? "libqt6sql6-psql" : "libqt6sql6-sqlite";
-        throw DatabaseError(kErrPathFileAccess, "cannot open " + name_ + ": Qt's " + driver +
+        throw DatabaseError(kErrPathFileAccess, "cannot open " + shown_ + ": Qt's " + driver +
                                                     " driver is missing (install " + package + ")");
     }
-    if (!db.open()) fail("cannot open", db.lastError().text());
+    if (!db.open()) {
+        if (!postgres_) fail("cannot open", db.lastError().text());
+        const QSqlError e = db.lastError();
+        const QString why = e.databaseText().isEmpty() ? e.text() : e.databaseText();
+        throw DatabaseError(kErrPathFileAccess, "cannot connect to " + shown_ + ": " + scrub(why));
+    }
     if (postgres_) {
         // Its notices ("already exists, skipping") are no news.
         run("SET client_min_messages TO WARNING");
-    } else {
+        if (readOnly_) run("SET default_transaction_read_only = on");
+    } else if (!readOnly_) {
         // A commit is on the disk before the station goes on.
         run("PRAGMA journal_mode=WAL");
         run("PRAGMA synchronous=FULL");
@@ -130,8 +221,15 @@ SiteDatabase::~SiteDatabase() {
 void SiteDatabase::fail(const std::string& what, const QString& why) {
     // The server's text comes in lines: one log line is one event.
     throw DatabaseError(kErrPathFileAccess, standardDescription(kErrPathFileAccess) + ": " + what +
-                                                " " + name_ + " (" +
-                                                why.simplified().toStdString() + ")");
+                                                " " + shown_ + " (" + scrub(why) + ")");
+}
+
+std::string SiteDatabase::scrub(const QString& why) const {
+    std::string text = why.simplified().toStdString();
+    // A server may quote what it was given.
+    for (std::size_t at; password_.size() >= 4 && (at = text.find(password_)) != text.npos;)
+        text.replace(at, password_.size(), "***");
+    return text;
 }
 
 void SiteDatabase::run(const QString& sql) {
@@ -156,7 +254,7 @@ void SiteDatabase::migrate() {
         v.finish();
         if (version > kSchemaVersion) {
             throw DatabaseError(kErrPathFileAccess,
-                                name_ + " has schema version " + std::to_string(version) +
+                                shown_ + " has schema version " + std::to_string(version) +
                                     ", newer than this program's (" +
                                     std::to_string(kSchemaVersion) + "): update vantor-comm");
         }
@@ -194,6 +292,37 @@ void SiteDatabase::migrate() {
     } catch (...) {
         db.rollback();
         throw;
+    }
+}
+
+void SiteDatabase::checkSchema() {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    const QStringList tables = db.tables();
+    if (!tables.contains("schema_version") && !tables.contains("downloads")) {
+        if (db.lastError().isValid()) fail("cannot read", db.lastError().text());
+        throw DatabaseError(kErrPathFileAccess,
+                            shown_ + " is no station's database (it has no table of downloads)");
+    }
+    int version = 1;  // the first station's index had none
+    if (tables.contains("schema_version")) {
+        Statement v(db, "SELECT max(version) FROM schema_version",
+                    [this](const QString& why) { fail("cannot read", why); });
+        QSqlQuery& row = v.run();
+        version = row.next() && !row.value(0).isNull() ? row.value(0).toInt() : 0;
+    }
+    if (version > kSchemaVersion) {
+        throw DatabaseError(kErrPathFileAccess,
+                            shown_ + " has schema version " + std::to_string(version) +
+                                ", newer than this program's (" + std::to_string(kSchemaVersion) +
+                                "): update vantor-comm");
+    }
+    if (version < kSchemaVersion) {
+        throw DatabaseError(kErrPathFileAccess,
+                            shown_ + " has schema version " + std::to_string(version) +
+                                ", older than this program's (" + std::to_string(kSchemaVersion) +
+                                ") and is only read: start a station with it once (vantor-comm "
+                                "station --database URL, or --archive for an index), which "
+                                "updates it");
     }
 }
 
@@ -408,6 +537,14 @@ std::int64_t SiteDatabase::eachReading(const Filter& filter,
     }
     if (rows.lastError().isValid()) failing(rows.lastError().text());
     return n;
+}
+
+std::int64_t SiteDatabase::downloadsOf(const std::string& device) {
+    Statement query(QSqlDatabase::database(connection_, false),
+                    "SELECT count(*) FROM downloads WHERE stable_name = ? OR device = ?",
+                    [this](const QString& why) { fail("cannot read", why); });
+    QSqlQuery& rows = query.bind(q(device)).bind(q(device)).run();
+    return rows.next() ? rows.value(0).toLongLong() : 0;
 }
 
 }  // namespace vantor::cli

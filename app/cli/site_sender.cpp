@@ -44,11 +44,12 @@ void SiteSender::run() {
 
 bool SiteSender::sendAll(bool& lost) {
     // Connections belong to the thread that made them: this one's own.
-    std::string target = setup_.database;
+    const std::string shown = SiteDatabase::masked(setup_.database);
     std::size_t sent = 0;
     try {
         SiteDatabase site(setup_.database);
-        target = site.name();
+        // Without the password: a new one is the same database.
+        const std::string target = site.name();
         SiteDatabase index(setup_.index);
         for (std::int64_t id : index.notSentTo(target)) {
             {
@@ -63,21 +64,21 @@ bool SiteSender::sendAll(bool& lost) {
                 throw;
             } catch (const RuntimeError& e) {
                 // The file went: the archive's index keeps the row.
-                setup_.log(d.file + " not sent to " + target + ": " + e.description());
+                setup_.log(d.file + " not sent to " + shown + ": " + e.description());
             }
             index.sentTo(id, target);
             ++sent;
         }
     } catch (const RuntimeError& e) {
         if (!lost) {
-            setup_.log("lost the database " + target + ": " + e.description() +
+            setup_.log("lost the database " + shown + ": " + e.description() +
                        "; downloads stay in the archive and are sent when it is back");
         }
         lost = true;
         return false;
     }
     if (lost) {
-        setup_.log(target + " is back: " + std::to_string(sent) + " download" +
+        setup_.log(shown + " is back: " + std::to_string(sent) + " download" +
                    (sent == 1 ? "" : "s") + " caught up");
     }
     lost = false;

@@ -16,8 +16,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QSysInfo>
 #include <algorithm>
 #include <chrono>
@@ -508,33 +506,18 @@ void Station::finish(const std::string& real) {
 
 void Station::runExec(const std::string& path, const std::string& device,
                       const std::string& outcome, long long records) {
-    if (options_.exec.empty()) return;
-    auto process = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("VANTOR_FILE", QString::fromLocal8Bit(path.c_str()));
-    env.insert("VANTOR_DEVICE", QString::fromLocal8Bit(device.c_str()));
-    env.insert("VANTOR_OUTCOME", QString::fromStdString(outcome));
-    env.insert("VANTOR_RECORDS", QString::number(records));
-    process->setProcessEnvironment(env);
-    QProcess* p = process.get();
-    QObject::connect(p, &QProcess::finished, [this, p, path](int code, QProcess::ExitStatus how) {
-        if (how != QProcess::NormalExit || code != 0) {
-            log("--exec for %s failed (%s %d)", path.c_str(),
-                how == QProcess::NormalExit ? "exit status" : "signal", code);
-        }
-        std::erase_if(running_, [p](const auto& q) { return q.get() == p; });
-    });
-    QObject::connect(p, &QProcess::errorOccurred, [path](QProcess::ProcessError) {
-        log("--exec for %s could not run", path.c_str());
-    });
-    p->start("/bin/sh", {"-c", QString::fromLocal8Bit(options_.exec.c_str())});
-    running_.push_back(std::move(process));
+    if (!exec_) return;
+    exec_->run(path, {{"VANTOR_FILE", QString::fromLocal8Bit(path.c_str())},
+                      {"VANTOR_DEVICE", QString::fromLocal8Bit(device.c_str())},
+                      {"VANTOR_OUTCOME", QString::fromStdString(outcome)},
+                      {"VANTOR_RECORDS", QString::number(records)}});
 }
 
 void Station::stop() {
     if (stopping_) return;
     stopping_ = true;
     rescan_.stop();
+    if (exec_) exec_->stop();
     log("stopping: ending %zu armed port%s, their records kept", meters_.size(),
         meters_.size() == 1 ? "" : "s");
     if (meters_.empty()) {
@@ -557,10 +540,18 @@ int Station::run() {
             }
         },
         true);
+    if (!options_.exec.empty()) {
+        exec_ = std::make_unique<ExecRunner>(ExecRunner::Setup{
+            options_.exec, [](const std::string& line) { log("%s", line.c_str()); }});
+    }
     recover();
+    const std::string database = SiteDatabase::masked(options_.database);
     log("archive %s; index %s/index.sqlite%s%s", options_.archive.c_str(), options_.archive.c_str(),
-        options_.database.empty() ? "" : "; database ",
-        options_.database.empty() ? "" : options_.database.c_str());
+        options_.database.empty() ? "" : "; database ", database.c_str());
+    if (SiteDatabase::hasPassword(options_.database)) {
+        log("warning: the password in --database's URL is visible to every user of this machine "
+            "(ps); give it in ~/.pgpass, PGPASSFILE or PGPASSWORD instead");
+    }
     if (!options_.database.empty()) {
         site_ = std::make_unique<SiteSender>(SiteSender::Setup{
             "sqlite:" + options_.archive + "/index.sqlite", options_.database, station_,
@@ -569,7 +560,10 @@ int Station::run() {
     rescan(false);
     if (meters_.empty()) log("no port armed yet; waiting for one to appear");
     const int status = QCoreApplication::exec();
-    for (auto& p : running_) p->waitForFinished(10000);
+    if (exec_) {
+        exec_->stop();
+        exec_->waitEnded();
+    }
     log("stopped");
     return status;
 }
@@ -611,14 +605,12 @@ int stationCommand(const QStringList& args) {
     }
     options.exec = str(parser.value("exec"));
     options.database = str(parser.value("database"));
-    if (!options.database.empty() && options.database.rfind("postgresql://", 0) != 0 &&
-        options.database.rfind("postgres://", 0) != 0 &&
-        (options.database.rfind("sqlite:", 0) != 0 || options.database.size() == 7)) {
-        std::fprintf(stderr,
-                     "--database: '%s' is not postgresql://user@host:port/database or "
-                     "sqlite:PATH\n",
-                     options.database.c_str());
-        return kExitUsage;
+    if (!options.database.empty()) {
+        if (const std::string problem = SiteDatabase::urlProblem(options.database);
+            !problem.empty()) {
+            std::fprintf(stderr, "--database: %s\n", problem.c_str());
+            return kExitUsage;
+        }
     }
     if (options.database.rfind("sqlite:", 0) == 0 &&
         realPath(options.database.substr(7)) == realPath(options.archive + "/index.sqlite")) {

@@ -13,10 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "exec_runner.h"
 #include "site_database.h"
 #include "site_sender.h"
-
-class QProcess;
 
 namespace vantor::cli {
 
@@ -74,7 +73,7 @@ class Station {
     bool watchedAll_ = false;
     bool stopping_ = false;
     int counter_ = 0;
-    std::vector<std::unique_ptr<QProcess>> running_;
+    std::unique_ptr<ExecRunner> exec_;  // --exec
 };
 
 int stationCommand(const QStringList& args);

@@ -37,6 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageError{"ViewRecordsNotANumber", {"view", "a.dat", "--records", "x"}},
                       UsageError{"DecodeWithoutCapture", {"decode"}},
                       UsageError{"DownloadStrayArgument", {"download", "extra"}},
+                      UsageError{"ExportDatabaseNotAUrl", {"export", "--database", "site.sqlite"}},
                       UsageError{"SimulateRecordsNotANumber", {"simulate", "--records", "x"}}),
     [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
 
