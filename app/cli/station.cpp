@@ -205,6 +205,15 @@ Fd openRegular(int folder, const std::string& name) {
     return fd;
 }
 
+// A folder's names from the start: a duplicate descriptor would share the
+// offset an earlier listing left at the end.
+DIR* listing(int folder) {
+    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (dir == nullptr && fd >= 0) ::close(fd);
+    return dir;
+}
+
 bool isFile(int folder, const std::string& name, int fd) {
     struct stat at {
     }, open{};
@@ -540,7 +549,7 @@ void Station::recover() {
             ::openat(archive_, stable.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!folder) continue;
         std::vector<std::string> names;
-        if (DIR* inner = ::fdopendir(::dup(folder.get()))) {
+        if (DIR* inner = listing(folder.get())) {
             while (const dirent* f = ::readdir(inner)) names.push_back(f->d_name);
             ::closedir(inner);
         }
@@ -557,7 +566,7 @@ void Station::recover() {
 // left alone.
 std::vector<std::string> Station::archiveFolders() {
     std::vector<std::string> folders;
-    if (DIR* top = ::fdopendir(::dup(archive_))) {
+    if (DIR* top = listing(archive_)) {
         while (const dirent* d = ::readdir(top)) {
             if (d->d_name[0] == '.') continue;
             struct stat st {};

@@ -362,10 +362,13 @@ TEST(Station, ACorruptIndexIsSetAsideAndMadeAgainFromTheArchive) {
     EXPECT_EQ(indexRows(s.archive)[0], "m-a end marker (indexed later) 1");
     EXPECT_EQ(readFile(s.archive + "/index.sqlite.corrupt-1"), garbage);
     EXPECT_NE(p.err().find("index.sqlite.corrupt-1"), std::string::npos) << p.err();
-    // And the station goes on.
+    // And the station goes on; an index removed meanwhile is made again at the next write.
     ASSERT_TRUE(s.armed()) << p.err();
     s.a.send(knownFrames() + sim::endMarker(), false);
     ASSERT_TRUE(eventually([&] { return indexRows(s.archive).size() == 2; })) << p.err();
+    ASSERT_EQ(::unlink((s.archive + "/index.sqlite").c_str()), 0);
+    s.b.send(knownFrames() + sim::endMarker(), false);
+    ASSERT_TRUE(eventually([&] { return indexRows(s.archive).size() == 3; })) << p.err();
     p.signal(SIGTERM);
     EXPECT_EQ(p.wait(), kExitOk) << p.err();
 }
