@@ -16,7 +16,6 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -30,6 +29,7 @@
 #include <ctime>
 #include <functional>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include "arguments.h"
@@ -1068,7 +1068,7 @@ int stationCommand(const QStringList& args) {
         Station station(std::move(options), qtMessageLoop());
         return station.run();
     } catch (const RuntimeError& e) {
-        std::fprintf(stderr, "error %d: %s\n", e.number(), e.description().c_str());
+        std::fprintf(stderr, "error %d: %s\n", e.number(), escaped(e.description()).c_str());
         return kExitFailure;
     }
 }
