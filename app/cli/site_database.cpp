@@ -210,6 +210,30 @@ void SiteDatabase::open(const std::string& url) {
     }
 }
 
+bool SiteDatabase::damaged(const std::string& path) {
+    const QString connection =
+        QStringLiteral("vantor-check-%1").arg(reinterpret_cast<quintptr>(&path));
+    bool bad = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", connection);
+        db.setDatabaseName(q(path));
+        db.setConnectOptions("QSQLITE_OPEN_READONLY");
+        if (db.open()) {
+            QSqlQuery check(db);
+            if (check.exec("PRAGMA quick_check")) {
+                bad = !check.next() || check.value(0).toString() != "ok";
+            } else {
+                // SQLITE_CORRUPT and SQLITE_NOTADB, with their extended codes.
+                const int code = check.lastError().nativeErrorCode().toInt() & 0xff;
+                bad = code == 11 || code == 26;
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return bad;
+}
+
 SiteDatabase::~SiteDatabase() {
     {
         QSqlDatabase db = QSqlDatabase::database(connection_, false);

@@ -57,6 +57,10 @@ class SiteDatabase {
     SiteDatabase(const SiteDatabase&) = delete;
     SiteDatabase& operator=(const SiteDatabase&) = delete;
 
+    // Whether the SQLite file at `path` is damaged (not a database, or one
+    // whose pages do not check out), rather than unreachable.
+    static bool damaged(const std::string& path);
+
     // The URL without a password: the same whatever the password.
     const std::string& name() const { return name_; }
 

@@ -380,5 +380,98 @@ TEST(Station, LogsItsDatabaseWithThePasswordMasked) {
 INSTANTIATE_TEST_SUITE_P(Engines, SiteDatabase, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& engine) { return std::string(engine.param); });
 
+TEST(Station, AMeterWhoseDeviceVanishedAsItsTransferEndedIsArmedAgainWhenItComesBack) {
+    StationRun s;
+    Program p(s.args(), s.dir);
+    ASSERT_TRUE(s.armed()) << p.err();
+    // The name goes while the port is open: the re-arm after this transfer finds nothing.
+    ASSERT_EQ(::unlink(s.dir.file("m-a").c_str()), 0);
+    s.a.send(knownFrames() + sim::endMarker(), false);
+    ASSERT_TRUE(eventually([&] { return indexRows(s.archive).size() == 1; })) << p.err();
+    ASSERT_TRUE(eventually([&] { return p.err().find("m-a: not armed") != std::string::npos; }))
+        << p.err();
+    // The adapter comes back under the same name.
+    sim::PtyMeter again;
+    again.link(s.dir.file("m-a"));
+    ASSERT_TRUE(eventually([&] { return again.peerOpen(); })) << p.err();
+    again.send(knownFrames() + knownFrames() + sim::endMarker(), false);
+    ASSERT_TRUE(eventually([&] { return indexRows(s.archive).size() == 2; })) << p.err();
+    EXPECT_EQ(indexRows(s.archive)[1], "m-a end marker 8");
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait(), kExitOk) << p.err();
+}
+
+// What a link leads to, or "" when `path` is no link.
+std::string linkTarget(const std::string& path) {
+    std::error_code ec;
+    return fs::is_symlink(fs::symlink_status(path, ec)) ? fs::read_symlink(path, ec).string() : "";
+}
+
+TEST(Station, LinksPlantedInTheArchiveAreLeftAloneAndNothingIsWrittenThroughThem) {
+    StationRun s;
+    const std::string outside = s.dir.file("outside");
+    fs::create_directories(outside);
+    writeFile(outside + "/file", "theirs\n");
+    fs::create_directories(s.archive + "/m-a");
+    // A folder of the archive that leads out of it, a download and a killed station's
+    // temporary file that are links to a file of someone else's.
+    const std::map<std::string, std::string> planted{
+        {s.archive + "/m-b", "../outside"},
+        {s.archive + "/m-a/20260101T000000Z.dat", outside + "/file"},
+        {s.archive + "/m-a/.incoming-1-1.dat", outside + "/file"},
+    };
+    for (const auto& [link, target] : planted)
+        ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    const mode_t umask = ::umask(0);
+    Program p(s.args(), s.dir);
+    ::umask(umask);
+    ASSERT_TRUE(eventually([&] { return s.a.peerOpen(); })) << p.err();
+    s.a.send(knownFrames() + sim::endMarker(), false);
+    ASSERT_TRUE(eventually([&] { return indexRows(s.archive).size() == 1; })) << p.err();
+    ASSERT_TRUE(eventually([&] { return s.a.peerOpen(); })) << p.err();
+    EXPECT_FALSE(s.b.peerOpen()) << p.err();
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait(), kExitOk) << p.err();
+
+    EXPECT_EQ(indexRows(s.archive), std::vector<std::string>{"m-a end marker 4"});
+    for (const auto& [link, target] : planted) {
+        EXPECT_EQ(linkTarget(link), target);
+        EXPECT_NE(p.err().find(link), std::string::npos) << link << " is not named in\n" << p.err();
+    }
+    EXPECT_EQ(readFile(outside + "/file"), "theirs\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
+    // Its own files, whatever the umask: no one else can change them.
+    std::vector<std::string> own{s.archive + "/index.sqlite", s.archive + "/.station.lock"};
+    for (const std::string& f : filesIn(s.archive + "/m-a", ".dat")) {
+        if (linkTarget(f).empty()) own.push_back(f);
+    }
+    ASSERT_EQ(own.size(), 3u);
+    for (const std::string& f : own) {
+        EXPECT_EQ(fs::symlink_status(f).permissions() & fs::perms::all, fs::perms(0640)) << f;
+    }
+}
+
+TEST(Station, ACorruptIndexIsSetAsideAndMadeAgainFromTheArchive) {
+    StationRun s;
+    fs::create_directories(s.archive + "/m-a");
+    writeFile(s.archive + "/m-a/20260101T000000Z.dat", "0,1.5,12,1\r\n");
+    const std::string garbage(5000, 'x');
+    writeFile(s.archive + "/index.sqlite", garbage);
+    Program p(s.args(), s.dir);
+    ASSERT_TRUE(eventually([&] { return indexRows(s.archive).size() == 1; })) << p.err();
+    EXPECT_EQ(indexRows(s.archive)[0], "m-a end marker (indexed later) 1");
+    EXPECT_EQ(readFile(s.archive + "/index.sqlite.corrupt-1"), garbage);
+    EXPECT_NE(p.err().find("index.sqlite.corrupt-1"), std::string::npos) << p.err();
+    // And the station goes on; an index removed meanwhile is made again at the next write.
+    ASSERT_TRUE(s.armed()) << p.err();
+    s.a.send(knownFrames() + sim::endMarker(), false);
+    ASSERT_TRUE(eventually([&] { return indexRows(s.archive).size() == 2; })) << p.err();
+    ASSERT_EQ(::unlink((s.archive + "/index.sqlite").c_str()), 0);
+    s.b.send(knownFrames() + sim::endMarker(), false);
+    ASSERT_TRUE(eventually([&] { return indexRows(s.archive).size() == 3; })) << p.err();
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait(), kExitOk) << p.err();
+}
+
 }  // namespace
 }  // namespace vantor::clitest
