@@ -374,7 +374,8 @@ Station::Station(StationOptions options, std::shared_ptr<MessageLoop> loop)
     // One station per archive: another would take this one's transfers
     // for a killed station's.
     const std::string lock = options_.archive + "/.station.lock";
-    lock_ = ::openat(archive_, ".station.lock", O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640);
+    lock_ = ::openat(archive_, ".station.lock",
+                     O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0640);
     if (lock_ < 0) {
         if (errno == ELOOP) throw notOurs(lock, "file");
         throw fileError(errno, lock, false);
