@@ -293,6 +293,7 @@ int viewCommand(const QStringList& args) {
         return kExitFailure;
     }
     std::fflush(stdout);
+    standardOutputFailed();  // while errno is the flush's
     return kExitOk;
 }
 

@@ -175,6 +175,7 @@ void printGrid(const DataGrid& grid, std::FILE* out, bool tsv) {
     table.printHeader();
     for (Long r = 1; r < rows; ++r) table.print(rowOf(r));
     std::fflush(out);
+    if (out == stdout) standardOutputFailed();  // while errno is the flush's
 }
 
 }  // namespace vantor::cli
@@ -199,10 +200,9 @@ int finishStandardOutput(int status) {
     }
     if (outputErrno == 0 || status != kExitOk) return status;
     const RuntimeError e = fileError(outputErrno, "standard output", false);
-    std::fprintf(stderr,
-                 "error %d: %s; the output there is incomplete (make room, or send it "
-                 "elsewhere)\n",
-                 e.number(), e.description().c_str());
+    std::fprintf(stderr, "error %d: %s; the output there is incomplete%s\n", e.number(),
+                 e.description().c_str(),
+                 e.number() == kErrDiskFull ? " (make room, or send it elsewhere)" : "");
     return kExitFailure;
 }
 

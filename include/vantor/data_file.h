@@ -57,8 +57,8 @@ std::string keepEarlierDownload(const std::string& path);
 // replaced by the new file (what it pointed to stays, and is kept as path.N).
 //
 // A `path` that is no regular file is never replaced: a device, a FIFO, a
-// socket, standard output or standard error under any name (/dev/stdout,
-// /proc/self/fd/1) or a link to one. createBeside then gives a temporary
+// socket, a standard stream under any name (/dev/stdout, /proc/self/fd/1)
+// or a link to one. createBeside then gives a temporary
 // file of its own, away from `path` (its name under /proc/self/fd), and
 // putInPlace writes it to `path` and keeps nothing. A folder is error 75.
 int createBeside(const std::string& path, std::string& temporary);

@@ -267,7 +267,12 @@ ExportSummary exportDataFileTo(const std::string& path, const std::string& out,
     };
     // A device, a FIFO or standard output takes the rows as they come.
     if (const int stream = openStreamOutput(out); stream >= 0) {
-        std::FILE* f = ::fdopen(stream, "wb");
+        std::FILE* f = ::fdopen(stream, "wb");  // none for a stream open only for reading
+        if (f == nullptr) {
+            const int err = errno;
+            ::close(stream);
+            throw fileError(err == EINVAL ? EBADF : err, out, false);
+        }
         exportInto(f);
         if (std::fclose(f) != 0) throw fileError(errno, out, false);
         return summary;

@@ -156,9 +156,10 @@ int openStreamOutput(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return -1;  // a new file (or a link to none)
     if (S_ISDIR(st.st_mode)) throw fileError(EISDIR, path, false);
-    // Standard output under another name: a pipe, a socket or a file the
-    // shell opened, whose name reopened would be another stream or none.
-    for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    // A standard stream under another name (/dev/stdout): a pipe, a socket
+    // or a file the shell opened, whose name reopened would be another
+    // stream or none, and whose link must not be replaced.
+    for (const int fd : {STDOUT_FILENO, STDERR_FILENO, STDIN_FILENO}) {
         struct stat s {};
         if (::fstat(fd, &s) == 0 && s.st_dev == st.st_dev && s.st_ino == st.st_ino) {
             const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
