@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
@@ -21,6 +22,7 @@
 #include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QLegendMarker>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cerrno>
@@ -40,17 +42,25 @@ const QColor kColours[] = {
 };
 
 constexpr int kChartHeight = 190;
+const QMargins kMargins(2, 2, 2, 2);
+// A line cut into more pieces than this is bridged at its later gaps (their
+// triangles stay): Qt Charts slows down with every series.
+constexpr std::size_t kMostPieces = 64;
 
-QString unitLabel(const std::string& unit, bool isCode) {
-    if (unit.empty()) return QObject::tr("(no unit name)");
-    const QString text = QString::fromLocal8Bit(unit.data(), static_cast<qsizetype>(unit.size()));
-    return isCode ? QObject::tr("unit code %1").arg(text) : text;
+QString local(const std::string& text) {
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // The axis labels in local time: the meter's clock reading, as it is.
-double wallClockMs(std::int64_t stampSeconds) {
-    const QDateTime utc = QDateTime::fromSecsSinceEpoch(stampSeconds, Qt::UTC);
+double wallClockMs(double stampSeconds) {
+    const QDateTime utc = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(stampSeconds), Qt::UTC);
     return static_cast<double>(QDateTime(utc.date(), utc.time()).toMSecsSinceEpoch());
+}
+
+QString dayOf(double stampSeconds) {
+    return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(stampSeconds), Qt::UTC)
+        .date()
+        .toString(Qt::ISODate);
 }
 
 void removeAll(QChart* c) {
@@ -61,19 +71,49 @@ void removeAll(QChart* c) {
     }
 }
 
+QAbstractAxis* timeAxis(const ChartAxis& a) {
+    if (!a.byTime) {
+        auto* r = new QValueAxis();
+        r->setLabelFormat("%.0f");
+        r->setTitleText(QObject::tr("Record"));
+        r->setRange(a.min, a.max);
+        r->setTickCount(a.ticks());
+        return r;
+    }
+    auto* t = new QDateTimeAxis();
+    const bool days = a.max - a.min > 86400;
+    t->setFormat(a.step >= 86400 ? "yyyy-MM-dd"
+                 : days          ? "MM-dd HH:mm"
+                 : a.step < 60   ? "HH:mm:ss"
+                                 : "HH:mm");
+    const QString first = dayOf(a.min), last = dayOf(a.max - 1);
+    t->setTitleText(first == last ? QObject::tr("Time, %1").arg(first)
+                                  : QObject::tr("Time, %1 to %2").arg(first, last));
+    t->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(wallClockMs(a.min))),
+                QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(wallClockMs(a.max))));
+    t->setTickCount(a.ticks());
+    return t;
+}
+
 }  // namespace
 
 ReadingsChart::ReadingsChart(QWidget* parent)
-    : QScrollArea(parent), box_(new QWidget(this)), layout_(new QVBoxLayout(box_)) {
+    : QScrollArea(parent),
+      box_(new QWidget(this)),
+      layout_(new QVBoxLayout(box_)),
+      note_(new QLabel(box_)) {
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(2);
     layout_->addStretch(1);
+    note_->setWordWrap(true);
+    note_->hide();
+    layout_->addWidget(note_);
     setWidget(box_);
     setWidgetResizable(true);
     setMinimumSize(320, 240);
 }
 
-QChartView* ReadingsChart::viewFor(const std::string& unit, bool isCode) {
+ReadingsChart::Shown& ReadingsChart::shownFor(const std::string& unit, const QString& label) {
     auto it = views_.find(unit);
     if (it != views_.end()) return it->second;
     // setChart() would only release the view's own first chart, not delete it.
@@ -81,23 +121,10 @@ QChartView* ReadingsChart::viewFor(const std::string& unit, bool isCode) {
     view->setRenderHint(QPainter::Antialiasing);
     view->setMinimumHeight(kChartHeight);
     QChart* c = view->chart();
-    c->setTitle(unitLabel(unit, isCode));
+    c->setTitle(label);
     c->legend()->setAlignment(Qt::AlignRight);
-    c->setMargins(QMargins(2, 2, 2, 2));
-    views_.emplace(unit, view);
-    return view;
-}
-
-void ReadingsChart::order(const std::map<std::string, int>& firstChannel) {
-    std::vector<std::pair<int, std::string>> byChannel;
-    for (const auto& [unit, view] : views_) byChannel.emplace_back(firstChannel.at(unit), unit);
-    std::sort(byChannel.begin(), byChannel.end());
-    for (QChartView* view : shown_) layout_->removeWidget(view);
-    shown_.clear();
-    for (const auto& [channel, unit] : byChannel) {
-        shown_.push_back(views_.at(unit));
-        layout_->insertWidget(static_cast<int>(shown_.size()) - 1, shown_.back());
-    }
+    c->setMargins(kMargins);
+    return views_.emplace(unit, Shown{view, {}}).first->second;
 }
 
 ReadingsChart::StampClock ReadingsChart::wallClock(const MeterClock& clock) {
@@ -112,146 +139,223 @@ ReadingsChart::StampClock ReadingsChart::wallClock(const MeterClock& clock) {
 }
 
 void ReadingsChart::clear() {
-    for (auto& [unit, view] : views_) delete view;
+    for (auto& [unit, shown] : views_) delete shown.view;
     views_.clear();
     shown_.clear();
-    byTime_ = false;
+    summary_ = ReadingSummary();
+    note_->hide();
 }
 
 void ReadingsChart::showReadings(const DataGrid& grid, const StampClock& clock) {
-    const std::vector<ReadingSeries> all = clock ? readingSeries(grid, clock) : readingSeries(grid);
-    byTime_ = !all.empty() && all.front().points.front().time.has_value();
-    std::map<std::string, int> firstChannel;
-    for (const ReadingSeries& s : all) firstChannel.try_emplace(s.unit, s.channel);
-    for (auto it = views_.begin(); it != views_.end();) {
-        if (firstChannel.count(it->first) == 0) {
-            std::erase(shown_, it->second);
-            delete it->second;
-            it = views_.erase(it);
-        } else {
-            removeAll(it->second->chart());
-            ++it;
-        }
-    }
+    showSummary(ReadingSummary::build(gridFeed(grid, clock ? clock : StampClock(stampSeconds)),
+                                      SummaryLimits{kLiveColumns}));
+}
 
-    std::size_t n = 0;
-    for (const ReadingSeries& s : all) {
-        QChart* c = viewFor(s.unit, s.unitIsCode)->chart();
-        if (c->axes().isEmpty()) {
-            QAbstractAxis* x = nullptr;
-            if (byTime_) {
-                auto* t = new QDateTimeAxis();
-                t->setFormat("HH:mm:ss");
-                t->setTitleText(tr("Time"));
-                x = t;
-            } else {
-                auto* r = new QValueAxis();
-                r->setLabelFormat("%d");
-                r->setTitleText(tr("Record"));
-                x = r;
+void ReadingsChart::showSummary(ReadingSummary summary) {
+    summary_ = std::move(summary);
+    for (auto it = views_.begin(); it != views_.end();) {
+        const bool kept =
+            std::any_of(summary_.charts.begin(), summary_.charts.end(),
+                        [&](const ReadingSummary::Chart& c) { return c.unit == it->first; });
+        if (kept) {
+            removeAll(it->second.view->chart());
+            it->second.lines.clear();
+            ++it;
+        } else {
+            delete it->second.view;
+            it = views_.erase(it);
+        }
+    }
+    for (QChartView* view : box_->findChildren<QChartView*>()) layout_->removeWidget(view);
+    shown_.clear();
+
+    const ChartAxis& axis = summary_.axis;
+    auto xOf = [&](double x) { return axis.byTime ? wallClockMs(x) : x; };
+    std::size_t colour = 0;
+    for (const ReadingSummary::Chart& chart : summary_.charts) {
+        const QString label = local(ReadingSummary::unitLabel(chart.unit, chart.unitIsCode));
+        Shown& shown = shownFor(chart.unit, label);
+        QChart* c = shown.view->chart();
+        c->addAxis(timeAxis(axis), Qt::AlignBottom);
+        auto* y = new QValueAxis();
+        y->setLabelFormat("%.6g");
+        y->setTitleText(label);
+        c->addAxis(y, Qt::AlignLeft);
+
+        // The legend's series first, so that series(i) is channel i's.
+        for (const ReadingSummary::Line& l : chart.lines) {
+            Line& line = shown.lines.emplace_back();
+            auto* first = new QLineSeries();
+            first->setName(tr("Channel %1, %2").arg(l.channel).arg(label));
+            first->setColor(kColours[colour++ % std::size(kColours)]);
+            line.parts.push_back(first);
+            line.low = l.low;
+            line.high = l.high;
+            line.any = l.readings > 0;
+            c->addSeries(first);
+        }
+        for (std::size_t i = 0; i < chart.lines.size(); ++i) {
+            const ReadingSummary::Line& l = chart.lines[i];
+            Line& line = shown.lines[i];
+            const QColor colourOf = line.parts.front()->color();
+            // Sparse readings show their points, as a dense line cannot.
+            const bool points = l.readings * 8 <= summary_.columns;
+            QList<QPointF> piece;
+            QList<QPointF> gaps;
+            auto store = [&] {
+                if (piece.isEmpty()) return;
+                if (line.parts.size() == 1 && line.parts.front()->count() == 0) {
+                    line.parts.front()->replace(piece);
+                } else {
+                    auto* next = new QLineSeries();
+                    next->setName(line.parts.front()->name());
+                    next->setColor(colourOf);
+                    next->replace(piece);
+                    line.parts.push_back(next);
+                }
+                piece.clear();
+            };
+            auto add = [&](const ReadingSummary::Part& p) {
+                if (p.count == 0) return;
+                piece.append(QPointF(xOf(p.firstX), p.first));
+                if (p.count > 2) {
+                    const double mid = xOf((p.firstX + p.lastX) / 2);
+                    const bool rising = p.last >= p.first;
+                    piece.append(QPointF(mid, rising ? p.low : p.high));
+                    piece.append(QPointF(mid, rising ? p.high : p.low));
+                }
+                if (p.count > 1) piece.append(QPointF(xOf(p.lastX), p.last));
+            };
+            for (const ReadingSummary::Column& col : l.columns) {
+                add(col.before);
+                if (col.overload) {
+                    gaps.append(QPointF(xOf(col.overloadX), 0));
+                    if (line.parts.size() < kMostPieces) store();
+                }
+                add(col.after);
             }
-            auto* y = new QValueAxis();
-            y->setLabelFormat("%.6g");
-            y->setTitleText(unitLabel(s.unit, s.unitIsCode));
-            c->addAxis(x, Qt::AlignBottom);
-            c->addAxis(y, Qt::AlignLeft);
+            store();
+            if (!gaps.isEmpty()) {
+                line.overloads = new QScatterSeries();
+                line.overloads->setName(tr("Channel %1 overloads, %2").arg(l.channel).arg(label));
+                line.overloads->setColor(colourOf);
+                line.overloads->setBorderColor(colourOf);
+                line.overloads->setMarkerShape(QScatterSeries::MarkerShapeTriangle);
+                line.overloads->setMarkerSize(9);
+                line.overloads->replace(gaps);
+            }
+            for (QLineSeries* part : line.parts) {
+                part->setPointsVisible(points || part->count() == 1);
+                if (part != line.parts.front()) c->addSeries(part);
+            }
+            if (line.overloads != nullptr) c->addSeries(line.overloads);
         }
-        auto* series = new QLineSeries();
-        series->setName(tr("Channel %1, %2").arg(s.channel).arg(unitLabel(s.unit, s.unitIsCode)));
-        series->setPointsVisible(true);
-        series->setColor(kColours[n++ % std::size(kColours)]);
-        for (const ReadingPoint& p : s.points) {
-            const double x = byTime_ ? wallClockMs(*p.time) : static_cast<double>(p.record);
-            series->append(x, p.value);
+        for (QAbstractSeries* series : c->series()) {
+            for (QAbstractAxis* a : c->axes()) series->attachAxis(a);
         }
-        c->addSeries(series);
-        for (QAbstractAxis* axis : c->axes()) series->attachAxis(axis);
-    }
-    order(firstChannel);
-    for (int i = 0; i < chartCount(); ++i) {
-        QChart* c = chartAt(i);
         const auto markers = c->legend()->markers();
-        for (int m = 0; m < markers.size(); ++m) {
-            connect(markers[m], &QLegendMarker::clicked, this,
-                    [this, i, m] { toggleSeries(i, m); });
+        for (int m = static_cast<int>(chart.lines.size()); m < markers.size(); ++m) {
+            markers[m]->setVisible(false);
         }
-        fitAxes(c);
+        shown_.push_back(&shown);
+        const int index = static_cast<int>(shown_.size()) - 1;
+        layout_->insertWidget(index, shown.view);
+        for (int m = 0; m < static_cast<int>(chart.lines.size()); ++m) {
+            connect(markers[m], &QLegendMarker::clicked, this,
+                    [this, index, m] { toggleSeries(index, m); });
+        }
+        fitAxes(shown_.size() - 1);
     }
+    note_->setText(leftOutNote());
+    note_->setVisible(!note_->text().isEmpty());
+}
+
+QString ReadingsChart::leftOutNote() const {
+    QStringList parts;
+    if (!summary_.leftOutUnits.empty()) {
+        QStringList units;
+        for (const std::string& u : summary_.leftOutUnits) units << local(u);
+        parts << tr("not drawn (at most %1 charts): %2")
+                     .arg(SummaryLimits{}.charts)
+                     .arg(units.join(", "));
+    }
+    if (summary_.leftOutLines > 0) {
+        parts << tr("%n channel(s) not drawn (at most %1 lines a chart)", nullptr,
+                    static_cast<int>(summary_.leftOutLines))
+                     .arg(SummaryLimits{}.lines);
+    }
+    return parts.join("; ");
 }
 
 void ReadingsChart::toggleSeries(int chart, int index) {
-    QChart* c = chartAt(chart);
-    if (c == nullptr) return;
-    const auto markers = c->legend()->markers();
-    if (index < 0 || index >= markers.size()) return;
-    QLegendMarker* marker = markers[index];
-    QAbstractSeries* series = marker->series();
-    series->setVisible(!series->isVisible());
+    if (chart < 0 || chart >= chartCount()) return;
+    Shown& shown = *shown_[static_cast<std::size_t>(chart)];
+    if (index < 0 || index >= static_cast<int>(shown.lines.size())) return;
+    QChart* c = shown.view->chart();
+    Line& line = shown.lines[static_cast<std::size_t>(index)];
+    const bool visible = !line.parts.front()->isVisible();
+    for (QLineSeries* part : line.parts) part->setVisible(visible);
+    if (line.overloads != nullptr) line.overloads->setVisible(visible);
     // A hidden series hides its legend entry too; keep it there, dimmed, to click again.
-    marker->setVisible(true);
-    QColor label = c->legend()->labelColor();
-    label.setAlphaF(series->isVisible() ? 1.0 : 0.4);
-    marker->setLabelBrush(label);
-    fitAxes(c);
+    const auto markers = c->legend()->markers(line.parts.front());
+    for (QLegendMarker* marker : markers) {
+        marker->setVisible(true);
+        QColor label = c->legend()->labelColor();
+        label.setAlphaF(visible ? 1.0 : 0.4);
+        marker->setLabelBrush(label);
+    }
+    for (QAbstractSeries* other : c->series()) {
+        if (other == line.parts.front()) continue;
+        for (QLegendMarker* marker : c->legend()->markers(other)) marker->setVisible(false);
+    }
+    fitAxes(static_cast<std::size_t>(chart));
 }
 
-void ReadingsChart::fitAxes(QChart* c) {
-    const auto horizontal = c->axes(Qt::Horizontal);
-    const auto vertical = c->axes(Qt::Vertical);
-    if (horizontal.isEmpty() || vertical.isEmpty()) return;
+void ReadingsChart::fitAxes(std::size_t chart) {
+    Shown& shown = *shown_[chart];
+    const auto vertical = shown.view->chart()->axes(Qt::Vertical);
+    if (vertical.isEmpty()) return;
     bool any = false;
-    double minX = 0, maxX = 0, minY = 0, maxY = 0;
-    for (QAbstractSeries* s : c->series()) {
-        auto* line = qobject_cast<QLineSeries*>(s);
-        if (line == nullptr || !line->isVisible()) continue;
-        for (const QPointF& p : line->points()) {
-            minX = any ? std::min(minX, p.x()) : p.x();
-            maxX = any ? std::max(maxX, p.x()) : p.x();
-            minY = any ? std::min(minY, p.y()) : p.y();
-            maxY = any ? std::max(maxY, p.y()) : p.y();
-            any = true;
-        }
+    double low = 0, high = 0;
+    for (const Line& line : shown.lines) {
+        if (!line.any || !line.parts.front()->isVisible()) continue;
+        low = any ? std::min(low, line.low) : line.low;
+        high = any ? std::max(high, line.high) : line.high;
+        any = true;
     }
     if (!any) return;
-    if (auto* t = qobject_cast<QDateTimeAxis*>(horizontal.front())) {
-        if (maxX - minX < 60000) maxX = minX + 60000;
-        t->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(minX)),
-                    QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(maxX)));
-        t->setFormat(maxX - minX > 86400000.0 ? "dd.MM. HH:mm" : "HH:mm:ss");
-    } else if (auto* r = qobject_cast<QValueAxis*>(horizontal.front())) {
-        r->setRange(minX, std::max(maxX, minX + 1));
-        r->applyNiceNumbers();
-    }
     // A flat line sits in the middle of a band around it.
-    const double pad = minY == maxY ? std::max(std::abs(minY) * 0.01, 1e-3) : 0;
+    const double pad = low == high ? std::max(std::abs(low) * 0.01, 1e-3) : 0;
     auto* y = qobject_cast<QValueAxis*>(vertical.front());
-    y->setRange(minY - pad, maxY + pad);
+    y->setRange(low - pad, high + pad);
     y->applyNiceNumbers();
+    // The overloads' triangles along the top: they have no value.
+    const double top = y->max() - (y->max() - y->min()) * 0.03;
+    for (const Line& line : shown.lines) {
+        if (line.overloads == nullptr) continue;
+        QList<QPointF> points = line.overloads->points();
+        for (QPointF& p : points) p.setY(top);
+        line.overloads->replace(points);
+    }
 }
 
 int ReadingsChart::chartCount() const {
-    return static_cast<int>(views_.size());
+    return static_cast<int>(shown_.size());
 }
 
 QChart* ReadingsChart::chartAt(int index) const {
-    if (index < 0 || index >= static_cast<int>(shown_.size())) return nullptr;
-    return shown_[static_cast<std::size_t>(index)]->chart();
+    if (index < 0 || index >= chartCount()) return nullptr;
+    return shown_[static_cast<std::size_t>(index)]->view->chart();
 }
 
 int ReadingsChart::seriesCount() const {
     int n = 0;
-    for (const auto& [unit, view] : views_) n += static_cast<int>(view->chart()->series().size());
+    for (const Shown* shown : shown_) n += static_cast<int>(shown->lines.size());
     return n;
 }
 
 int ReadingsChart::pointCount() const {
-    int n = 0;
-    for (const auto& [unit, view] : views_) {
-        for (QAbstractSeries* s : view->chart()->series()) {
-            if (auto* line = qobject_cast<QLineSeries*>(s)) n += static_cast<int>(line->count());
-        }
-    }
-    return n;
+    return static_cast<int>(summary_.readings);
 }
 
 void ReadingsChart::paint(QPaintDevice& device, QSize size) {
@@ -262,20 +366,51 @@ void ReadingsChart::paint(QPaintDevice& device, QSize size) {
         painter.drawText(QRect(QPoint(0, 0), size), Qt::AlignCenter, tr("No readings to plot"));
         return;
     }
-    const qreal height = static_cast<qreal>(size.height()) / static_cast<qreal>(shown_.size());
-    for (std::size_t i = 0; i < shown_.size(); ++i) {
-        QChart* c = shown_[i]->chart();
-        const QRectF onScreen = c->geometry();
+    const QString note = leftOutNote();
+    const QFontMetrics metrics(painter.font());
+    const int noteHeight = note.isEmpty() ? 0 : metrics.height() + 6;
+    const qreal height =
+        static_cast<qreal>(size.height() - noteHeight) / static_cast<qreal>(shown_.size());
+    std::vector<QRectF> onScreen;
+    qreal left = 0, right = size.width();
+    for (const Shown* shown : shown_) {
+        QChart* c = shown->view->chart();
+        onScreen.push_back(c->geometry());
         c->setGeometry(QRectF(0, 0, size.width(), height));
-        QCoreApplication::processEvents();  // the chart lays itself out anew
+    }
+    QCoreApplication::processEvents();  // the charts lay themselves out anew
+    for (const Shown* shown : shown_) {
+        left = std::max(left, shown->view->chart()->plotArea().left());
+        right = std::min(right, shown->view->chart()->plotArea().right());
+    }
+    // One time axis for all: the plot areas line up.
+    for (const Shown* shown : shown_) {
+        QChart* c = shown->view->chart();
+        const QRectF area = c->plotArea();
+        if (right <= left) break;
+        QMargins margins = c->margins();
+        margins.setLeft(margins.left() + static_cast<int>(std::lround(left - area.left())));
+        margins.setRight(margins.right() + static_cast<int>(std::lround(area.right() - right)));
+        c->setMargins(margins);
+    }
+    QCoreApplication::processEvents();
+    for (std::size_t i = 0; i < shown_.size(); ++i) {
+        QChart* c = shown_[i]->view->chart();
         c->scene()->render(&painter,
                            QRectF(0, height * static_cast<qreal>(i), size.width(), height),
                            c->geometry());
-        c->setGeometry(onScreen);
+        c->setMargins(kMargins);
+        c->setGeometry(onScreen[i]);
+    }
+    if (noteHeight > 0) {
+        const QRect line(4, size.height() - noteHeight, size.width() - 8, noteHeight);
+        painter.setPen(Qt::black);
+        painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
+                         metrics.elidedText(note, Qt::ElideRight, line.width()));
     }
 }
 
-void ReadingsChart::save(const std::string& path, QSize size) {
+std::string ReadingsChart::save(const std::string& path, QSize size) {
     const QString name = QString::fromLocal8Bit(path.c_str());
     const QString kind = QFileInfo(name).suffix().toLower();
     std::string temporary;
@@ -307,7 +442,7 @@ void ReadingsChart::save(const std::string& path, QSize size) {
         throw RuntimeError(kErrPathFileAccess, standardDescription(kErrPathFileAccess) + ": " +
                                                    path + " could not be written");
     }
-    putInPlace(temporary, path);
+    return putInPlace(temporary, path);
 }
 
 }  // namespace vantor::gui

@@ -35,6 +35,15 @@ const char* const kUsage =
     "\n"
     "Run 'vantor-comm COMMAND --help' for the options of a command.\n";
 
+// Qt's own chatter ("QStandardPaths: XDG_RUNTIME_DIR not set" without a
+// login session) is no message of the program's, which prints its own; a
+// developer who sets QT_LOGGING_RULES gets it back.
+void quietQt(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    static const bool asked = std::getenv("QT_LOGGING_RULES") != nullptr;
+    if (!asked && (type == QtDebugMsg || type == QtInfoMsg || type == QtWarningMsg)) return;
+    std::fputs(qPrintable(qFormatLogMessage(type, context, message) + '\n'), stderr);
+}
+
 int run(int argc, char** argv) {
     // The charts are widgets: plot draws them without a display.
     [[maybe_unused]] const bool plot = argc > 1 && std::strcmp(argv[1], "plot") == 0;
@@ -88,5 +97,6 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    qInstallMessageHandler(quietQt);
     return vantor::cli::finishStandardOutput(run(argc, argv));
 }

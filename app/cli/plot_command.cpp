@@ -5,11 +5,14 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "arguments.h"
 #include "commands.h"
 #include "exit_status.h"
 #include "export_command.h"
+#include "reading_summary.h"
 #include "readings_chart.h"
 
 namespace vantor::cli {
@@ -20,21 +23,8 @@ std::string str(const QString& s) {
     return s.toLocal8Bit().toStdString();
 }
 
-// Records up to the last whole one.
-Long countRecords(const std::string& file) {
-    DataFileReader reader(file);
-    Long n = 0;
-    while (!reader.atEnd()) {
-        try {
-            reader.read();
-        } catch (const RuntimeError& e) {
-            if (e.number() != kErrInputPastEnd) throw;
-            break;
-        }
-        ++n;
-    }
-    return n;
-}
+// A side larger than this is a mistake, and its picture would not fit in memory.
+constexpr int kMostPixels = 10000;
 
 }  // namespace
 
@@ -46,7 +36,12 @@ int plotCommand(const QStringList& args) {
     parser.addPositionalArgument("FILE", "The data file.");
     parser.addOptions({
         {{"o", "output"}, "The picture: OUT.png, OUT.svg or OUT.pdf.", "OUT"},
-        {"size", "Its size in pixels (default: 1000 wide, 220 high for each chart).", "WxH"},
+        {"size",
+         QString("Its size in pixels, at most %1 a side (default: 1000 wide, 220 high for each "
+                 "chart).")
+             .arg(kMostPixels),
+         "WxH"},
+        {"app-path", "Folder of unit2.dat, to name the units the file holds as codes.", "DIR"},
     });
     addClockOptions(parser);
     if (auto stop = parseArguments(parser, args, 1)) return *stop;
@@ -64,24 +59,39 @@ int plotCommand(const QStringList& args) {
                      parser.value("size").toLocal8Bit().constData());
         return kExitUsage;
     }
+    if (size.hasMatch() &&
+        (size.captured(1).toInt() > kMostPixels || size.captured(2).toInt() > kMostPixels)) {
+        std::fprintf(stderr, "--size: '%s' is too large: at most %dx%d pixels\n",
+                     parser.value("size").toLocal8Bit().constData(), kMostPixels, kMostPixels);
+        return kExitUsage;
+    }
     ExportOptions options;
     if (!clockOptions(parser, options)) return kExitUsage;
     const MeterClock clock(options.dateOrder, options.timeZone);
 
     const std::string file = str(parser.positionalArguments()[0]);
     try {
-        auto control = createControl();
-        control->df = file;
-        control->datano = countRecords(file);
-        if (control->datano == 0) {
+        std::vector<std::string> names;
+        if (parser.isSet("app-path")) names = readUnitNames(str(parser.value("app-path")));
+        const int width = size.hasMatch() ? size.captured(1).toInt() : 1000;
+        gui::ReadingSummary summary = gui::ReadingSummary::build(
+            gui::dataFileFeed(file, clock, std::move(names)), gui::SummaryLimits{width});
+        if (summary.records == 0) {
             throw RuntimeError(kErrSubscript, standardDescription(kErrSubscript) + ": " + file +
                                                   " has no records");
         }
-        control->ViewData();
         gui::ReadingsChart chart;
-        chart.showReadings(control->Grid(), gui::ReadingsChart::wallClock(clock));
-        chart.save(out, size.hasMatch() ? QSize(size.captured(1).toInt(), size.captured(2).toInt())
-                                        : QSize(1000, 220 * std::max(1, chart.chartCount())));
+        chart.showSummary(std::move(summary));
+        const QString note = chart.leftOutNote();
+        if (!note.isEmpty()) std::fprintf(stderr, "plot: %s\n", str(note).c_str());
+        const int height = size.hasMatch()
+                               ? size.captured(2).toInt()
+                               : std::min(kMostPixels, 220 * std::max(1, chart.chartCount()) +
+                                                           (note.isEmpty() ? 0 : 24));
+        const std::string kept = chart.save(out, QSize(width, height));
+        if (!kept.empty()) {
+            std::fprintf(stderr, "plot: kept the earlier %s as %s\n", out.c_str(), kept.c_str());
+        }
         std::fprintf(stderr, "plot: %s (%d chart%s, %d readings%s)\n", out.c_str(),
                      chart.chartCount(), chart.chartCount() == 1 ? "" : "s", chart.pointCount(),
                      chart.byTime() ? ", against the meter's clock" : ", by record number");

@@ -8,6 +8,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vantor {
 
@@ -33,6 +34,10 @@ std::array<String, 4> dataViewCells(Long row, const DataRecord& record);
 String dataFileName(const String& folder, const Date& date);
 // The unit file in `folder`: folder/unit2.dat.
 String unitFileName(const String& folder);
+// The names the unit file in `folder` gives the codes 0 to 300, without
+// their padding ("" for a code it leaves unnamed), read by ReadUnitFile's
+// rules. Throws RuntimeError naming the file as ReadUnitFile does.
+std::vector<std::string> readUnitNames(const String& folder);
 
 // A number as the data file writes it: 15 significant digits, plain decimal
 // for exponents -10 to 14 (123.45, 0.5, 1234500), else "%.15G"; the locale

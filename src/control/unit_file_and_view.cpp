@@ -28,15 +28,7 @@ void Vantor_Comm::ReadUnitFile() {
     const String path = unitFileName(d_->m.sUnitFilePath);
     ItemReader& in = d_->files.openInput(number, path);
     FileGuard guard(d_->files, number);
-    // 301 short lines take a few kilobytes: anything near this is another file.
-    constexpr long long kMaxUnitFile = 1 << 20;
-    if (in.size() > kMaxUnitFile) {
-        throw RuntimeError(kErrPathFileAccess,
-                           standardDescription(kErrPathFileAccess) + ": " + path + " is " +
-                               std::to_string(in.size()) +
-                               " bytes, far more than a unit file of 301 lines (at most 1 MB): "
-                               "is it the right file?");
-    }
+    checkUnitFileSize(in, path);
     loadUnitNames(in, d_->m.sUnitName);
 }
 

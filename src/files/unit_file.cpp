@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/textfile/file_table.h"
+
 namespace vantor {
 
 String dataFileName(const String& folder, const Date& date) {
@@ -24,6 +26,34 @@ void loadUnitNames(ItemReader& in, std::array<Text10, 301>& names) {
         names[k] = name;
         ++k;
     }
+}
+
+void checkUnitFileSize(const ItemReader& in, const String& path) {
+    // 301 short lines take a few kilobytes: anything near this is another file.
+    constexpr long long kMaxUnitFile = 1 << 20;
+    if (in.size() > kMaxUnitFile) {
+        throw RuntimeError(kErrPathFileAccess,
+                           standardDescription(kErrPathFileAccess) + ": " + path + " is " +
+                               std::to_string(in.size()) +
+                               " bytes, far more than a unit file of 301 lines (at most 1 MB): "
+                               "is it the right file?");
+    }
+}
+
+std::vector<std::string> readUnitNames(const String& folder) {
+    const String path = unitFileName(folder);
+    auto in = openItemReader(path);
+    checkUnitFileSize(*in, path);
+    std::array<Text10, 301> names;
+    loadUnitNames(*in, names);
+    std::vector<std::string> out;
+    out.reserve(names.size());
+    for (const Text10& name : names) {
+        std::string s = name.str();
+        while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+        out.push_back(std::move(s));
+    }
+    return out;
 }
 
 }  // namespace vantor

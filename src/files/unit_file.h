@@ -16,5 +16,7 @@ namespace vantor {
 // a 302nd name is about to be stored (the first 301 stay), 62 when the file
 // ends after an odd number of items.
 void loadUnitNames(ItemReader& in, std::array<Text10, 301>& names);
+// Error 75 naming `path` when `in` is far larger than any unit file.
+void checkUnitFileSize(const ItemReader& in, const String& path);
 
 }  // namespace vantor
