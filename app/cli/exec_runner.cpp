@@ -25,6 +25,8 @@ struct ExecRunner::Child {
 
 namespace {
 
+constexpr std::size_t kStampBytes = sizeof "2026-12-10T12:30:20Z station: \n" - 1;
+
 bool groupAlive(long long group) {
     return ::kill(static_cast<pid_t>(-group), 0) == 0 || errno == EPERM;
 }
@@ -135,13 +137,15 @@ void ExecRunner::emitLine(Child& c, bool cut) {
     }
     std::string line = "--exec for " + c.name + ": " + text;
     if (cut) line += " [line cut at " + std::to_string(setup_.lineBytes / 1024) + " KiB]";
-    if (c.logged + line.size() + 1 > setup_.runBytes) {
+    // With the log's own time and name before it.
+    const std::size_t cost = line.size() + kStampBytes;
+    if (c.logged + cost > setup_.runBytes) {
         c.full = true;
         setup_.log("--exec for " + c.name + ": more output than " +
                    std::to_string(setup_.runBytes / 1024) + " KiB of log; the rest is dropped");
         return;
     }
-    c.logged += line.size() + 1;
+    c.logged += cost;
     setup_.log(line);
 }
 

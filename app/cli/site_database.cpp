@@ -81,14 +81,16 @@ std::pair<std::size_t, std::size_t> passwordIn(const std::string& url) {
 }
 
 // A database on read-only media has no room for SQLite's shared-memory file:
-// read it as a file nothing changes.
+// read it as a file nothing changes, unless a write-ahead log holds part of it
+// (SQLite reads that read-only when it is there).
 bool unchangeable(const std::string& path) {
+    struct stat wal {};
+    if (::stat((path + "-wal").c_str(), &wal) == 0) return false;
     const std::string folder =
         QFileInfo(QString::fromLocal8Bit(path.c_str())).absolutePath().toLocal8Bit().toStdString();
     struct statvfs fs {};
     if (::statvfs(folder.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0) return true;
-    struct stat st {};
-    return ::access(folder.c_str(), W_OK) != 0 && ::stat((path + "-wal").c_str(), &st) != 0;
+    return ::access(folder.c_str(), W_OK) != 0;
 }
 
 }  // namespace
