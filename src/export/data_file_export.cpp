@@ -265,7 +265,9 @@ ExportSummary exportDataFileTo(const std::string& path, const std::string& out,
             throw;
         }
     };
-    // A device, a FIFO or standard output takes the rows as they come.
+    // A device, a FIFO or standard output takes the rows as they come. The
+    // data file is opened first: a FIFO waits for its reader.
+    DataFileReader{path};
     if (const int stream = openStreamOutput(out); stream >= 0) {
         std::FILE* f = ::fdopen(stream, "wb");  // none for a stream open only for reading
         if (f == nullptr) {
