@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <tuple>
@@ -241,14 +242,18 @@ ReadingSummary ReadingSummary::build(const SampleFeed& feed, const SummaryLimits
     });
 
     // The charts: by their lowest channel, then unit; the rest named.
-    std::vector<std::tuple<Integer, std::string, const Seen*>> order;
-    for (const auto& [unit, seen] : units) order.emplace_back(*seen.channels.begin(), unit, &seen);
+    // (Unit codes by their number: 7 before 12.)
+    std::vector<std::tuple<Integer, long, std::string, const Seen*>> order;
+    for (const auto& [unit, seen] : units) {
+        const long code = seen.isCode ? std::strtol(unit.c_str(), nullptr, 10) : -1;
+        order.emplace_back(*seen.channels.begin(), code, unit, &seen);
+    }
     std::sort(order.begin(), order.end());
     const bool byTime = firstTime.has_value();
     bool anyShown = false;
     double low = 0, high = 0;
     std::map<std::string, std::size_t, std::less<>> chartOf;
-    for (const auto& [lowest, unit, seen] : order) {
+    for (const auto& [lowest, code, unit, seen] : order) {
         if (out.charts.size() >= static_cast<std::size_t>(limits.charts)) {
             out.leftOutUnits.push_back(unitLabel(unit, seen->isCode));
             continue;

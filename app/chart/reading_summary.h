@@ -99,7 +99,7 @@ class ReadingSummary {
 
     ChartAxis axis;
     int columns = 0;
-    std::vector<Chart> charts;  // by their lowest channel, then unit
+    std::vector<Chart> charts;  // by their lowest channel, then unit (codes by number)
     // Units and lines beyond the limits: named, not drawn.
     std::vector<std::string> leftOutUnits;  // as unitLabel names them
     std::int64_t leftOutLines = 0;

@@ -89,8 +89,9 @@ QAbstractAxis* timeAxis(const ChartAxis& a) {
     const QString first = dayOf(a.min), last = dayOf(a.max - 1);
     t->setTitleText(first == last ? QObject::tr("Time, %1").arg(first)
                                   : QObject::tr("Time, %1 to %2").arg(first, last));
-    t->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(wallClockMs(a.min))),
-                QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(wallClockMs(a.max))));
+    const double from = wallClockMs(a.min);
+    t->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(from)),
+                QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(from + (a.max - a.min) * 1000)));
     t->setTickCount(a.ticks());
     return t;
 }
@@ -169,8 +170,11 @@ void ReadingsChart::showSummary(ReadingSummary summary) {
     for (QChartView* view : box_->findChildren<QChartView*>()) layout_->removeWidget(view);
     shown_.clear();
 
+    points_ = 0;
     const ChartAxis& axis = summary_.axis;
-    auto xOf = [&](double x) { return axis.byTime ? wallClockMs(x) : x; };
+    // Local time once: each conversion reads the zone anew.
+    const double base = axis.byTime ? wallClockMs(axis.min) : 0;
+    auto xOf = [&](double x) { return axis.byTime ? base + (x - axis.min) * 1000 : x; };
     std::size_t colour = 0;
     for (const ReadingSummary::Chart& chart : summary_.charts) {
         const QString label = local(ReadingSummary::unitLabel(chart.unit, chart.unitIsCode));
@@ -245,6 +249,7 @@ void ReadingsChart::showSummary(ReadingSummary summary) {
                 line.overloads->replace(gaps);
             }
             for (QLineSeries* part : line.parts) {
+                points_ += part->count();
                 part->setPointsVisible(points || part->count() == 1);
                 if (part != line.parts.front()) c->addSeries(part);
             }
@@ -266,6 +271,7 @@ void ReadingsChart::showSummary(ReadingSummary summary) {
         }
         fitAxes(shown_.size() - 1);
     }
+    for (Shown* shown : shown_) shown->view->setRenderHint(QPainter::Antialiasing, smooth());
     note_->setText(leftOutNote());
     note_->setVisible(!note_->text().isEmpty());
 }
@@ -339,6 +345,12 @@ void ReadingsChart::fitAxes(std::size_t chart) {
     }
 }
 
+bool ReadingsChart::smooth() const {
+    // Antialiased, a few hundred thousand line pieces take seconds (Qt fills each on its
+    // threads); as dense as that, the difference does not show.
+    return points_ < 20000;
+}
+
 int ReadingsChart::chartCount() const {
     return static_cast<int>(shown_.size());
 }
@@ -360,7 +372,7 @@ int ReadingsChart::pointCount() const {
 
 void ReadingsChart::paint(QPaintDevice& device, QSize size) {
     QPainter painter(&device);
-    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::Antialiasing, smooth());
     painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
     if (shown_.empty()) {
         painter.drawText(QRect(QPoint(0, 0), size), Qt::AlignCenter, tr("No readings to plot"));

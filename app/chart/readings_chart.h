@@ -89,6 +89,7 @@ class ReadingsChart : public QScrollArea {
 
     Shown& shownFor(const std::string& unit, const QString& label);
     void fitAxes(std::size_t chart);
+    bool smooth() const;
 
     QWidget* box_;
     QVBoxLayout* layout_;
@@ -96,6 +97,7 @@ class ReadingsChart : public QScrollArea {
     std::map<std::string, Shown> views_;  // by unit
     std::vector<Shown*> shown_;           // top to bottom
     ReadingSummary summary_;
+    qsizetype points_ = 0;  // of all line series
 };
 
 }  // namespace vantor::gui
