@@ -70,6 +70,12 @@ int plotCommand(const QStringList& args) {
     const MeterClock clock(options.dateOrder, options.timeZone);
 
     const std::string file = str(parser.positionalArguments()[0]);
+    if (sameFile(file, out)) {
+        std::fprintf(stderr,
+                     "-o %s: that is the data file %s itself; give the picture a name of its own\n",
+                     out.c_str(), file.c_str());
+        return kExitUsage;
+    }
     try {
         std::vector<std::string> names;
         if (parser.isSet("app-path")) names = readUnitNames(str(parser.value("app-path")));

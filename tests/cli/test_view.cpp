@@ -128,11 +128,15 @@ TEST(Output, TheDataFileItselfUnderAnyNameIsRefused) {
     writeFile(d, data);
     ASSERT_EQ(::symlink(d.c_str(), dir.file("link").c_str()), 0);
     ASSERT_EQ(::link(d.c_str(), dir.file("hard").c_str()), 0);
-    const std::vector<std::vector<std::string>> commands = {
+    ASSERT_EQ(::symlink(d.c_str(), dir.file("link.png").c_str()), 0);
+    std::vector<std::vector<std::string>> commands = {
         {"export", d, "-o", d},
         {"export", d, "-o", dir.file("link")},
         {"view", d, "--format", "csv", "-o", dir.file("hard")},
     };
+#ifdef VANTOR_TEST_PLOT
+    commands.push_back({"plot", d, "-o", dir.file("link.png")});
+#endif
     for (const auto& args : commands) {
         SCOPED_TRACE(args.back());
         const RunResult r = run(args, dir);
