@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -68,6 +70,11 @@ int plotCommand(const QStringList& args) {
     ExportOptions options;
     if (!clockOptions(parser, options)) return kExitUsage;
     const MeterClock clock(options.dateOrder, options.timeZone);
+    // The axis labels the meter's clock readings in this process's local
+    // time: in UTC that has no hour that a change to summer time skips or
+    // repeats. The clock above has its zone already.
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
 
     const std::string file = str(parser.positionalArguments()[0]);
     if (sameFile(file, out)) {
