@@ -138,8 +138,8 @@ ChartAxis ChartAxis::fit(bool byTime, double lowest, double highest) {
     axis.byTime = byTime;
     // A single reading, or readings a moment apart, still get a readable span.
     highest = std::max(highest, lowest + (byTime ? 60.0 : 1.0));
-    auto fits = [&](double step) {
-        return std::ceil(highest / step) - std::floor(lowest / step) <= kMostSteps;
+    auto fits = [&](double each) {
+        return std::ceil(highest / each) - std::floor(lowest / each) <= kMostSteps;
     };
     double step = 1;
     if (byTime) {
