@@ -77,7 +77,9 @@ long long enumValue(const E& e) {
     return static_cast<long long>(v);
 }
 
-vantor::DateOrder dateOrder(vantor_date_order order) {
+// By reference: a value out of the enumeration's range must not be loaded
+// as one (undefined behaviour, which UBSan traps).
+vantor::DateOrder dateOrder(const vantor_date_order& order) {
     switch (enumValue(order)) {
         case VANTOR_DATE_YMD:
             return vantor::DateOrder::Ymd;
