@@ -1,35 +1,22 @@
-// The control on Qt's backends: the event loop of the calling thread, the
-// system's serial ports through QSerialPort, message boxes on standard error
-// and the local date. Library VantorComm::qt (pkg-config vantor-comm).
+// Qt's backends, which createControl (<vantor/create_control.h>) takes on
+// Linux: the event loop of the calling thread, the system's serial ports
+// through QSerialPort, message boxes on standard error and the local date.
+// Library VantorComm::qt (pkg-config vantor-comm).
+//
+//     QCoreApplication app(argc, argv);
+//     auto control = vantor::createControl();
+//
+// createControl needs a QCoreApplication, and must be called on a thread
+// that runs a Qt event loop (the application's own, or a QThread's); without
+// one it throws RuntimeError 5 saying so.
 #pragma once
 
-#include <vantor/backends.h>
-#include <vantor/status_panel.h>
-#include <vantor/vantor_comm.h>
+#include <vantor/create_control.h>
 
 #include <chrono>
 #include <memory>
 
 namespace vantor {
-
-// Whatever is left empty gets the real backend.
-struct ControlOptions {
-    std::shared_ptr<MessageLoop> loop;        // Qt's event loop on the calling thread
-    std::shared_ptr<MessageSink> messages;    // one line per message on standard error
-    std::shared_ptr<const DateSource> dates;  // the local date
-    std::unique_ptr<SerialBackend> serial;    // QSerialPort (qtSerialBackend())
-};
-
-// A working control in one line:
-//
-//     QCoreApplication app(argc, argv);
-//     auto control = vantor::createControl();
-//
-// Needs a QCoreApplication, and must be called on a thread that runs a Qt
-// event loop (the application's own, or a QThread's); without one it throws
-// RuntimeError 5 saying so. The control keeps what it is given alive as long
-// as it lives.
-std::unique_ptr<Vantor_Comm> createControl(ControlOptions options = {});
 
 // The message loop of Qt's event dispatcher on the calling thread. Same
 // requirement and error as createControl.

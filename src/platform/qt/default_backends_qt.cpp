@@ -3,8 +3,8 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QThread>
-#include <tuple>
 
+#include "platform/default_backends.h"
 #include "platform/qt/message_loop_qt.h"
 #include "platform/qt/serial_backend_qt.h"
 
@@ -40,18 +40,16 @@ std::unique_ptr<SerialBackend> qtSerialBackend(std::chrono::milliseconds holdOff
     return std::make_unique<QtSerialBackend>(holdOff);
 }
 
-std::unique_ptr<Vantor_Comm> createControl(ControlOptions options) {
-    if (!options.loop) options.loop = qtMessageLoop();
-    if (!options.serial) options.serial = qtSerialBackend();
-    if (!options.messages) options.messages = std::make_shared<ConsoleMessageSink>();
-    if (!options.dates) options.dates = std::make_shared<LocalDateSource>();
-    ControlPlatform platform{*options.loop, *options.messages, *options.dates,
-                             std::move(options.serial)};
-    platform.keepAlive =
-        std::make_shared<std::tuple<std::shared_ptr<MessageLoop>, std::shared_ptr<MessageSink>,
-                                    std::shared_ptr<const DateSource>>>(
-            options.loop, options.messages, options.dates);
-    return std::make_unique<Vantor_Comm>(std::move(platform));
+std::shared_ptr<MessageLoop> defaultMessageLoop() {
+    return qtMessageLoop();
+}
+
+std::unique_ptr<SerialBackend> defaultSerialBackend(const std::shared_ptr<MessageLoop>&) {
+    return qtSerialBackend();
+}
+
+std::shared_ptr<MessageSink> defaultMessageSink() {
+    return std::make_shared<ConsoleMessageSink>();
 }
 
 }  // namespace vantor
