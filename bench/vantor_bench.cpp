@@ -19,12 +19,12 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "files/output_file.h"
 #include "kit/fake/date_source_fixed.h"
 #include "kit/fake/message_loop_fake.h"
 #include "kit/fake/message_sink_recording.h"
 #include "kit/fake/serial_backend_fake.h"
 #include "platform/number_format.h"
-#include "platform/textfile/output_file.h"
 #include "protocol/frame_receiver.h"
 #include "protocol/record_writer.h"
 #include "sim/meter_memory.h"
@@ -324,7 +324,7 @@ void BM_PartsPipeline(benchmark::State& state) {
     std::string line;
     for (auto _ : state) {
         int fd = ::open(w.dataFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        OutputFile out(fd, w.dataFile, false);
+        OutputFile out(SystemFile::adopt(fd, w.dataFile, FileKind::Regular), false);
         FrameReceiver receiver;
         Long decoded = 0;
         TransferStats counters;

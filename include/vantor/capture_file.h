@@ -5,11 +5,14 @@
 
 #include <vantor/errors.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace vantor {
+
+class SystemFile;
 
 class CaptureFile {
   public:
@@ -40,10 +43,10 @@ class CaptureFile {
     const std::string& path() const { return path_; }
 
   private:
-    void fail(int err);
+    void fail(const RuntimeError& error);
 
     std::string path_;
-    int fd_ = -1;
+    std::unique_ptr<SystemFile> file_;
     bool temporary_ = false;
     std::optional<RuntimeError> error_;
 };

@@ -6,6 +6,7 @@
 #include <vantor/types.h>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +45,16 @@ std::vector<std::string> readUnitNames(const String& folder);
 // never changes it.
 std::string formatNumber(double value);
 
+// The one rule for a name that never replaces a file: `take` is tried on
+// `base` + `ending`, then base + separator + "1" + ending, base +
+// separator + "2" + ending, ..., until it takes one (returns true), whose
+// name is returned. `take` returns false when a file has the name already
+// and throws RuntimeError for any other failure. Error 75 naming base +
+// ending when the first 10000 are all taken.
+std::string firstFreeName(const std::string& base, const std::string& ending,
+                          const std::string& separator,
+                          const std::function<bool(const std::string& name)>& take);
+
 // A download never replaces an earlier one without being asked: when `path`
 // is a regular file that is not empty, copies it to path.N (the lowest N
 // whose name is free), puts the copy's name on the disk, and returns it;
@@ -54,16 +65,17 @@ std::string keepEarlierDownload(const std::string& path);
 
 // A new file is written under a temporary name beside `path` and put in
 // place when complete: createBeside makes it (with the mode open(2) would
-// give it) and returns its descriptor, its name in `temporary`; putInPlace
+// give it) and returns its descriptor (the C runtime's, the caller's to
+// close before putInPlace), its name in `temporary`; putInPlace
 // puts it on the disk, keeps an earlier `path` as path.N and renames it,
 // returning the kept name ("" when there was none). Both throw RuntimeError
 // naming the files; putInPlace removes the temporary file when it fails,
 // discardBeside when the writing failed. A link to a regular file is
 // replaced by the new file (what it pointed to stays, and is kept as path.N).
 //
-// A `path` that is no regular file is never replaced: a device, a FIFO, a
-// socket, a standard stream under any name (/dev/stdout, /proc/self/fd/1)
-// or a link to one. createBeside then gives a temporary
+// On POSIX, a `path` that is no regular file is never replaced: a device,
+// a FIFO, a socket, a standard stream under any name (/dev/stdout,
+// /proc/self/fd/1) or a link to one. createBeside then gives a temporary
 // file of its own, away from `path` (its name under /proc/self/fd), and
 // putInPlace writes it to `path` and keeps nothing. A folder is error 75.
 int createBeside(const std::string& path, std::string& temporary);
@@ -71,8 +83,8 @@ std::string putInPlace(const std::string& temporary, const std::string& path);
 void discardBeside(const std::string& temporary);
 
 // For a writer that can stream: a `path` that is no regular file (as
-// above) opened for writing, its descriptor to write to and close; -1 for a
-// regular file, a link to one or a name not yet taken, to be written with
+// above; on Windows a path is always a file) opened for writing, its descriptor to write to and
+// close; -1 for a regular file, a link to one or a name not yet taken, to be written with
 // createBeside. A FIFO waits for its reader. Throws RuntimeError naming the
 // path: 75 for a folder, or when it cannot be opened.
 int openStreamOutput(const std::string& path);

@@ -12,8 +12,8 @@
 
 #include "control/control_record.h"
 #include "control/transfer_session.h"
+#include "files/file_table.h"
 #include "platform/comm_control.h"
-#include "platform/textfile/file_table.h"
 #include "protocol/frame_receiver.h"
 #include "protocol/reading.h"
 

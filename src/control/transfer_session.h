@@ -16,8 +16,8 @@
 #include <string_view>
 
 #include "control/control_record.h"
+#include "files/file_table.h"
 #include "platform/comm_control.h"
-#include "platform/textfile/file_table.h"
 #include "protocol/reading.h"
 
 namespace vantor {

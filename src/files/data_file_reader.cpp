@@ -1,7 +1,7 @@
 #include <vantor/data_file.h>
 
 #include "files/data_view.h"
-#include "platform/textfile/file_table.h"
+#include "files/file_table.h"
 
 namespace vantor {
 

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "platform/textfile/item_reader.h"
+#include "files/item_reader.h"
 
 namespace vantor {
 

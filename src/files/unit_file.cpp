@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/textfile/file_table.h"
+#include "files/file_table.h"
 
 namespace vantor {
 

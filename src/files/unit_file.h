@@ -7,7 +7,7 @@
 
 #include <array>
 
-#include "platform/textfile/item_reader.h"
+#include "files/item_reader.h"
 
 namespace vantor {
 

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/textfile/file_errors.h"
+#include "platform/file_system.h"
 
 namespace vantor {
 

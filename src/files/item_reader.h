@@ -4,8 +4,9 @@
 
 #include <vantor/types.h>
 
-#include <cstdio>
 #include <string>
+
+#include "platform/system_file.h"
 
 namespace vantor {
 
@@ -19,10 +20,8 @@ class ItemReader {
     // means a file of another kind, which would otherwise be held whole.
     static constexpr std::size_t kMaxItem = 1 << 16;
 
-    // Takes ownership of `file` (opened for reading) and closes it; `path`
-    // names it in errors.
-    ItemReader(std::FILE* file, std::string path) : file_(file), path_(std::move(path)) {}
-    ~ItemReader();
+    // Takes `file`, open for reading; its path names it in errors.
+    explicit ItemReader(SystemFile file) : file_(std::move(file)) {}
     ItemReader(const ItemReader&) = delete;
     ItemReader& operator=(const ItemReader&) = delete;
 
@@ -40,14 +39,19 @@ class ItemReader {
     bool atEnd();
 
   private:
-    int get() { return std::getc(file_); }
+    static constexpr int kEnd = -1;
+    int get() {
+        return at_ < filled_ || fill() ? static_cast<unsigned char>(buffer_[at_++]) : kEnd;
+    }
     int peek();
+    bool fill();
     void skipLineEnd(int c);
 
     void push(String& item, int c) const;
 
-    std::FILE* file_;
-    std::string path_;
+    SystemFile file_;
+    char buffer_[1 << 16];
+    std::size_t at_ = 0, filled_ = 0;
     bool lastQuoted_ = false;
 };
 

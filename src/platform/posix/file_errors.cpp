@@ -1,9 +1,11 @@
-#include "platform/textfile/file_errors.h"
+#include "platform/posix/file_errors.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "platform/file_system.h"
 
 namespace vantor {
 
@@ -42,6 +44,14 @@ RuntimeError fileError(int err, const std::string& path, bool forInput) {
     struct stat st {};
     const bool parentExists = ::stat(folderOf(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     return fileErrorFromErrno(err, forInput, parentExists, path);
+}
+
+RuntimeError writeErrorFromErrno(int err, const std::string& path) {
+    if (err == ENOSPC || err == EDQUOT || err == EFBIG) {
+        return RuntimeError(kErrDiskFull, standardDescription(kErrDiskFull) + ": " + path + " (" +
+                                              std::strerror(err) + ")");
+    }
+    return fileErrorFromErrno(err, false, true, path);
 }
 
 }  // namespace vantor

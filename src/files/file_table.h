@@ -8,8 +8,8 @@
 #include <memory>
 #include <variant>
 
-#include "platform/textfile/item_reader.h"
-#include "platform/textfile/output_file.h"
+#include "files/item_reader.h"
+#include "files/output_file.h"
 
 namespace vantor {
 

@@ -1,27 +1,10 @@
-#include "platform/textfile/file_table.h"
+#include "files/file_table.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-
-#include "platform/textfile/file_errors.h"
+#include "platform/file_system.h"
 
 namespace vantor {
 
 namespace {
-
-bool isDirectory(const String& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool parentExists(const String& path) {
-    return isDirectory(folderOf(path));
-}
 
 RuntimeError described(ErrorNumber number, const std::string& what) {
     return RuntimeError(number, standardDescription(number) + ": " + what);
@@ -32,23 +15,11 @@ RuntimeError notAFile(const String& path) {
                      path + " is not a regular file (a pipe or socket): give a file name");
 }
 
-// The mode of a file opened with O_NONBLOCK, which is cleared again; a pipe
-// or socket is closed and refused.
-mode_t fileMode(int fd, const String& path) {
-    struct stat st {};
-    ::fstat(fd, &st);
-    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
-        ::close(fd);
-        throw notAFile(path);
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return st.st_mode;
-}
-
 void checkPath(const String& path) {
     if (path.empty()) throw described(kErrBadFileNumber, "no file name given");
     if (path.find('\0') != String::npos) throw described(kErrBadFileNumber, "a NUL in the name");
-    if (isDirectory(path)) throw described(kErrPathFileAccess, path + " is a folder");
+    if (kindOf(path) == FileKind::Folder)
+        throw described(kErrPathFileAccess, path + " is a folder");
 }
 
 }  // namespace
@@ -62,19 +33,15 @@ Integer FileTable::FreeFile() const {
 
 std::unique_ptr<ItemReader> openItemReader(const String& path) {
     checkPath(path);
-    // Non-blocking, so that a pipe without a writer cannot hang the reader.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        int err = errno;
-        throw fileErrorFromErrno(err, true, parentExists(path), path);
-    }
+    // Without waiting, so that a pipe without a writer cannot hang the reader.
+    SystemFile file = SystemFile::openInput(path);
+    if (file.kind() == FileKind::Pipe) throw notAFile(path);
     // A device such as /dev/zero never ends: only a file is read.
-    if (!S_ISREG(fileMode(fd, path))) {
-        ::close(fd);
+    if (file.kind() != FileKind::Regular) {
         throw described(kErrPathFileAccess,
                         path + " is not a regular file (a device): give a file name");
     }
-    return std::make_unique<ItemReader>(::fdopen(fd, "rb"), path);
+    return std::make_unique<ItemReader>(std::move(file));
 }
 
 void FileTable::checkNew(Integer number, const String& path) const {
@@ -88,36 +55,17 @@ void FileTable::checkNew(Integer number, const String& path) const {
 
 OutputFile& FileTable::openOutput(Integer number, const String& path, bool emptyNow) {
     checkNew(number, path);
-    // Non-blocking, so that a pipe without a reader fails instead of hanging.
-    constexpr int kFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    bool created = true;
-    int fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
-    if (fd < 0 && errno == EEXIST) {
-        created = false;
-        fd = ::open(path.c_str(), kFlags);
-        if (fd < 0 && errno == ENOENT) {
-            // A dangling symbolic link: make what it points to.
-            created = true;
-            fd = ::open(path.c_str(), kFlags | O_CREAT, 0666);
-        }
-    }
-    if (fd < 0) {
-        int err = errno;
-        if (err == ENXIO) throw notAFile(path);
-        throw fileErrorFromErrno(err, false, parentExists(path), path);
-    }
-    bool regular = S_ISREG(fileMode(fd, path));
-    if (regular && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
+    // Without waiting, so that a pipe without a reader fails instead of hanging.
+    bool created = false;
+    SystemFile opened = SystemFile::openOutput(path, created);
+    if (opened.kind() == FileKind::Pipe) throw notAFile(path);
+    if (opened.kind() == FileKind::Regular && !opened.lock()) {
         throw described(kErrPermissionDenied,
                         path +
                             " is being written by another download: wait until it has "
                             "ended, or choose another data file");
     }
-    // Appending, so that a file emptied or cut by another program meanwhile
-    // shows it in its size at the end instead of gaining a hole.
-    if (regular) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_APPEND);
-    auto file = std::make_unique<OutputFile>(fd, path, created);
+    auto file = std::make_unique<OutputFile>(std::move(opened), created);
     if (emptyNow) file->empty();
     OutputFile& ref = *file;
     files_[number] = std::move(file);

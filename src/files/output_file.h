@@ -2,7 +2,6 @@
 // batches so that a crash never leaves more than the last line incomplete.
 #pragma once
 
-#include <sys/types.h>
 #include <vantor/errors.h>
 
 #include <cstddef>
@@ -10,18 +9,20 @@
 #include <string>
 #include <string_view>
 
+#include "platform/system_file.h"
+
 namespace vantor {
 
 class OutputFile {
   public:
-    // Takes ownership of an open file descriptor for `path`; `created` tells
-    // that the open made the file, so that abandon() can remove it again.
-    OutputFile(int fd, std::string path, bool created);
+    // Takes the file open for output; `created` tells that the open made
+    // the file, so that abandon() can remove it again.
+    OutputFile(SystemFile file, bool created);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return file_.path(); }
 
     // Empties the file; an error when it cannot be cut.
     void empty();
@@ -54,13 +55,12 @@ class OutputFile {
 
   private:
     std::size_t fail(const RuntimeError& error, std::size_t lost);
+    std::size_t loseAll(const RuntimeError& error);
 
-    int fd_;
-    std::string path_;
+    SystemFile file_;
     bool created_;
-    dev_t dev_ = 0;
-    ino_t ino_ = 0;
-    bool regular_ = false;
+    std::optional<FileIdentity> identity_;
+    bool regular_;
     std::string pending_;
     std::size_t pendingLines_ = 0;
     long long committed_ = 0;         // bytes of whole lines known to be in the file

@@ -1,6 +1,5 @@
-#include "platform/textfile/item_reader.h"
+#include "files/item_reader.h"
 
-#include <sys/stat.h>
 #include <vantor/errors.h>
 
 #include <charconv>
@@ -17,19 +16,20 @@ bool isLineEnd(int c) {
 }
 }  // namespace
 
-ItemReader::~ItemReader() {
-    std::fclose(file_);
+long long ItemReader::size() const {
+    return file_.size();
 }
 
-long long ItemReader::size() const {
-    struct stat st {};
-    return ::fstat(::fileno(file_), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+bool ItemReader::fill() {
+    at_ = 0;
+    filled_ = file_.read(buffer_, sizeof buffer_);
+    return filled_ > 0;
 }
 
 void ItemReader::push(String& item, int c) const {
     if (item.size() >= kMaxItem) {
         throw RuntimeError(kErrPathFileAccess, standardDescription(kErrPathFileAccess) + ": " +
-                                                   path_ + " has an item longer than " +
+                                                   file_.path() + " has an item longer than " +
                                                    std::to_string(kMaxItem) +
                                                    " characters; it is not a file of this program");
     }
@@ -37,9 +37,8 @@ void ItemReader::push(String& item, int c) const {
 }
 
 int ItemReader::peek() {
-    int c = get();
-    if (c != EOF) std::ungetc(c, file_);
-    return c;
+    if (at_ < filled_ || fill()) return static_cast<unsigned char>(buffer_[at_]);
+    return kEnd;
 }
 
 void ItemReader::skipLineEnd(int c) {
@@ -49,7 +48,7 @@ void ItemReader::skipLineEnd(int c) {
 bool ItemReader::atEnd() {
     for (;;) {
         int c = peek();
-        if (c == EOF) return true;
+        if (c == kEnd) return true;
         if (!isLineEnd(c)) return false;
         get();
     }
@@ -57,7 +56,7 @@ bool ItemReader::atEnd() {
 
 String ItemReader::readText() {
     int c = get();
-    if (c == EOF) throw RuntimeError(kErrInputPastEnd);
+    if (c == kEnd) throw RuntimeError(kErrInputPastEnd);
     while (isBlank(c)) c = get();
 
     String item;
@@ -65,16 +64,16 @@ String ItemReader::readText() {
     if (c == '"') {
         // A quote left open ends at the line end: an item never spans lines, so
         // a broken unit file cannot put a line break into a data-file line.
-        while ((c = get()) != EOF && c != '"' && !isLineEnd(c)) {
+        while ((c = get()) != kEnd && c != '"' && !isLineEnd(c)) {
             push(item, c);
         }
         // Whatever follows the closing quote up to the separator is not part of the item.
         if (c == '"') {
-            while ((c = get()) != EOF && c != ',' && !isLineEnd(c)) {
+            while ((c = get()) != kEnd && c != ',' && !isLineEnd(c)) {
             }
         }
     } else {
-        while (c != EOF && c != ',' && !isLineEnd(c)) {
+        while (c != kEnd && c != ',' && !isLineEnd(c)) {
             push(item, c);
             c = get();
         }

@@ -1,0 +1,57 @@
+// Names on the disk, for the writers of durable files: nothing a user has is
+// replaced, a new file is written under a temporary name and put in place
+// when complete, and each name is on the disk before success is told. One
+// implementation per platform (posix/, win32/); errors are the run-time
+// errors of FileTable's, the same number for the same cause on each.
+#pragma once
+
+#include <vantor/errors.h>
+
+#include <optional>
+#include <string>
+
+#include "platform/system_file.h"
+
+namespace vantor {
+
+// What `path` names now, through links.
+FileKind kindOf(const std::string& path);
+std::optional<FileIdentity> identityOf(const std::string& path);
+
+// The folder part of `path` ("." when it has none).
+std::string folderOf(const std::string& path);
+// Puts the names in the folder of `path` on the disk, where the system
+// keeps them apart from the files (nothing on Win32).
+void syncFolderOf(const std::string& path);
+
+// A new file beside `path`, under a temporary name of its own
+// (path.XXXXXX) returned in `temporary`.
+SystemFile createTemporaryBeside(const std::string& path, std::string& temporary);
+// Renames the closed file `temporary` to `path`, replacing what is there,
+// and puts the name on the disk.
+void replaceWith(const std::string& temporary, const std::string& path);
+// Gives the closed file `from` the name `to` when no file has it, and puts
+// the name on the disk; false when `to` is taken (nothing happens then).
+bool moveToFree(const std::string& from, const std::string& to);
+// Removes `path`; false when it could not.
+bool removeFile(const std::string& path);
+
+// A path that is no regular file (a device, a FIFO, a socket, a standard
+// stream under another name: POSIX only) opened as a stream, its C runtime
+// descriptor; -1 for a regular file or a name not taken. 75 for a folder.
+int openStream(const std::string& path);
+// For `path` that is a stream, a file of its own away from it, whose
+// descriptor is returned and whose name goes into `temporary`; -1 when
+// `path` is a file (nothing happens then).
+int createSpool(const std::string& path, std::string& temporary);
+// When `temporary` is a spool createSpool made: writes it to its stream,
+// `path` in errors (deliverSpool), or drops it (dropSpool), and returns true.
+bool deliverSpool(const std::string& temporary, const std::string& path);
+bool dropSpool(const std::string& temporary);
+
+// The C runtime's errno of a failed open, read or write of `path` as a
+// run-time error naming it: `forInput` tells a missing file (53) from a
+// missing folder (76).
+RuntimeError fileErrorFromErrno(int err, bool forInput, bool parentExists, const std::string& path);
+
+}  // namespace vantor
