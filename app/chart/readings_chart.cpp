@@ -1,10 +1,7 @@
 #include "readings_chart.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vantor/data_file.h>
 #include <vantor/errors.h>
+#include <vantor/file_output.h>
 #include <vantor/grid_readings.h>
 
 #include <QCoreApplication>
@@ -425,9 +422,8 @@ void ReadingsChart::paint(QPaintDevice& device, QSize size) {
 std::string ReadingsChart::save(const std::string& path, QSize size) {
     const QString name = QString::fromLocal8Bit(path.c_str());
     const QString kind = QFileInfo(name).suffix().toLower();
-    std::string temporary;
-    ::close(createBeside(path, temporary));
-    const QString temp = QString::fromLocal8Bit(temporary.c_str());
+    FileOutput output(path);  // the painters open it by its name
+    const QString temp = QString::fromLocal8Bit(output.temporary().c_str());
     bool written = true;
     if (kind == "svg") {
         QSvgGenerator svg;
@@ -448,13 +444,11 @@ std::string ReadingsChart::save(const std::string& path, QSize size) {
         paint(image, size);
         written = image.save(temp, "PNG");
     }
-    struct stat st {};
-    if (!written || ::stat(temporary.c_str(), &st) != 0 || st.st_size == 0) {
-        ::unlink(temporary.c_str());
+    if (!written || QFileInfo(temp).size() == 0) {
         throw RuntimeError(kErrPathFileAccess, standardDescription(kErrPathFileAccess) + ": " +
                                                    path + " could not be written");
     }
-    return putInPlace(temporary, path);
+    return output.commit();
 }
 
 }  // namespace vantor::gui

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vantor/file_output.h>
 
 #include <QDateTime>
 #include <algorithm>
@@ -249,27 +250,20 @@ int exportFromDatabase(const QCommandLineParser& parser, const ExportOptions& op
                      "machine (ps); give it in ~/.pgpass, PGPASSFILE or PGPASSWORD instead\n");
     }
     const std::string out = str(parser.value("output"));
-    std::string temporary;
-    std::FILE* f = stdout;
     try {
         SiteDatabase db(url, SiteDatabase::Access::Read);
-        if (!out.empty()) f = ::fdopen(createBeside(out, temporary), "wb");
-        ReadingWriter writer(f, options.format);
+        std::optional<FileOutput> output;
+        if (!out.empty()) output.emplace(out);
+        ReadingWriter writer(output ? output->stream() : stdout, options.format);
         const std::int64_t rows =
             db.eachReading(filter, [&](const ReadingRow& row) { writer.write(row); });
         writer.finish();
         if (rows == 0) warnOfNone(db, filter, parser);
-        if (!out.empty()) {
-            std::fclose(f);
-            f = nullptr;
-            const std::string kept = putInPlace(temporary, out);
+        if (output) {
+            const std::string kept = output->commit();
             if (!kept.empty()) std::fprintf(stderr, "earlier export kept as: %s\n", kept.c_str());
         }
     } catch (const RuntimeError& e) {
-        if (!out.empty() && f != nullptr) {
-            std::fclose(f);
-            ::unlink(temporary.c_str());
-        }
         std::fflush(stdout);
         std::fprintf(stderr, "error %d: %s\n", e.number(), e.description().c_str());
         return kExitFailure;

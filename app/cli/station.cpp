@@ -240,16 +240,16 @@ std::string randomPart() {
 // is that file; returns the name taken.
 std::string keepAs(int fd, int folder, const std::string& shownFolder, const std::string& from,
                    const std::string& base, const std::string& ending) {
-    for (int n = 0; n < 10000; ++n) {
-        const std::string name = base + (n == 0 ? "" : "-" + std::to_string(n)) + ending;
-        if (::linkat(AT_FDCWD, fdPath(fd).c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-            if (!from.empty() && isFile(folder, from, fd)) ::unlinkat(folder, from.c_str(), 0);
-            ::fsync(folder);
-            return name;
+    const std::string name = firstFreeName(base, ending, "-", [&](const std::string& n) {
+        if (::linkat(AT_FDCWD, fdPath(fd).c_str(), folder, n.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            return true;
         }
-        if (errno != EEXIST) break;
-    }
-    throw fileError(errno, shownFolder + "/" + base + ending, false);
+        if (errno == EEXIST) return false;
+        throw fileError(errno, shownFolder + "/" + base + ending, false);
+    });
+    if (!from.empty() && isFile(folder, from, fd)) ::unlinkat(folder, from.c_str(), 0);
+    ::fsync(folder);
+    return name;
 }
 
 // When a transfer began, beside its temporary file: a station killed during

@@ -1,10 +1,7 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vantor/errors.h>
 #include <vantor/export.h>
+#include <vantor/file_output.h>
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -251,44 +248,19 @@ ExportSummary exportDataFileTo(const std::string& path, const std::string& out,
                                                 " is the data file " + path +
                                                 " itself; give the export a name of its own");
     }
-    ExportSummary summary;
-    auto exportInto = [&](std::FILE* f) {
-        try {
-            summary = exportDataFile(path, f, options);
-        } catch (const RuntimeError& e) {
-            const bool writing = std::ferror(f) != 0;
-            std::fclose(f);
-            if (!writing) throw;
-            throw RuntimeError(e.number(), e.description() + ": " + out);
-        } catch (...) {
-            std::fclose(f);
-            throw;
-        }
-    };
-    // A device, a FIFO or standard output takes the rows as they come. The
-    // data file is opened first: a FIFO waits for its reader.
+    // The data file is opened first: a FIFO waits for its reader.
     DataFileReader{path};
-    if (const int stream = openStreamOutput(out); stream >= 0) {
-        std::FILE* f = ::fdopen(stream, "wb");  // none for a stream open only for reading
-        if (f == nullptr) {
-            const int err = errno;
-            ::close(stream);
-            throw fileError(err == EINVAL ? EBADF : err, out, false);
-        }
-        exportInto(f);
-        if (std::fclose(f) != 0) throw fileError(errno, out, false);
-        return summary;
-    }
-    std::string temporary;
-    std::FILE* f = ::fdopen(createBeside(out, temporary), "wb");
+    // A device, a FIFO or standard output takes the rows as they come.
+    FileOutput output(out, FileOutput::Streams::Direct);
+    ExportSummary summary;
+    std::FILE* f = output.stream();
     try {
-        exportInto(f);
-    } catch (...) {
-        discardBeside(temporary);
-        throw;
+        summary = exportDataFile(path, f, options);
+    } catch (const RuntimeError& e) {
+        if (std::ferror(f) == 0) throw;
+        throw RuntimeError(e.number(), e.description() + ": " + out);
     }
-    std::fclose(f);
-    summary.keptEarlier = putInPlace(temporary, out);
+    summary.keptEarlier = output.commit();
     return summary;
 }
 

@@ -7,6 +7,7 @@
 
 #include <vantor/errors.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -48,6 +49,11 @@ int createSpool(const std::string& path, std::string& temporary);
 // `path` in errors (deliverSpool), or drops it (dropSpool), and returns true.
 bool deliverSpool(const std::string& temporary, const std::string& path);
 bool dropSpool(const std::string& temporary);
+
+// A C runtime descriptor as a binary stream for writing (nullptr and
+// errno when it cannot be), and one closed without a stream.
+std::FILE* writeStreamOf(int descriptor);
+void closeDescriptor(int descriptor);
 
 // The C runtime's errno of a failed open, read or write of `path` as a
 // run-time error naming it: `forInput` tells a missing file (53) from a

@@ -210,4 +210,12 @@ bool dropSpool(const std::string& temporary) {
     return true;
 }
 
+std::FILE* writeStreamOf(int descriptor) {
+    return ::fdopen(descriptor, "wb");
+}
+
+void closeDescriptor(int descriptor) {
+    if (descriptor >= 0) ::close(descriptor);
+}
+
 }  // namespace vantor

@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 
+#include <io.h>
 #include <windows.h>
 
 #include <random>
@@ -107,6 +108,14 @@ bool deliverSpool(const std::string&, const std::string&) {
 
 bool dropSpool(const std::string&) {
     return false;
+}
+
+std::FILE* writeStreamOf(int descriptor) {
+    return ::_fdopen(descriptor, "wb");
+}
+
+void closeDescriptor(int descriptor) {
+    if (descriptor >= 0) ::_close(descriptor);
 }
 
 }  // namespace vantor
