@@ -4,6 +4,7 @@
 #include <vantor/capture_file.h>
 #include <vantor/data_file.h>
 #include <vantor/errors.h>
+#include <vantor/file_output.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -76,13 +77,16 @@ TEST(DurableFiles, PutInPlaceKeepsTheEarlierFileAsTheFirstFreeFileN) {
     const std::string out = dir.file("out.csv");
     writeAll(out, "first");
     writeAll(out + ".1", "taken");
-    std::string temporary;
-    const int fd = createBeside(out, temporary);
-    ASSERT_GE(fd, 0);
-    EXPECT_NE(temporary, out);
-    EXPECT_EQ(::_write(fd, "second", 6), 6);
-    ::_close(fd);
-    EXPECT_EQ(putInPlace(temporary, out), out + ".2");
+    {
+        FileOutput output(out);
+        EXPECT_NE(output.temporary(), out);
+        EXPECT_GE(std::fputs("second", output.stream()), 0);
+        EXPECT_EQ(output.commit(), out + ".2");
+    }
+    {
+        FileOutput dropped(out);  // never committed: leaves nothing behind
+        std::fputs("third", dropped.stream());
+    }
     EXPECT_EQ(readAll(out), "second");
     EXPECT_EQ(readAll(out + ".1"), "taken");
     EXPECT_EQ(readAll(out + ".2"), "first");
