@@ -43,7 +43,9 @@ std::string keepEarlierDownload(const std::string& path) {
                 copyAll(from, to);
                 to.close();
                 // The copy's name must be on the disk before the download cuts the original.
-                syncFolderOf(name);
+                if (!syncFolderOf(name)) {
+                    throw RuntimeError(kErrPathFileAccess, "the folder did not reach the disk");
+                }
             } catch (...) {
                 to.close();
                 removeFile(name);

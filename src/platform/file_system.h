@@ -22,8 +22,9 @@ std::optional<FileIdentity> identityOf(const std::string& path);
 // The folder part of `path` ("." when it has none).
 std::string folderOf(const std::string& path);
 // Puts the names in the folder of `path` on the disk, where the system
-// keeps them apart from the files (nothing on Win32).
-void syncFolderOf(const std::string& path);
+// keeps them apart from the files (nothing to do on Win32); false when the
+// disk failed to.
+bool syncFolderOf(const std::string& path);
 
 // A new file beside `path`, under a temporary name of its own
 // (path.XXXXXX) returned in `temporary`.

@@ -33,12 +33,12 @@ std::optional<FileIdentity> identityOf(const std::string& path) {
                         static_cast<std::uint64_t>(st.st_ino)};
 }
 
-void syncFolderOf(const std::string& path) {
+bool syncFolderOf(const std::string& path) {
     const int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    if (folder < 0) return false;
+    const bool synced = ::fsync(folder) == 0;
+    ::close(folder);
+    return synced;
 }
 
 SystemFile createTemporaryBeside(const std::string& path, std::string& temporary) {

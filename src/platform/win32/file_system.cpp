@@ -54,8 +54,9 @@ std::optional<FileIdentity> identityOf(const std::string& path) {
                         (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
-void syncFolderOf(const std::string&) {
+bool syncFolderOf(const std::string&) {
     // A folder's names reach the disk with its files (and MOVEFILE_WRITE_THROUGH).
+    return true;
 }
 
 SystemFile createTemporaryBeside(const std::string& path, std::string& temporary) {
