@@ -7,7 +7,7 @@
 
 #include "kit/fake_control.h"
 #include "kit/files.h"
-#include "platform/number_format.h"
+#include "files/number_format.h"
 #include "platform/textfile/file_table.h"
 
 namespace vantor {
