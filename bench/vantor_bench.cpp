@@ -19,12 +19,12 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "files/number_format.h"
 #include "files/output_file.h"
 #include "kit/fake/date_source_fixed.h"
 #include "kit/fake/message_loop_fake.h"
 #include "kit/fake/message_sink_recording.h"
 #include "kit/fake/serial_backend_fake.h"
-#include "platform/number_format.h"
 #include "protocol/frame_receiver.h"
 #include "protocol/record_writer.h"
 #include "sim/meter_memory.h"

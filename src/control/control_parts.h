@@ -10,10 +10,10 @@
 #include <memory>
 #include <optional>
 
+#include "control/comm_control.h"
 #include "control/control_record.h"
 #include "control/transfer_session.h"
 #include "files/file_table.h"
-#include "platform/comm_control.h"
 #include "protocol/frame_receiver.h"
 #include "protocol/reading.h"
 

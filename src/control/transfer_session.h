@@ -15,9 +15,9 @@
 #include <optional>
 #include <string_view>
 
+#include "control/comm_control.h"
 #include "control/control_record.h"
 #include "files/file_table.h"
-#include "platform/comm_control.h"
 #include "protocol/reading.h"
 
 namespace vantor {
