@@ -83,8 +83,9 @@ RuntimeError fileErrorFromWin32(unsigned long err, const std::string& path, bool
 }
 
 RuntimeError writeErrorFromWin32(unsigned long err, const std::string& path) {
+    // The C runtime's words for it, as on POSIX: one text for one cause.
     if (err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL) {
-        return described(kErrDiskFull, path, " (" + systemText(err) + ")");
+        return described(kErrDiskFull, path, std::string(" (") + std::strerror(ENOSPC) + ")");
     }
     return fileErrorFromWin32(err, path, false);
 }
