@@ -50,8 +50,9 @@ void Win32MessageSink::show(const std::string& text) {
         return;
     }
     const UINT style = MB_OK | (owner_ == nullptr ? MB_TASKMODAL : 0);
-    // Zero: no box could be shown (no display); the text must still go somewhere.
-    if (::MessageBoxW(owner_, widen(text).c_str(), programName().c_str(), style) == 0) {
+    // No box could be shown (no display: Wine answers -1, Windows 0); the
+    // text must still go somewhere.
+    if (::MessageBoxW(owner_, widen(text).c_str(), programName().c_str(), style) <= 0) {
         toStandardError(text);
     }
 }
