@@ -23,7 +23,7 @@
 #include "kit/fake/message_loop_fake.h"
 #include "kit/fake/message_sink_recording.h"
 #include "kit/fake/serial_backend_fake.h"
-#include "platform/number_format.h"
+#include "files/number_format.h"
 #include "platform/textfile/output_file.h"
 #include "protocol/frame_receiver.h"
 #include "protocol/record_writer.h"

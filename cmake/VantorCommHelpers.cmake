@@ -17,7 +17,8 @@ function(vantor_public_library target name)
   add_library(VantorComm::${name} ALIAS ${target})
   install(TARGETS ${target} EXPORT VantorCommTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
 
 # A pkg-config file for `target`, relocatable: its prefix is found from where

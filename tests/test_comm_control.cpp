@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "kit/fake_control.h"
-#include "platform/comm_control.h"
+#include "control/comm_control.h"
 
 namespace vantor {
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "kit/frames.h"
-#include "platform/number_format.h"
+#include "files/number_format.h"
 #include "protocol/batch_framer.h"
 #include "protocol/frame_receiver.h"
 #include "protocol/record_writer.h"

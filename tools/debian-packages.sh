@@ -8,6 +8,12 @@ vantor_build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialp
                        python3 python3-pytest libqt6sql6-sqlite libqt6sql6-psql
                        postgresql)
 
+# What the Windows build (tools/windows.sh) needs besides: the mingw-w64
+# compilers with the posix thread model, GoogleTest's sources, and Wine, 64-
+# and 32-bit (wine32 needs Debian's i386 architecture).
+vantor_windows_packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 googletest
+                         wine wine64 wine32:i386)
+
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 

@@ -1,6 +1,7 @@
 // Readings out as data: a data file as CSV, TSV or JSON Lines, with the
-// meter's own time on every reading. Library VantorComm::qt (pkg-config
-// vantor-comm): the time zones are Qt's.
+// meter's own time on every reading. Library VantorComm::qt on Linux
+// (pkg-config vantor-comm), where the time zones are Qt's; VantorComm::win32
+// on Windows, which knows the machine's zone and UTC.
 #pragma once
 
 #include <vantor/data_file.h>

@@ -36,29 +36,55 @@ class RecordC(ctypes.Structure):
     ]
 
 
-def _candidates():
-    named = os.environ.get("VANTOR_COMM_LIBRARY")
+DLL_NAME = "vantor_comm_c.dll"
+
+
+def _candidates(system=os.name, environ=os.environ, here=Path(__file__).parent):
+    """The paths tried for the C library, in order."""
+    named = environ.get("VANTOR_COMM_LIBRARY")
     if named:
-        yield named
-        return
+        return [named]
+    found = []
     try:
         from . import _location  # written by the build and by the install
-        yield str((Path(__file__).parent / _location.LIBRARY).resolve())
+        found.append(str((here / _location.LIBRARY).resolve()))
     except ImportError:
         pass
-    yield ctypes.util.find_library("vantor_comm_c") or "libvantor_comm_c.so.1"
+    if system == "nt":
+        # Beside the package, then on PATH, as Windows programs find a DLL.
+        found.append(str(here / DLL_NAME))
+        folders = [f for f in environ.get("PATH", "").split(";") if f]
+        found += [folder.rstrip("\\/") + "\\" + DLL_NAME for folder in folders]
+    else:
+        found.append(ctypes.util.find_library("vantor_comm_c") or "libvantor_comm_c.so.1")
+    return found
 
 
-def _load():
+def _folder(path):
+    cut = max(path.rfind("/"), path.rfind("\\"))
+    return path[:cut] if cut > 0 else None
+
+
+def _load(candidates=None, system=os.name, open_library=ctypes.CDLL,
+          add_dll_directory=getattr(os, "add_dll_directory", None)):
     errors = []
-    for path in _candidates():
+    for path in candidates if candidates is not None else _candidates():
+        folder = _folder(path)
+        # Windows looks for a DLL's own imports only where it is told to.
+        keep = add_dll_directory(folder) if system == "nt" and folder and os.path.isdir(folder) \
+            else None
         try:
-            return ctypes.CDLL(path)
+            library = open_library(path)
+            library._vantor_dll_directory = keep
+            return library
         except OSError as e:
+            if keep is not None:
+                keep.close()
             errors.append(str(e))
     raise ImportError(
-        "vantor_comm: cannot load the Vantor Comm C library (libvantor_comm_c); "
-        "build it (tools/setup.sh) or set VANTOR_COMM_LIBRARY to its path: " + "; ".join(errors))
+        "vantor_comm: cannot load the Vantor Comm C library (libvantor_comm_c, or "
+        + DLL_NAME + " on Windows); build it (tools/setup.sh, tools/windows.sh) or set "
+        "VANTOR_COMM_LIBRARY to its path: " + "; ".join(errors))
 
 
 lib = _load()

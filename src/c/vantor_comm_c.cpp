@@ -1,11 +1,7 @@
-#include <vantor/data_file.h>
-#include <vantor/export.h>
-#include <vantor/qt_platform.h>
+#include <vantor/create_control.h>
 #include <vantor/vantor_comm_c.h>
 #include <vantor/version.h>
 
-#include <QCoreApplication>
-#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -16,27 +12,23 @@
 #include <thread>
 #include <type_traits>
 
+#include "c/c_calls.h"
+#include "c/c_platform.h"
 #include "c/callback_message_sink.h"
+#include "c/one_shot.h"
+#include "platform/default_backends.h"
 
 using vantor::RuntimeError;
 using vantor::Vantor_Comm;
 
-struct vantor_records {
-    vantor::DataFileReader reader;
-    vantor::DataRecord current;
-    std::string error;
-    vantor::MeterClock clock;
-    std::optional<vantor::MeterClock::Time> time;
-};
-
 struct vantor_comm {
     std::shared_ptr<vantor::CallbackMessageSink> messages;
     // Before the control: its destructor ends a transfer, which stops them.
-    QTimer deadline;  // the longest wait for a transfer's end
-    QTimer idle;      // the meter's silence once it has begun
+    std::shared_ptr<vantor::MessageLoop> loop;
+    vantor::OneShot deadline;  // the longest wait for a transfer's end
+    vantor::OneShot idle;      // the meter's silence once it has begun
     int32_t timeoutMs = 0, idleMs = 0;
     std::unique_ptr<Vantor_Comm> control;
-    std::shared_ptr<vantor::MessageLoop> loop;
     std::thread::id owner;
     std::string error;
     bool ended = false;  // a transfer ended during process_events
@@ -44,104 +36,11 @@ struct vantor_comm {
 
 namespace {
 
-constexpr vantor_status kOutOfMemory = VANTOR_OUT_OF_MEMORY;
-constexpr vantor_status kInternalError = VANTOR_INTERNAL_ERROR;
+using namespace vantor::capi;
 
-// The error of a failed vantor_comm_create or vantor_records_open, which
-// have no handle to keep it.
-thread_local std::string createError;
 // The error of a call refused for its thread: kept on the calling thread,
 // as the control's own may be in use on its thread at that moment.
 thread_local std::string foreignError;
-
-// The application a host without Qt gets; it lives as long as the process.
-void ensureApplication() {
-    if (QCoreApplication::instance() != nullptr) return;
-    static int argc = 1;
-    static char name[] = "vantor-comm";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = new QCoreApplication(argc, argv);
-    (void)app;
-}
-
-RuntimeError invalid(const std::string& why) {
-    return RuntimeError(vantor::kErrInvalidCall, "Invalid procedure call or argument: " + why);
-}
-
-// A C caller may pass any int where an enumeration stands, and C++ may
-// assume one of its values: the bits are read as the integer they are.
-template <class E>
-long long enumValue(const E& e) {
-    std::underlying_type_t<E> v;
-    std::memcpy(&v, &e, sizeof v);
-    return static_cast<long long>(v);
-}
-
-// By reference: a value out of the enumeration's range must not be loaded
-// as one (undefined behaviour, which UBSan traps).
-vantor::DateOrder dateOrder(const vantor_date_order& order) {
-    switch (enumValue(order)) {
-        case VANTOR_DATE_YMD:
-            return vantor::DateOrder::Ymd;
-        case VANTOR_DATE_DMY:
-            return vantor::DateOrder::Dmy;
-        case VANTOR_DATE_MDY:
-            return vantor::DateOrder::Mdy;
-        default:
-            break;
-    }
-    throw invalid("the date order " + std::to_string(enumValue(order)) +
-                  " is none of VANTOR_DATE_YMD, _DMY, _MDY");
-}
-
-template <class T>
-T& need(T* p, const char* what) {
-    if (p == nullptr) throw invalid(std::string(what) + " is NULL");
-    return *p;
-}
-
-const char* text(const char* p, const char* what) {
-    return &need(p, what);
-}
-
-void copyOut(const std::string& s, char* buffer, std::size_t size, std::size_t* length) {
-    if (length != nullptr) *length = s.size();
-    if (buffer == nullptr || size == 0) return;
-    const std::size_t n = std::min(size - 1, s.size());
-    std::memcpy(buffer, s.data(), n);
-    buffer[n] = '\0';
-}
-
-// Keeps a description; one that cannot be made leaves the last one.
-template <class Text>
-void keep(std::string& error, Text&& text) noexcept {
-    try {
-        error = text();
-    } catch (...) {
-        // Out of memory for the text: the status still says what failed.
-    }
-}
-
-// Runs `f`, turning every exception into a status and its description.
-template <class F>
-vantor_status guarded(std::string& error, F&& f) noexcept {
-    try {
-        f();
-        return VANTOR_OK;
-    } catch (const RuntimeError& e) {
-        keep(error, [&] { return e.description(); });
-        return e.number();
-    } catch (const std::bad_alloc&) {
-        keep(error, [] { return "Out of memory"; });
-        return kOutOfMemory;
-    } catch (const std::exception& e) {
-        keep(error, [&] { return std::string("Internal error: ") + e.what(); });
-        return kInternalError;
-    } catch (...) {
-        keep(error, [] { return "Internal error"; });
-        return kInternalError;
-    }
-}
 
 bool onOwnThread(const vantor_comm* c) {
     return std::this_thread::get_id() == c->owner;
@@ -181,10 +80,10 @@ const char* vantor_comm_version(void) {
 vantor_status vantor_comm_create(vantor_comm** out) {
     return guarded(createError, [out] {
         need(out, "the control pointer") = nullptr;
-        ensureApplication();
+        vantor::prepareCHost();
         auto c = std::make_unique<vantor_comm>();
         c->messages = std::make_shared<vantor::CallbackMessageSink>();
-        c->loop = vantor::qtMessageLoop();
+        c->loop = vantor::defaultMessageLoop();
         vantor::ControlOptions options;
         options.loop = c->loop;
         options.messages = c->messages;
@@ -199,12 +98,9 @@ vantor_status vantor_comm_create(vantor_comm** out) {
         c->control->onBytesRead = [raw](std::string_view) {
             if (raw->idleMs > 0) raw->idle.start(raw->idleMs);
         };
-        for (QTimer* t : {&c->deadline, &c->idle}) {
-            t->setSingleShot(true);
-            t->setTimerType(Qt::PreciseTimer);  // never early: the host tells which passed
-            QObject::connect(t, &QTimer::timeout, [raw] {
-                raw->control->AbortTransfer(vantor::TransferOutcome::TimedOut);
-            });
+        for (vantor::OneShot* t : {&c->deadline, &c->idle}) {
+            t->attach(*c->loop,
+                      [raw] { raw->control->AbortTransfer(vantor::TransferOutcome::TimedOut); });
         }
         *out = c.release();
     });
@@ -452,82 +348,6 @@ vantor_status vantor_comm_panel_indicator(vantor_comm* c, vantor_boolean* visibl
 }
 vantor_status vantor_comm_set_message_handler(vantor_comm* c, vantor_message_fn fn, void* context) {
     return call(c, [&](Vantor_Comm&) { c->messages->set(fn, context); });
-}
-
-vantor_status vantor_records_open(const char* path, vantor_records** out) {
-    return guarded(createError, [&] {
-        need(out, "records") = nullptr;
-        *out = new vantor_records{
-            vantor::DataFileReader(text(path, "path")), {}, {}, vantor::MeterClock(), {}};
-    });
-}
-vantor_status vantor_records_next(vantor_records* r, vantor_record* record, vantor_boolean* more) {
-    if (r == nullptr) return vantor::kErrInvalidCall;
-    return guarded(r->error, [&] {
-        need(record, "record");
-        need(more, "more") = VANTOR_FALSE;
-        if (r->reader.atEnd()) return;
-        r->current = r->reader.read();
-        const vantor::DataRecord& d = r->current;
-        if (d.isTimeStamp()) r->time = r->clock.read(d.value);
-        *record =
-            vantor_record{d.sequence.c_str(),
-                          d.sequence.size(),
-                          d.value.c_str(),
-                          d.value.size(),
-                          d.unit.c_str(),
-                          d.unit.size(),
-                          static_cast<vantor_boolean>(d.unitQuoted ? VANTOR_TRUE : VANTOR_FALSE),
-                          d.channel,
-                          static_cast<vantor_boolean>(r->time ? VANTOR_TRUE : VANTOR_FALSE),
-                          r->time ? r->time->epochSeconds : 0,
-                          r->time ? r->time->offsetSeconds : 0};
-        *more = VANTOR_TRUE;
-    });
-}
-vantor_status vantor_records_set_clock(vantor_records* r, vantor_date_order order,
-                                       const char* zone) {
-    if (r == nullptr) return vantor::kErrInvalidCall;
-    return guarded(r->error, [&] {
-        r->clock = vantor::MeterClock(dateOrder(order), zone == nullptr ? "" : zone);
-    });
-}
-vantor_status vantor_export(const char* data_file, const char* out, vantor_export_format format,
-                            vantor_export_layout layout, vantor_date_order order, const char* zone,
-                            int64_t* rows, int64_t* bad_stamps) {
-    return guarded(createError, [&] {
-        vantor::ExportOptions options;
-        const long long f = enumValue(format), l = enumValue(layout);
-        if (f < VANTOR_EXPORT_CSV || f > VANTOR_EXPORT_JSONL) {
-            throw invalid("the format " + std::to_string(f) +
-                          " is none of VANTOR_EXPORT_CSV, _TSV, _JSONL");
-        }
-        if (l != VANTOR_LAYOUT_LONG && l != VANTOR_LAYOUT_WIDE) {
-            throw invalid("the layout " + std::to_string(l) +
-                          " is none of VANTOR_LAYOUT_LONG, _WIDE");
-        }
-        options.format = static_cast<vantor::ExportFormat>(f);
-        options.layout = l == VANTOR_LAYOUT_WIDE ? vantor::ExportLayout::PerStamp
-                                                 : vantor::ExportLayout::PerReading;
-        options.dateOrder = dateOrder(order);
-        options.timeZone = zone == nullptr ? "" : zone;
-        const vantor::ExportSummary s =
-            vantor::exportDataFileTo(text(data_file, "data_file"), text(out, "out"), options);
-        if (rows != nullptr) *rows = s.rows;
-        if (bad_stamps != nullptr) *bad_stamps = s.badStamps;
-    });
-}
-vantor_status vantor_keep_earlier_download(const char* path, char* buffer, size_t size,
-                                           size_t* length) {
-    return guarded(createError, [&] {
-        copyOut(vantor::keepEarlierDownload(text(path, "path")), buffer, size, length);
-    });
-}
-const char* vantor_records_error_description(const vantor_records* r) {
-    return r == nullptr ? createError.c_str() : r->error.c_str();
-}
-void vantor_records_free(vantor_records* r) {
-    delete r;
 }
 
 }  // extern "C"

@@ -12,7 +12,7 @@
 
 #include "control/control_record.h"
 #include "control/transfer_session.h"
-#include "platform/comm_control.h"
+#include "control/comm_control.h"
 #include "platform/textfile/file_table.h"
 #include "protocol/frame_receiver.h"
 #include "protocol/reading.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "platform/number_format.h"
+#include "files/number_format.h"
 #include "protocol/record_writer.h"
 
 namespace vantor {

@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "control/control_record.h"
-#include "platform/comm_control.h"
+#include "control/comm_control.h"
 #include "platform/textfile/file_table.h"
 #include "protocol/reading.h"
 

@@ -1,66 +1,27 @@
 #include <vantor/errors.h>
 #include <vantor/export.h>
 
-#include <QByteArray>
-#include <QDate>
-#include <QDateTime>
-#include <QFile>
-#include <QTime>
-#include <QTimeZone>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 
+#include "platform/time_zones.h"
+
 namespace vantor {
 
 struct MeterClock::Zone {
-    QTimeZone zone;
+    std::shared_ptr<const TimeZoneRules> rules;
     // The offsets a day before and after the last day asked for: equal on
     // all but the days of a change.
     mutable std::int64_t day = INT64_MIN;
     mutable int before = 0, after = 0;
 
-    int offsetAt(std::int64_t instant) const {
-        return zone.offsetFromUtc(QDateTime::fromSecsSinceEpoch(instant, QTimeZone::utc()));
-    }
+    int offsetAt(std::int64_t instant) const { return rules->offsetAt(instant); }
 };
-
-namespace {
-
-bool inZoneDatabase(const QByteArray& id) {
-    if (QTimeZone::isTimeZoneIdAvailable(id)) return true;
-    // Qt lists only the zones of zone.tab; the database's other names
-    // (Etc/UTC, Europe/Kiev, US/Pacific), which it reads all the same, are
-    // its files.
-    if (id.isEmpty() || id.startsWith('/') || id.contains("..")) return false;
-    for (const char* folder :
-         {"/usr/share/zoneinfo/", "/usr/lib/zoneinfo/", "/usr/share/lib/zoneinfo/"}) {
-        QFile file(QString::fromLatin1(folder) + QString::fromUtf8(id));
-        if (file.open(QIODevice::ReadOnly)) return file.read(4) == "TZif";
-    }
-    return false;
-}
-
-}  // namespace
 
 MeterClock::MeterClock(DateOrder order, const std::string& zone) : order_(order) {
     auto z = std::make_shared<Zone>();
-    if (zone.empty()) {
-        z->zone = QTimeZone::systemTimeZone();
-    } else if (zone == "UTC") {
-        z->zone = QTimeZone::utc();
-    } else {
-        // Qt reads a name it does not know ("Berlin", "CEST") as a rule of
-        // its own, UTC with no change: only the database's names count.
-        const QByteArray id = QByteArray::fromStdString(zone);
-        if (inZoneDatabase(id)) z->zone = QTimeZone(id);
-        if (!z->zone.isValid()) {
-            throw RuntimeError(kErrInvalidCall, standardDescription(kErrInvalidCall) +
-                                                    ": unknown time zone " + zone +
-                                                    " (give an IANA name such as Europe/Berlin, "
-                                                    "or UTC)");
-        }
-    }
+    z->rules = findTimeZone(zone);
     zone_ = std::move(z);
 }
 
@@ -79,16 +40,19 @@ std::optional<MeterClock::Time> MeterClock::read(const std::string& stamp) const
     } else if (order_ == DateOrder::Mdy) {
         mm = n[0], dd = n[1], yy = n[2];
     }
-    const QDate date(2000 + yy, mm, dd);
-    if (!date.isValid() || n[3] > 23 || n[4] > 59 || n[5] > 59) return std::nullopt;
+    using namespace std::chrono;
+    const year_month_day date{year(2000 + yy), month(static_cast<unsigned>(mm)),
+                              day(static_cast<unsigned>(dd))};
+    if (!date.ok() || n[3] > 23 || n[4] > 59 || n[5] > 59) return std::nullopt;
     // The clock's reading as if it were UTC; the zone's offsets, from its
     // database, then say which instant it is.
     const std::int64_t local =
-        QDateTime(date, QTime(n[3], n[4], n[5]), QTimeZone::utc()).toSecsSinceEpoch();
+        static_cast<std::int64_t>(sys_days(date).time_since_epoch().count()) * 86400 + n[3] * 3600 +
+        n[4] * 60 + n[5];
     const Zone& z = *zone_;
-    const std::int64_t day = local / 86400;
-    if (day != z.day) {
-        z.day = day;
+    const std::int64_t today = local / 86400;
+    if (today != z.day) {
+        z.day = today;
         z.before = z.offsetAt(local - 86400);
         z.after = z.offsetAt(local + 86400);
     }

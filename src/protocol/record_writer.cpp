@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "platform/number_format.h"
+#include "files/number_format.h"
 
 namespace vantor {
 

@@ -1,18 +1,12 @@
 /* The C API from C: downloads from the meter simulator through a
  * pseudo-terminal in both modes, and the errors a script meets first.
- * c_api_test VANTOR_COMM_BIN */
-#define _DEFAULT_SOURCE /* mkdtemp, usleep */
-#include <fcntl.h>
-#include <spawn.h>
+ * Where the meters come from: meters.h. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vantor/vantor_comm_c.h>
 
-extern char** environ;
+#include "meters.h"
 
 static int failures = 0;
 #define CHECK(cond)                                                            \
@@ -23,7 +17,6 @@ static int failures = 0;
         }                                                                      \
     } while (0)
 
-static char dir[] = "/tmp/vantor-c-XXXXXX";
 static char messages[4096];
 
 static void onMessage(void* context, const char* text, size_t length) {
@@ -31,23 +24,6 @@ static void onMessage(void* context, const char* text, size_t length) {
     strncat(messages, text, sizeof messages - strlen(messages) - 2);
     strcat(messages, "\n");
     (void)length;
-}
-
-/* A simulated meter that presses SEND at once; its bytes wait on the line. */
-static pid_t startMeter(const char* program, const char* link) {
-    char* argv[] = {(char*)program, "simulate", "--send-after", "0", "--records",
-                    "40",           "--link",   (char*)link,    NULL};
-    pid_t pid;
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-    const int spawned = posix_spawn(&pid, program, &quiet, NULL, argv, environ);
-    posix_spawn_file_actions_destroy(&quiet);
-    if (spawned != 0) return -1;
-    struct stat st;
-    for (int i = 0; i < 500 && lstat(link, &st) != 0; ++i) usleep(10000);
-    return pid;
 }
 
 static long linesIn(const char* path) {
@@ -59,13 +35,12 @@ static long linesIn(const char* path) {
     return lines;
 }
 
-static void download(const char* program, vantor_comm* c, int blocking) {
-    char link[128], data[128];
-    snprintf(link, sizeof link, "%s/meter-%d", dir, blocking);
-    snprintf(data, sizeof data, "%s/data-%d.dat", dir, blocking);
-    pid_t meter = startMeter(program, link);
-    CHECK(meter > 0);
-    CHECK(vantor_comm_set_device(c, 1, link) == VANTOR_OK);
+static void download(vantor_comm* c, int blocking) {
+    char data[600];
+    snprintf(data, sizeof data, "%s/data-%d.dat", scratchFolder(), blocking);
+    const char* device = startMeter(blocking);
+    CHECK(device != NULL);
+    CHECK(vantor_comm_set_device(c, 1, device) == VANTOR_OK);
     CHECK(vantor_comm_put_Port(c, 1) == VANTOR_OK);
     CHECK(vantor_comm_put_df(c, data) == VANTOR_OK);
     vantor_outcome outcome = VANTOR_OUTCOME_NONE;
@@ -90,19 +65,18 @@ static void download(const char* program, vantor_comm* c, int blocking) {
     char counter[16];
     CHECK(vantor_comm_panel_label(c, 4, counter, sizeof counter, NULL, NULL) == VANTOR_OK);
     CHECK(strcmp(counter, "40") == 0);
-    int status = 0;
-    CHECK(waitpid(meter, &status, 0) == meter && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    CHECK(meterEndedWell(blocking));
 }
 
 int main(int argc, char** argv) {
-    if (argc != 2 || mkdtemp(dir) == NULL) return 2;
+    if (!prepareMeters(argc, argv)) return 2;
     vantor_comm* c = NULL;
     CHECK(vantor_comm_create(&c) == VANTOR_OK && c != NULL);
     if (c == NULL) return 1;
     CHECK(vantor_comm_set_message_handler(c, onMessage, NULL) == VANTOR_OK);
 
-    download(argv[1], c, 0);
-    download(argv[1], c, 1);
+    download(c, 0);
+    download(c, 1);
     CHECK(strstr(messages, "Data Received O.K!") != NULL); /* the blocking download's */
 
     /* The data view of the last download, through the grid. */
@@ -117,7 +91,7 @@ int main(int argc, char** argv) {
 
     /* A device that is not there: shown, kept as the last error, nothing armed. */
     messages[0] = '\0';
-    CHECK(vantor_comm_set_device(c, 1, "/dev/vantor-no-such-tty") == VANTOR_OK);
+    CHECK(vantor_comm_set_device(c, 1, missingDevice()) == VANTOR_OK);
     CHECK(vantor_comm_ReadDataLogger(c) == VANTOR_OK);
     int32_t number = 0;
     char text[256];
@@ -128,20 +102,18 @@ int main(int argc, char** argv) {
     CHECK(outcome == VANTOR_OUTCOME_NOT_ARMED);
 
     /* Operations that throw return their error number and description. */
-    CHECK(vantor_comm_put_AppPath(c, "/nonexistent/meter") == VANTOR_OK);
+    char missing[700];
+    snprintf(missing, sizeof missing, "%s/nonexistent/meter", scratchFolder());
+    CHECK(vantor_comm_put_AppPath(c, missing) == VANTOR_OK);
     vantor_status s = vantor_comm_ReadUnitFile(c);
     CHECK(s == 76);
-    CHECK(strstr(vantor_comm_error_description(c), "/nonexistent") != NULL);
+    CHECK(strstr(vantor_comm_error_description(c), "nonexistent") != NULL);
     CHECK(vantor_comm_put_datano(c, 0) == VANTOR_OK);
     CHECK(vantor_comm_ViewData(c) == 9);
     CHECK(vantor_comm_get_datano(c, NULL) == 5);
 
     vantor_comm_free(c);
-    if (failures == 0) {
-        char command[128];
-        snprintf(command, sizeof command, "rm -rf %s", dir);
-        if (system(command) != 0) return 1;
-    }
+    if (failures == 0) removeScratchFolder();
     printf("%s\n", failures == 0 ? "c_api_test: passed" : "c_api_test: FAILED");
     return failures == 0 ? 0 : 1;
 }

@@ -1,13 +1,8 @@
 #include "kit/files.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -18,11 +13,17 @@ namespace fs = std::filesystem;
 std::string makeScratchDir(const std::string& tag, const std::string& base) {
     const fs::path parent = base.empty() ? fs::temp_directory_path() : fs::path(base);
     fs::create_directories(parent);
-    std::string pattern = (parent / ("vantor-" + tag + "-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp " + pattern + ": " + std::strerror(errno));
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path dir = parent / ("vantor-" + tag + "-" + std::to_string(random() % 1000000));
+        std::error_code error;
+        if (fs::create_directory(dir, error)) {
+            fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace, error);
+            return dir.string();
+        }
+        if (error) throw std::runtime_error("cannot make " + dir.string() + ": " + error.message());
     }
-    return pattern;
+    throw std::runtime_error("cannot make a scratch folder in " + parent.string());
 }
 
 void removeTree(const std::string& path) {
@@ -32,9 +33,11 @@ void removeTree(const std::string& path) {
 }
 
 std::string memoryTempBase() {
-    struct stat st {};
-    if (::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && ::access("/dev/shm", W_OK) == 0) {
-        return "/dev/shm";
+    std::error_code error;
+    const fs::path shm("/dev/shm");
+    if (fs::is_directory(shm, error) &&
+        (fs::status(shm, error).permissions() & fs::perms::others_write) != fs::perms::none) {
+        return shm.string();
     }
     return fs::temp_directory_path().string();
 }

@@ -283,3 +283,34 @@ def test_arguments_are_converted_or_refused(call, expected):
         with pytest.raises(type(expected)) as e:
             call(c)
         assert str(expected) in str(e.value)
+
+
+def test_on_windows_the_dll_is_found_beside_the_package_or_on_path_with_its_folder_added(tmp_path):
+    dll = _native.DLL_NAME
+    found = _native._candidates("nt", {"PATH": "C:\\Tools;;D:\\bin\\"}, tmp_path)
+    assert found[-3:] == [str(tmp_path / dll), "C:\\Tools\\" + dll, "D:\\bin\\" + dll]
+    assert _native._candidates("nt", {"VANTOR_COMM_LIBRARY": "E:\\x.dll"}, tmp_path) == ["E:\\x.dll"]
+
+    calls = []
+
+    class Added:
+        def close(self):
+            calls.append("released")
+
+    def add_dll_directory(folder):
+        calls.append(("added", folder))
+        return Added()
+
+    def open_library(path):
+        calls.append(("opened", path))
+        if "missing" in path:
+            raise OSError("not there")
+        return type("Library", (), {})()
+
+    for name in ("missing", "here"):
+        (tmp_path / name).mkdir()
+    first, second = str(tmp_path / "missing" / dll), str(tmp_path / "here" / dll)
+    library = _native._load([first, second], "nt", open_library, add_dll_directory)
+    assert calls == [("added", str(tmp_path / "missing")), ("opened", first), "released",
+                     ("added", str(tmp_path / "here")), ("opened", second)]
+    assert library._vantor_dll_directory is not None

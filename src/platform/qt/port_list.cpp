@@ -13,7 +13,6 @@
 #include <fstream>
 
 #include "platform/qt/uucp_lock.h"
-#include "protocol/frame_receiver.h"
 
 namespace vantor {
 
@@ -85,13 +84,6 @@ std::optional<long> openIn(const std::string& real) {
 }
 
 }  // namespace
-
-bool holdsFrame(std::string_view bytes) {
-    FrameReceiver receiver;
-    TransferStats ignored;
-    std::size_t at = 0;
-    return receiver.feed(bytes, at, ignored) == FrameReceiver::Result::Completed;
-}
 
 std::vector<SerialPortEntry> listSerialPorts(bool openFiles) {
     // The stable names of every device, by its real path.

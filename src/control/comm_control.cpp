@@ -1,4 +1,4 @@
-#include "platform/comm_control.h"
+#include "control/comm_control.h"
 
 #include <algorithm>
 #include <cctype>

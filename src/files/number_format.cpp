@@ -1,4 +1,4 @@
-#include "platform/number_format.h"
+#include "files/number_format.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# wine-run.sh PREFIX PROGRAM [ARG...]: runs a Windows program under Wine in a
+# prefix of its own, made at first use. The program's output goes through
+# files: Wine's background services inherit the descriptors they are started
+# with and can hold a pipe open long after the program has ended.
+set -u
+prefix=$1
+shift
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+mkdir -p "$(dirname "$prefix")"
+{
+    flock 9
+    if [ ! -f "$prefix/.booted" ]; then
+        wine wineboot -i </dev/null >/dev/null 2>&1 || { echo "wine-run: cannot make the Wine prefix $prefix" >&2; exit 125; }
+        touch "$prefix/.booted"
+    fi
+} 9>"$prefix.lock"
+out=$(mktemp) err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+wine "$@" </dev/null >"$out" 2>"$err"
+status=$?
+cat "$out"
+cat "$err" >&2
+exit $status
