@@ -113,11 +113,15 @@ void Win32MessageLoop::timerMessage(TimerId id) {
     }
     Timer& timer = it->second;
     const Clock::time_point t = now();
-    try {
-        if (t < timer.due) {
+    if (t < timer.due) {
+        try {
             arm(id, timer.due);
-            return;
+        } catch (const RuntimeError&) {
+            // The timer Windows has keeps coming, early or not.
         }
+        return;
+    }
+    try {
         // On time, the ticks keep their beat; a late one (a busy thread)
         // starts the next interval from now, so that none comes early.
         const bool late = t - timer.due > std::chrono::milliseconds(USER_TIMER_MINIMUM);
