@@ -8,8 +8,8 @@
 
 namespace vantor {
 
-// Maps port numbers to device names. Port N is /dev/ttyS(N-1) unless the host
-// has named another device for it.
+// Maps port numbers to device names. Port N is /dev/ttyS(N-1) on Linux and
+// \\.\COMN on Windows unless the host has named another device for it.
 class PortMap {
   public:
     std::string device(Integer port) const;

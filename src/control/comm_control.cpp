@@ -5,12 +5,14 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/port_device.h"
+
 namespace vantor {
 
 std::string PortMap::device(Integer port) const {
     auto it = devices_.find(port);
     if (it != devices_.end()) return it->second;
-    return "/dev/ttyS" + std::to_string(port - 1);
+    return defaultPortDevice(port);
 }
 
 LineSettings parseLineSettings(const std::string& text) {
