@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "kit/fake_control.h"
 #include "control/comm_control.h"
+#include "kit/fake_control.h"
+#include "platform/port_device.h"
 
 namespace vantor {
 namespace {
@@ -52,7 +53,7 @@ TEST(CommControl, PortNumbersAndOpening) {
     EXPECT_EQ(errorOf([&] { c.comm->Input(); }), 8018);
     c.comm->setCommPort(3);
     c.comm->setPortOpen(VbTrue);
-    EXPECT_EQ(c.backend->device(), "/dev/ttyS2");
+    EXPECT_EQ(c.backend->device(), defaultPortDevice(3));
     EXPECT_EQ(errorOf([&] { c.comm->setPortOpen(VbTrue); }), 8005);
     c.comm->setCommPort(4);  // allowed while open; used at the next opening
     c.comm->setPortOpen(VbFalse);
@@ -91,7 +92,7 @@ TEST(CommControl, LostDeviceDeliversWhatCameFirstThenSaysSo) {
     c.backend->arrive("x");
     c.backend->lose();
     EXPECT_EQ(c.events, (std::vector<Integer>{2, CommControl::comEvDeviceLost}));
-    EXPECT_EQ(c.comm->lostReason().rfind("Device lost: /dev/ttyS0", 0), 0u);
+    EXPECT_EQ(c.comm->lostReason().rfind("Device lost: " + defaultPortDevice(1), 0), 0u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "kit/fake_control.h"
 #include "kit/files.h"
 #include "kit/frames.h"
+#include "platform/port_device.h"
 
 namespace vantor {
 namespace {
@@ -55,7 +56,7 @@ TEST(TransferStart, ArmsTheDownload) {
     EXPECT_EQ(a.serial->settings().parity, 'N');
     EXPECT_EQ(a.serial->settings().dataBits, 8);
     EXPECT_EQ(a.serial->settings().stopBits, 10);
-    EXPECT_EQ(a.serial->device(), "/dev/ttyS0");
+    EXPECT_EQ(a.serial->device(), defaultPortDevice(1));
     EXPECT_EQ(ControlParts::of(*a.comm).MSComm1.InputMode(), 1);
     EXPECT_EQ(ControlParts::of(*a.comm).MSComm1.RThreshold(), 1);
 }
@@ -105,9 +106,9 @@ TEST(TransferStart, PortThatCannotBeOpenedArmsNothing) {
     a.serial->failNextOpen(SerialFailure::Missing);
     EXPECT_EQ(a.comm->Start(), 0);
     ASSERT_EQ(a.messages.messages.size(), 1u);
-    EXPECT_EQ(a.messages.messages[0],
-              "No such serial device: /dev/ttyS8; check the port number or device name, and that "
-              "the serial adapter is plugged in");
+    EXPECT_EQ(a.messages.messages[0], "No such serial device: " + defaultPortDevice(9) +
+                                          "; check the port number or device name, and that "
+                                          "the serial adapter is plugged in");
     EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
     EXPECT_EQ(a.comm->fgTransferOK, VbFalse);
     EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::NotArmed);
@@ -169,9 +170,9 @@ TEST(PortSetup, SecondCallWhileOpenOnlyResetsTheReceiver) {
 
 TEST(PortSetup, FailuresNameTheDeviceAndTheCause) {
     const std::pair<SerialFailure, std::string> cases[] = {
-        {SerialFailure::PermissionDenied, "Permission denied: /dev/ttyS0"},
-        {SerialFailure::Busy, "Port already open: /dev/ttyS0 is busy"},
-        {SerialFailure::Missing, "No such serial device: /dev/ttyS0"},
+        {SerialFailure::PermissionDenied, "Permission denied: " + defaultPortDevice(1)},
+        {SerialFailure::Busy, "Port already open: " + defaultPortDevice(1) + " is busy"},
+        {SerialFailure::Missing, "No such serial device: " + defaultPortDevice(1)},
     };
     for (const auto& [kind, prefix] : cases) {
         Armed a;
@@ -307,7 +308,7 @@ TEST(Transfer, DeviceLostEndsTheTransferVisiblyAndKeepsTheRecords) {
     EXPECT_FALSE(a.serial->isOpen());
     EXPECT_FALSE(a.comm->Panel().Timer1.enabled());
     ASSERT_EQ(a.messages.messages.size(), 1u);
-    EXPECT_EQ(a.messages.messages[0].rfind("Device lost: /dev/ttyS0", 0), 0u);
+    EXPECT_EQ(a.messages.messages[0].rfind("Device lost: " + defaultPortDevice(1), 0), 0u);
     EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n");
     // The file is released: a new transfer can start.
     a.comm->Start();
