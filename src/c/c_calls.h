@@ -20,7 +20,7 @@ inline constexpr vantor_status kInternalError = VANTOR_INTERNAL_ERROR;
 
 // The error of a failed vantor_comm_create or vantor_records_open, which
 // have no handle to keep it.
-inline thread_local std::string createError;
+extern thread_local std::string createError;  // defined in vantor_comm_c.cpp
 
 inline RuntimeError invalid(const std::string& why) {
     return RuntimeError(vantor::kErrInvalidCall, "Invalid procedure call or argument: " + why);

@@ -34,6 +34,10 @@ struct vantor_comm {
     bool ended = false;  // a transfer ended during process_events
 };
 
+namespace vantor::capi {
+thread_local std::string createError;
+}  // namespace vantor::capi
+
 namespace {
 
 using namespace vantor::capi;
