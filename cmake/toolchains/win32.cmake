@@ -8,7 +8,8 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# A host finds an installed Vantor Comm wherever its CMAKE_PREFIX_PATH says.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 # The compiler's own runtime goes inside every DLL and program, so that they
 # import only what Windows has.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
