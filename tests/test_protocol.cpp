@@ -5,8 +5,8 @@
 #include <random>
 #include <vector>
 
-#include "kit/frames.h"
 #include "files/number_format.h"
+#include "kit/frames.h"
 #include "protocol/batch_framer.h"
 #include "protocol/frame_receiver.h"
 #include "protocol/record_writer.h"
