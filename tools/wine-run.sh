@@ -11,12 +11,12 @@ mkdir -p "$(dirname "$prefix")"
 {
     flock 9
     if [ ! -f "$prefix/.booted" ]; then
-        wine wineboot -i </dev/null >/dev/null 2>&1 || { echo "wine-run: cannot make the Wine prefix $prefix" >&2; exit 125; }
+        wine wineboot -i </dev/null >/dev/null 2>&1 9>&- || { echo "wine-run: cannot make the Wine prefix $prefix" >&2; exit 125; }
         touch "$prefix/.booted"
     fi
     # The prefix's server, started here with nowhere to write: started by a
     # program it would keep that program's output (and dump into it).
-    wineserver -p60 </dev/null >/dev/null 2>&1 || true
+    wineserver -p60 </dev/null >/dev/null 2>&1 9>&- || true
 } 9>"$prefix.lock"
 out=$(mktemp) err=$(mktemp)
 trap 'rm -f "$out" "$err"' EXIT

@@ -27,9 +27,20 @@ struct FileIdentity {
 class SystemFile {
   public:
     SystemFile() = default;
-    ~SystemFile();
-    SystemFile(SystemFile&& other) noexcept;
-    SystemFile& operator=(SystemFile&& other) noexcept;
+    ~SystemFile() { close(); }
+    SystemFile(SystemFile&& other) noexcept
+        : handle_(std::exchange(other.handle_, kNone)),
+          path_(std::move(other.path_)),
+          kind_(other.kind_) {}
+    SystemFile& operator=(SystemFile&& other) noexcept {
+        if (this != &other) {
+            close();
+            handle_ = std::exchange(other.handle_, kNone);
+            path_ = std::move(other.path_);
+            kind_ = other.kind_;
+        }
+        return *this;
+    }
     SystemFile(const SystemFile&) = delete;
     SystemFile& operator=(const SystemFile&) = delete;
 

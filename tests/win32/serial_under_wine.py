@@ -94,12 +94,6 @@ class Test:
     def boot(self):
         # A prefix made before the link, so that its device manager leaves COM5 alone.
         self.run_windows_to_end(["cmd", "/c", "exit", "0"], direct=True)
-        # Then a server of its own with its output nowhere: one that a program
-        # started would outlive it and write into that program's output.
-        quiet = dict(env=self.wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                     stdin=subprocess.DEVNULL, timeout=LIMIT)
-        subprocess.run(["wineserver", "-w"], **quiet)
-        subprocess.run(["wineserver", "-p"], **quiet)
 
     def wine_env(self):
         return dict(self.env, WINEPREFIX=str(self.prefix), WINEDEBUG="-all")

@@ -43,25 +43,6 @@ int fdOf(std::intptr_t handle) {
 
 }  // namespace
 
-SystemFile::~SystemFile() {
-    close();
-}
-
-SystemFile::SystemFile(SystemFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNone)),
-      path_(std::move(other.path_)),
-      kind_(other.kind_) {}
-
-SystemFile& SystemFile::operator=(SystemFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, kNone);
-        path_ = std::move(other.path_);
-        kind_ = other.kind_;
-    }
-    return *this;
-}
-
 SystemFile SystemFile::openInput(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) throw fileError(errno, path, true);

@@ -52,25 +52,6 @@ constexpr DWORD kLockHigh = 0x7FFFFFFF;
 
 }  // namespace
 
-SystemFile::~SystemFile() {
-    close();
-}
-
-SystemFile::SystemFile(SystemFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNone)),
-      path_(std::move(other.path_)),
-      kind_(other.kind_) {}
-
-SystemFile& SystemFile::operator=(SystemFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, kNone);
-        path_ = std::move(other.path_);
-        kind_ = other.kind_;
-    }
-    return *this;
-}
-
 SystemFile SystemFile::openInput(const std::string& path) {
     const HANDLE h = open(path, GENERIC_READ, OPEN_EXISTING);
     if (h == INVALID_HANDLE_VALUE) throw fileErrorFromWin32(::GetLastError(), path, true);
