@@ -1,5 +1,6 @@
 // The serial ports of this machine, as a program that lists them for its
-// user wants them. Library VantorComm::qt (pkg-config vantor-comm).
+// user wants them. Library VantorComm::qt on Linux (pkg-config vantor-comm),
+// VantorComm::win32 on Windows.
 #pragma once
 
 #include <cstdint>
@@ -25,9 +26,10 @@ struct SerialPortEntry {
     std::string busyBy;  // that process's name, and how it was found
 };
 
-// Every serial port the system has, by device name. Reads sysfs, /dev, the
-// lock files and (with `openFiles`, which costs a walk over every process's
-// open files) /proc; opens no port.
+// Every serial port the system has, by device name. On Linux it reads sysfs,
+// /dev, the lock files and (with `openFiles`, which costs a walk over every
+// process's open files) /proc, and opens no port; on Windows see
+// <vantor/win32_platform.h>.
 std::vector<SerialPortEntry> listSerialPorts(bool openFiles = true);
 
 // True when `bytes` hold a whole meter frame (start byte, 14 bytes, CR):
