@@ -65,7 +65,7 @@ cmake --build "$work/widgets" >/dev/null
 QT_QPA_PLATFORM=offscreen "$work/widgets/widgets_host"
 echo "== C host (pkg-config vantor-comm-c), compiled as C"
 # shellcheck disable=SC2046
-cc -std=c11 -Wall -Werror tests/c_api/c_api_test.c -o "$work/c_host" \
+cc -std=c11 -Wall -Werror tests/c_api/c_api_test.c tests/c_api/meters_posix.c -o "$work/c_host" \
     $(pkg-config --cflags --libs vantor-comm-c) -Wl,-rpath,"$libdir"
 "$work/c_host" "$prefix/bin/vantor-comm"
 
