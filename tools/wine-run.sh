@@ -3,6 +3,8 @@
 # prefix of its own, made at first use. The program's output goes through
 # files: Wine's background services inherit the descriptors they are started
 # with and can hold a pipe open long after the program has ended.
+# Wine's own programs named bare (cscript, regsvr32, reg) run as 64-bit
+# ones; C:\windows\syswow64\NAME.exe names the 32-bit one.
 set -u
 prefix=$1
 shift
@@ -20,7 +22,13 @@ mkdir -p "$(dirname "$prefix")"
 } 9>"$prefix.lock"
 out=$(mktemp) err=$(mktemp)
 trap 'rm -f "$out" "$err"' EXIT
-wine "$@" </dev/null >"$out" 2>"$err"
+loader=wine
+# Debian's wrapper starts a builtin named bare as a 32-bit program.
+case "$1" in
+    */* | *\\* | *.exe) ;;
+    *) [ -x /usr/lib/wine/wine64 ] && loader=/usr/lib/wine/wine64 ;;
+esac
+"$loader" "$@" </dev/null >"$out" 2>"$err"
 status=$?
 cat "$out"
 cat "$err" >&2

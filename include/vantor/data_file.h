@@ -31,9 +31,10 @@ String timeStampText(const String& stamp);
 // Channel, Value (a time stamp as timeStampText gives it) and Unit.
 std::array<String, 4> dataViewCells(Long row, const DataRecord& record);
 
-// The data file of `date` in `folder`: folder/yyyymmdd.dat.
+// The data file of `date` in `folder`: folder/yyyymmdd.dat (folder\yyyymmdd.dat
+// on Windows).
 String dataFileName(const String& folder, const Date& date);
-// The unit file in `folder`: folder/unit2.dat.
+// The unit file in `folder`: folder/unit2.dat (folder\unit2.dat on Windows).
 String unitFileName(const String& folder);
 // The names the unit file in `folder` gives the codes 0 to 300, without
 // their padding ("" for a code it leaves unnamed), read by ReadUnitFile's

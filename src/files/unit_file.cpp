@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "files/file_table.h"
+#include "platform/file_system.h"
 
 namespace vantor {
 
@@ -10,11 +11,11 @@ String dataFileName(const String& folder, const Date& date) {
     char digits[16];
     std::snprintf(digits, sizeof digits, "%04d%02d%02d", date.year % 10000, date.month % 100,
                   date.day % 100);
-    return folder + "/" + digits + ".dat";
+    return inFolder(folder, std::string(digits) + ".dat");
 }
 
 String unitFileName(const String& folder) {
-    return folder + "/unit2.dat";
+    return inFolder(folder, "unit2.dat");
 }
 
 void loadUnitNames(ItemReader& in, std::array<Text10, 301>& names) {

@@ -21,6 +21,8 @@ std::optional<FileIdentity> identityOf(const std::string& path);
 
 // The folder part of `path` ("." when it has none).
 std::string folderOf(const std::string& path);
+// `name` in `folder`, joined by the system's own separator.
+std::string inFolder(const std::string& folder, const std::string& name);
 // Puts the names in the folder of `path` on the disk, where the system
 // keeps them apart from the files (nothing to do on Win32); false when the
 // disk failed to.

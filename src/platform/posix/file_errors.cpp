@@ -14,6 +14,10 @@ std::string folderOf(const std::string& path) {
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string inFolder(const std::string& folder, const std::string& name) {
+    return folder + "/" + name;
+}
+
 RuntimeError fileErrorFromErrno(int err, bool forInput, bool parentExists,
                                 const std::string& path) {
     auto error = [&](ErrorNumber number, const std::string& why) {

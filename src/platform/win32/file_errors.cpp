@@ -51,6 +51,10 @@ std::string folderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+std::string inFolder(const std::string& folder, const std::string& name) {
+    return folder + "\\" + name;
+}
+
 RuntimeError fileErrorFromWin32(unsigned long err, const std::string& path, bool forInput) {
     switch (err) {
         case ERROR_FILE_NOT_FOUND:

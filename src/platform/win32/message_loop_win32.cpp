@@ -59,6 +59,9 @@ Win32MessageLoop::~Win32MessageLoop() {
     ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     for (const auto& entry : timers_) ::KillTimer(window_, static_cast<UINT_PTR>(entry.first));
     ::DestroyWindow(window_);
+    // A DLL's classes outlive it when it is unloaded; the last loop's goes
+    // with it (the call fails while other loops still have windows).
+    ::UnregisterClassW(kClassName, thisModule(reinterpret_cast<const void*>(&windowProc)));
 }
 
 LRESULT CALLBACK Win32MessageLoop::windowProc(HWND window, UINT message, WPARAM wParam,
