@@ -24,6 +24,8 @@ import subprocess
 import sys
 
 HERE = pathlib.Path(__file__).resolve().parent
+# The source tree stays as it was: no bytecode beside the module imported from it.
+sys.dont_write_bytecode = True
 sys.path.insert(0, str(HERE.parent / "win32"))
 from serial_under_wine import Failure, Meter, Test, expect, windows_path  # noqa: E402
 
