@@ -49,7 +49,7 @@ TEST(UnitFile, NamesTheDaysDataFileEvenWhenTheUnitFileIsMissing) {
 
     f.comm->AppPath(f.dir.file("missing-folder"));
     EXPECT_EQ(testing::errorOf([&] { f.comm->ReadUnitFile(); }), 76);
-    EXPECT_EQ(f.comm->df, f.dir.file("missing-folder") + "/20100102.dat");
+    EXPECT_EQ(f.comm->df, inFolder(f.dir.file("missing-folder"), "20100102.dat"));
 }
 
 TEST(UnitFile, EmptyAppPathLooksAtTheRoot) {
@@ -59,7 +59,7 @@ TEST(UnitFile, EmptyAppPathLooksAtTheRoot) {
         f.comm->ReadUnitFile();
     } catch (const RuntimeError&) {
     }
-    EXPECT_EQ(f.comm->df, "/20090730.dat");
+    EXPECT_EQ(f.comm->df, inFolder("", "20090730.dat"));
 }
 
 TEST(UnitFile, NamesArePaddedOrCutToTenAndTheFirstItemChoosesNothing) {

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace vantor::testing {
 
 // A fresh folder `<base>/vantor-<tag>-XXXXXX`, base (made if missing) defaulting to the
@@ -24,7 +26,8 @@ class ScratchDir {
     ScratchDir& operator=(const ScratchDir&) = delete;
 
     const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    // As the control names files in a folder.
+    std::string file(const std::string& name) const { return inFolder(path_, name); }
 
   private:
     std::string path_;
