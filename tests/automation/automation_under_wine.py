@@ -69,7 +69,11 @@ class Hosts:
         self.regsvr32(*(["/u", "/n", "/i:user"] if per_user else ["/u"]))
 
     def export(self, key):
+        """All of key as reg export writes it; None when there is no such key."""
         # The 64-bit reg: its export of a root holds the 32-bit view's Wow6432Node too.
+        status, out = self.run(["reg", "query", key])
+        if status != 0:
+            return None
         self.runs += 1
         path = self.t.work / ("export%02d.reg" % self.runs)
         status, out = self.run(["reg", "export", key, windows_path(path), "/y"])
@@ -91,8 +95,9 @@ class Hosts:
 
 def same(what, before, after):
     if before != after:
-        diff = difflib.unified_diff(before.splitlines(), after.splitlines(), "before", "after",
-                                    lineterm="", n=1)
+        lines = [text.splitlines() if text is not None else ["(no such key)"]
+                 for text in (before, after)]
+        diff = difflib.unified_diff(*lines, "before", "after", lineterm="", n=1)
         raise Failure("%s:\n%s" % (what, "\n".join(list(diff)[:60])))
 
 
@@ -118,23 +123,29 @@ def check_registered(hosts, root):
 
 
 def case_register(t, hosts):
-    # As on Windows, where the user's classes always exist; a fresh prefix has none.
-    status, out = hosts.run(["reg", "add", USER, "/f"])
-    expect(status == 0, "reg add %s ended with %d:\n%s" % (USER, status, out))
     machine = hosts.export(MACHINE)
     user = hosts.export(USER)
-
     hosts.register()
     check_registered(hosts, MACHINE)
     same("registering for the machine changed the user's classes", user, hosts.export(USER))
     hosts.unregister()
     same("unregistering for the machine left this behind", machine, hosts.export(MACHINE))
 
-    hosts.register(per_user=True)
-    check_registered(hosts, USER)
-    same("registering per user changed the machine's classes", machine, hosts.export(MACHINE))
-    hosts.unregister(per_user=True)
-    same("unregistering per user left this behind", user, hosts.export(USER))
+    # Per user twice: as in a fresh prefix, where the user has no classes yet, and as on
+    # Windows, where they always exist.
+    for first in (True, False):
+        if not first:
+            status, out = hosts.run(["reg", "add", USER, "/f"])
+            expect(status == 0, "reg add %s ended with %d:\n%s" % (USER, status, out))
+            user = hosts.export(USER)
+        hosts.register(per_user=True)
+        check_registered(hosts, USER)
+        same("registering per user changed the machine's classes", machine,
+             hosts.export(MACHINE))
+        hosts.unregister(per_user=True)
+        same("unregistering per user left this behind" if first else
+             "unregistering per user changed the user's existing classes", user,
+             hosts.export(USER))
 
 
 def references(t, modes):
