@@ -278,6 +278,7 @@ def main():
         return 1
     finally:
         t.close()
+    t.discard()
     return 0
 
 
