@@ -347,6 +347,17 @@ struct Box {
 };
 std::vector<Box> boxes;
 
+// A box's message: its static text (id 0xFFFF).
+BOOL CALLBACK boxText(HWND child, LPARAM out) {
+    wchar_t s[512] = {};
+    ::GetWindowTextW(child, s, 512);
+    if (::GetDlgCtrlID(child) == 0xFFFF && s[0] != 0) {
+        ::lstrcpynW(reinterpret_cast<wchar_t*>(out), s, 512);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // Each box the control shows is noted and closed, so that none waits for a
 // person.
 BOOL CALLBACK closeBox(HWND window, LPARAM) {
@@ -354,18 +365,7 @@ BOOL CALLBACK closeBox(HWND window, LPARAM) {
     ::GetClassNameW(window, name, 16);
     if (::lstrcmpW(name, L"#32770") != 0 || !::IsWindowVisible(window)) return TRUE;
     wchar_t text[512] = {};
-    ::EnumChildWindows(
-        window,
-        [](HWND child, LPARAM out) -> BOOL {
-            wchar_t s[512] = {};
-            ::GetWindowTextW(child, s, 512);
-            if (::GetDlgCtrlID(child) == 0xFFFF && s[0] != 0) {
-                ::lstrcpynW(reinterpret_cast<wchar_t*>(out), s, 512);
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(text));
+    ::EnumChildWindows(window, boxText, reinterpret_cast<LPARAM>(text));
     const bool owned = ::GetWindow(window, GW_OWNER) == site.form;
     say("message box, owned by the form: %s: %ls", owned ? "yes" : "no", text);
     boxes.push_back({text, owned});
