@@ -50,7 +50,9 @@ const Interface kInterfaces[] = {
 
 class Classes {
   public:
-    explicit Classes(bool perUser) : root_(perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE) {}
+    explicit Classes(bool perUser)
+        : perUser_(perUser), root_(perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE) {}
+    bool perUser() const { return perUser_; }
 
     // Creates `path` (below Software\Classes) with `value` as the named
     // value, or as the default one when `name` is null.
@@ -110,7 +112,10 @@ class Classes {
     }
 
   private:
-    static std::wstring full(const std::wstring& path) { return L"Software\\Classes\\" + path; }
+    static std::wstring full(const std::wstring& path) {
+        return path.empty() ? L"Software\\Classes" : L"Software\\Classes\\" + path;
+    }
+    bool perUser_;
     HKEY root_;
 };
 
@@ -137,6 +142,10 @@ void unregister(const Classes& classes) {
     if (!registered) classes.removeTree(version);
     classes.removeIfEmpty(library);
     for (const Interface& i : kInterfaces) classes.removeTree(L"Interface\\" + text(*i.iid));
+    // A user's classes may have begun with ours: what is left empty goes.
+    for (const wchar_t* folder : {L"CLSID", L"Interface", L"TypeLib"})
+        classes.removeIfEmpty(folder);
+    if (classes.perUser()) classes.removeIfEmpty(L"");
 }
 
 HRESULT registerIn(const Classes& classes) {
