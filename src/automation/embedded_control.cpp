@@ -4,6 +4,8 @@
 #include <vantor/vantor_comm.h>
 #include <vantor/win32_views.h>
 
+#include <cstddef>
+
 #include "automation_messages.h"
 #include "server.h"
 #include "vantor_comm_h.h"
@@ -530,7 +532,10 @@ HRESULT EmbeddedControl::GetGUID(DWORD kind, GUID* guid) {
 
 HRESULT EmbeddedControl::QuickActivate(QACONTAINER* container, QACONTROL* control) {
     if (container == nullptr || control == nullptr) return E_POINTER;
-    if (container->cbSize < sizeof(QACONTAINER) || control->cbSize < sizeof(QACONTROL)) {
+    // Containers built with older headers pass smaller structures: what this
+    // reads and writes is in every one of them.
+    if (container->cbSize < offsetof(QACONTAINER, pPropertyNotifySink) ||
+        control->cbSize < sizeof(QACONTROL)) {
         return E_INVALIDARG;
     }
     SetClientSite(container->pClientSite);
