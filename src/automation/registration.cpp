@@ -173,8 +173,8 @@ HRESULT registerIn(const Classes& classes) {
     // A user's classes may begin with ours (under Wine they do): which
     // folders this made is kept with the class, for unregistering.
     std::wstring made = classes.get(classKey, kMadeFolders);
-    for (const wchar_t* folder : kFolders) {
-        if (!classes.exists(folder)) made += L"<" + std::wstring(folder) + L">";
+    for (const wchar_t* classFolder : kFolders) {
+        if (!classes.exists(classFolder)) made += L"<" + std::wstring(classFolder) + L">";
     }
     std::vector<Entry> entries = {
         {classKey, nullptr, kClassName},
