@@ -14,6 +14,7 @@ pictures the container took are written as PNG to DIR/shots.
 import argparse
 import os
 import pathlib
+import shutil
 import struct
 import subprocess
 import sys
@@ -129,6 +130,8 @@ def main():
         if xvfb is not None:
             xvfb.terminate()
             xvfb.wait(LIMIT)
+    # A prefix is over a gigabyte; one that failed stays to be looked into.
+    shutil.rmtree(t.prefix, ignore_errors=True)
     print("passed")
     return 0
 
