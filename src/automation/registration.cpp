@@ -173,8 +173,8 @@ HRESULT registerIn(const Classes& classes) {
     // A user's classes may begin with ours (under Wine they do): which
     // folders this made is kept with the class, for unregistering.
     std::wstring made = classes.get(classKey, kMadeFolders);
-    for (const wchar_t* classFolder : kFolders) {
-        if (!classes.exists(classFolder)) made += L"<" + std::wstring(classFolder) + L">";
+    for (const wchar_t* parent : kFolders) {
+        if (!classes.exists(parent)) made += L"<" + std::wstring(parent) + L">";
     }
     std::vector<Entry> entries = {
         {classKey, nullptr, kClassName},

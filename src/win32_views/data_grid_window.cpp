@@ -204,12 +204,7 @@ void DataGridWindow::Impl::cellText(NMLVDISPINFOW& info) {
 
 LRESULT CALLBACK DataGridWindow::Impl::windowProc(HWND window, UINT message, WPARAM wParam,
                                                   LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<Impl*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = views::windowObject<Impl>(window, message, lParam);
     if (self == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
     switch (message) {
         case WM_CREATE: {

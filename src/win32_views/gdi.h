@@ -43,6 +43,18 @@ class GdiObject {
     Handle h_;
 };
 
+// The object a window was created for (its CreateWindowEx parameter), kept
+// with the window from WM_NCCREATE on; null before.
+template <typename Impl>
+Impl* windowObject(HWND window, UINT message, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    return reinterpret_cast<Impl*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
 // The module these views are linked into: a DLL's windows are its own.
 HINSTANCE thisModule();
 

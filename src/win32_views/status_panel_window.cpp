@@ -49,12 +49,7 @@ void StatusPanelWindow::Impl::paint(HDC dc, const RECT& client) const {
 
 LRESULT CALLBACK StatusPanelWindow::Impl::windowProc(HWND window, UINT message, WPARAM wParam,
                                                      LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<Impl*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = views::windowObject<Impl>(window, message, lParam);
     if (self == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
     switch (message) {
         case WM_ERASEBKGND:
