@@ -20,6 +20,7 @@ import subprocess
 import sys
 import zlib
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "win32"))
 from serial_under_wine import LIMIT, Failure, Meter, Test, expect, wait_for, windows_path  # noqa: E402
 
