@@ -1,7 +1,7 @@
 // Registration for the machine (DllRegisterServer) or for the current user
-// alone (DllInstall with "user"): the class, its ProgIDs, the type library
-// and its interfaces, under Software\Classes of HKLM or HKCU. Unregistering
-// removes all of it and nothing else.
+// alone (DllInstall with "user"): the class as a control forms can hold, its
+// ProgIDs, the type library and its interfaces, under Software\Classes of
+// HKLM or HKCU. Unregistering removes all of it and nothing else.
 #include <windows.h>
 
 #include <string>
@@ -25,6 +25,10 @@ constexpr wchar_t kLibraryLocale[] = L"409";
 constexpr wchar_t kDualMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
 constexpr wchar_t kDispatchMarshaller[] = L"{00020420-0000-0000-C000-000000000046}";
 constexpr bool k64Bit = sizeof(void*) == 8;
+// OLEMISC_RECOMPOSEONRESIZE | CANTLINKINSIDE | INSIDEOUT | ACTIVATEWHENVISIBLE
+// | SETCLIENTSITEFIRST, as IOleObject::GetMiscStatus answers.
+constexpr wchar_t kMiscStatus[] = L"131473";
+constexpr wchar_t kControlCategory[] = L"{40FC6ED4-2438-11CF-A3DB-080036F12502}";
 constexpr wchar_t kMadeFolders[] = L"VantorCommMadeFolders";
 // Innermost first, Software\Classes itself ("") last.
 const wchar_t* const kFolders[] = {L"CLSID", L"Interface", L"TypeLib", L""};
@@ -181,6 +185,14 @@ HRESULT registerIn(const Classes& classes) {
         {classKey + L"\\VersionIndependentProgID", nullptr, kProgId},
         {classKey + L"\\TypeLib", nullptr, libid},
         {classKey + L"\\Version", nullptr, kLibraryVersion},
+        // What a VB form's Components dialog, an Office form's Additional
+        // Controls and other containers list. It opens ports and writes the
+        // files it is told to: never marked safe for scripting in a browser.
+        {classKey + L"\\Control", nullptr, L""},
+        {classKey + L"\\MiscStatus", nullptr, L"0"},
+        {classKey + L"\\MiscStatus\\1", nullptr, kMiscStatus},
+        {classKey + L"\\ToolboxBitmap32", nullptr, path + L", 1"},
+        {classKey + L"\\Implemented Categories\\" + kControlCategory, nullptr, L""},
         {kVersionedProgId, nullptr, kClassName},
         {std::wstring(kVersionedProgId) + L"\\CLSID", nullptr, clsid},
         {kProgId, nullptr, kClassName},
