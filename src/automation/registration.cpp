@@ -128,7 +128,6 @@ class Classes {
 
 void unregister(const Classes& classes) {
     const std::wstring clsid = text(CLSID_Vantor_Comm);
-    const std::wstring made = classes.get(L"CLSID\\" + clsid, kMadeFolders);
     classes.removeTree(L"CLSID\\" + clsid);
     // A ProgID another server has taken since is not ours to remove.
     for (const wchar_t* progId : {kProgId, kVersionedProgId}) {
@@ -147,10 +146,12 @@ void unregister(const Classes& classes) {
     for (const std::wstring& name : classes.subkeys(version)) {
         registered |= name != L"FLAGS" && name != L"HELPDIR";
     }
+    const std::wstring made = registered ? std::wstring() : classes.get(version, kMadeFolders);
     if (!registered) classes.removeTree(version);
     classes.removeIfEmpty(library);
     for (const Interface& i : kInterfaces) classes.removeTree(L"Interface\\" + text(*i.iid));
-    // The folders registration made go again when nothing else is in them.
+    // The last registration to go takes the folders the first one made, when
+    // nothing else is in them.
     for (const wchar_t* folder : kFolders) {
         if (made.find(L"<" + std::wstring(folder) + L">") != std::wstring::npos) {
             classes.removeIfEmpty(folder);
@@ -171,14 +172,14 @@ HRESULT registerIn(const Classes& classes) {
         std::wstring value;
     };
     // A user's classes may begin with ours (under Wine they do): which
-    // folders this made is kept with the class, for unregistering.
-    std::wstring made = classes.get(classKey, kMadeFolders);
+    // folders this made is kept with the type library's version, which both
+    // processors' registrations share and the last one removes.
+    std::wstring made = classes.get(version, kMadeFolders);
     for (const wchar_t* parent : kFolders) {
         if (!classes.exists(parent)) made += L"<" + std::wstring(parent) + L">";
     }
     std::vector<Entry> entries = {
         {classKey, nullptr, kClassName},
-        {classKey, kMadeFolders, made},
         {classKey + L"\\InprocServer32", nullptr, path},
         {classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
         {classKey + L"\\ProgID", nullptr, kVersionedProgId},
@@ -199,6 +200,7 @@ HRESULT registerIn(const Classes& classes) {
         {std::wstring(kProgId) + L"\\CLSID", nullptr, clsid},
         {std::wstring(kProgId) + L"\\CurVer", nullptr, kVersionedProgId},
         {version, nullptr, kLibraryName},
+        {version, kMadeFolders, made},
         {version + L"\\" + kLibraryLocale + (k64Bit ? L"\\win64" : L"\\win32"), nullptr, path},
         // LIBFLAG_FCONTROL: the library describes a control.
         {version + L"\\FLAGS", nullptr, L"2"},
