@@ -247,8 +247,11 @@ def main():
         setup, package = made.strip().splitlines()[-2:]
         for mode in MODES:
             checks = run_mode(args, mode, pathlib.Path(setup), pathlib.Path(package))
-            print("%s: passed%s" % (mode, "" if checks is None else
-                                    ", check.vbs %d checks" % checks))
+            if checks is None and MODES[mode][2]:
+                checks = "no tests/automation/check.vbs here"
+            elif checks is not None:
+                checks = "check.vbs: %d checks" % checks
+            print("%s: passed%s" % (mode, "" if checks is None else " (%s)" % checks))
     except (Failure, subprocess.TimeoutExpired) as e:
         print("FAILED:", e, file=sys.stderr)
         return 1
