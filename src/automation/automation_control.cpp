@@ -68,10 +68,13 @@ AutomationControl::AutomationControl() : messages_(std::make_shared<AutomationMe
     options.messages = messages_;
     loop_ = options.loop;
     control_ = createControl(std::move(options));
+    embedded_ =
+        std::make_unique<EmbeddedControl>(*static_cast<_Vantor_Comm*>(this), *control_, *messages_);
     objectCreated();
 }
 
 AutomationControl::~AutomationControl() {
+    embedded_.reset();
     control_.reset();
     loop_.reset();
     objectDestroyed();
@@ -85,6 +88,8 @@ HRESULT AutomationControl::QueryInterface(REFIID iid, void** object) {
         *object = static_cast<IVantorCommHost*>(this);
     } else if (iid == IID_ISupportErrorInfo) {
         *object = static_cast<ISupportErrorInfo*>(this);
+    } else if (embedded_->find(iid, object)) {
+        return S_OK;
     } else {
         *object = nullptr;
         return E_NOINTERFACE;
@@ -395,7 +400,10 @@ HRESULT AutomationControl::CheckFile(VARIANT_BOOL* YesNo) {
     });
 }
 HRESULT AutomationControl::ViewData() {
-    return guarded([&] { control_->ViewData(); });
+    return guarded([&] {
+        control_->ViewData();
+        embedded_->showGrid();
+    });
 }
 HRESULT AutomationControl::ReadDataLogger() {
     return guarded([&] { control_->ReadDataLogger(); });

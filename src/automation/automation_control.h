@@ -1,6 +1,7 @@
 // Vantor_Comm as an automation object: _Vantor_Comm, the control's own
 // interface, and IVantorCommHost, what this build adds; both dual, over one
-// Vantor_Comm on the Win32 backends.
+// Vantor_Comm on the Win32 backends. On a form, it is also the control the
+// container sites (EmbeddedControl).
 #pragma once
 
 #include <vantor/vantor_comm.h>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "automation_messages.h"
+#include "embedded_control.h"
 #include "vantor_comm_h.h"
 
 namespace vantor {
@@ -106,6 +108,8 @@ class AutomationControl final : public _Vantor_Comm,
     std::shared_ptr<MessageLoop> loop_;
     std::shared_ptr<AutomationMessages> messages_;
     std::unique_ptr<Vantor_Comm> control_;
+    // Goes before the control, whose panel it shows.
+    std::unique_ptr<EmbeddedControl> embedded_;
     std::optional<Failure> failure_;
 };
 

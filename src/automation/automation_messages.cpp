@@ -8,7 +8,7 @@ namespace vantor::automation {
 void AutomationMessages::show(const std::string& text) {
     if (!boxes) return;
     // The window active now, not at creation: a form may have come since.
-    win32MessageSink(::GetActiveWindow())->show(text);
+    win32MessageSink(owner != nullptr ? owner : ::GetActiveWindow())->show(text);
 }
 
 }  // namespace vantor::automation

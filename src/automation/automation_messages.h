@@ -5,7 +5,8 @@
 
 namespace vantor::automation {
 
-// Owned by the host's active window; a host without an interactive desktop
+// Owned by the window of the form the control is on, or else by the host's
+// active window; a host without an interactive desktop
 // (a service, a scheduled task) or a console script gets standard error, so
 // nothing waits for a person who is not there. With boxes off nothing is
 // shown: the host reads LastErrorNumber and LastErrorDescription instead.
@@ -13,6 +14,8 @@ class AutomationMessages : public MessageSink {
   public:
     void show(const std::string& text) override;
     bool boxes = true;
+    // The HWND of the container the control is sited in; null when none.
+    void* owner = nullptr;
 };
 
 }  // namespace vantor::automation

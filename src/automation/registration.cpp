@@ -1,7 +1,7 @@
 // Registration for the machine (DllRegisterServer) or for the current user
-// alone (DllInstall with "user"): the class, its ProgIDs, the type library
-// and its interfaces, under Software\Classes of HKLM or HKCU. Unregistering
-// removes all of it and nothing else.
+// alone (DllInstall with "user"): the class as a control forms can hold, its
+// ProgIDs, the type library and its interfaces, under Software\Classes of
+// HKLM or HKCU. Unregistering removes all of it and nothing else.
 #include <windows.h>
 
 #include <string>
@@ -25,6 +25,13 @@ constexpr wchar_t kLibraryLocale[] = L"409";
 constexpr wchar_t kDualMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
 constexpr wchar_t kDispatchMarshaller[] = L"{00020420-0000-0000-C000-000000000046}";
 constexpr bool k64Bit = sizeof(void*) == 8;
+// OLEMISC_RECOMPOSEONRESIZE | CANTLINKINSIDE | INSIDEOUT | ACTIVATEWHENVISIBLE
+// | SETCLIENTSITEFIRST, as IOleObject::GetMiscStatus answers.
+constexpr wchar_t kMiscStatus[] = L"131473";
+constexpr wchar_t kControlCategory[] = L"{40FC6ED4-2438-11CF-A3DB-080036F12502}";
+constexpr wchar_t kMadeFolders[] = L"VantorCommMadeFolders";
+// Innermost first, Software\Classes itself ("") last.
+const wchar_t* const kFolders[] = {L"CLSID", L"Interface", L"TypeLib", L""};
 
 std::wstring text(REFGUID guid) {
     wchar_t s[40] = {};
@@ -45,9 +52,7 @@ const Interface kInterfaces[] = {
 
 class Classes {
   public:
-    explicit Classes(bool perUser)
-        : perUser_(perUser), root_(perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE) {}
-    bool perUser() const { return perUser_; }
+    explicit Classes(bool perUser) : root_(perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE) {}
 
     // Creates `path` (below Software\Classes) with `value` as the named
     // value, or as the default one when `name` is null.
@@ -74,6 +79,14 @@ class Classes {
     void removeTree(const std::wstring& path) const {
         ::RegDeleteTreeW(root_, full(path).c_str());
         ::RegDeleteKeyW(root_, full(path).c_str());
+    }
+    bool exists(const std::wstring& path) const {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExW(root_, full(path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+            return false;
+        }
+        ::RegCloseKey(key);
+        return true;
     }
     std::vector<std::wstring> subkeys(const std::wstring& path) const {
         std::vector<std::wstring> names;
@@ -110,12 +123,12 @@ class Classes {
     static std::wstring full(const std::wstring& path) {
         return path.empty() ? L"Software\\Classes" : L"Software\\Classes\\" + path;
     }
-    bool perUser_;
     HKEY root_;
 };
 
 void unregister(const Classes& classes) {
     const std::wstring clsid = text(CLSID_Vantor_Comm);
+    const std::wstring made = classes.get(L"CLSID\\" + clsid, kMadeFolders);
     classes.removeTree(L"CLSID\\" + clsid);
     // A ProgID another server has taken since is not ours to remove.
     for (const wchar_t* progId : {kProgId, kVersionedProgId}) {
@@ -137,10 +150,12 @@ void unregister(const Classes& classes) {
     if (!registered) classes.removeTree(version);
     classes.removeIfEmpty(library);
     for (const Interface& i : kInterfaces) classes.removeTree(L"Interface\\" + text(*i.iid));
-    // A user's classes may have begun with ours: what is left empty goes.
-    for (const wchar_t* folder : {L"CLSID", L"Interface", L"TypeLib"})
-        classes.removeIfEmpty(folder);
-    if (classes.perUser()) classes.removeIfEmpty(L"");
+    // The folders registration made go again when nothing else is in them.
+    for (const wchar_t* folder : kFolders) {
+        if (made.find(L"<" + std::wstring(folder) + L">") != std::wstring::npos) {
+            classes.removeIfEmpty(folder);
+        }
+    }
 }
 
 HRESULT registerIn(const Classes& classes) {
@@ -155,14 +170,29 @@ HRESULT registerIn(const Classes& classes) {
         const wchar_t* name;
         std::wstring value;
     };
+    // A user's classes may begin with ours (under Wine they do): which
+    // folders this made is kept with the class, for unregistering.
+    std::wstring made = classes.get(classKey, kMadeFolders);
+    for (const wchar_t* parent : kFolders) {
+        if (!classes.exists(parent)) made += L"<" + std::wstring(parent) + L">";
+    }
     std::vector<Entry> entries = {
         {classKey, nullptr, kClassName},
+        {classKey, kMadeFolders, made},
         {classKey + L"\\InprocServer32", nullptr, path},
         {classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
         {classKey + L"\\ProgID", nullptr, kVersionedProgId},
         {classKey + L"\\VersionIndependentProgID", nullptr, kProgId},
         {classKey + L"\\TypeLib", nullptr, libid},
         {classKey + L"\\Version", nullptr, kLibraryVersion},
+        // What a VB form's Components dialog, an Office form's Additional
+        // Controls and other containers list. It opens ports and writes the
+        // files it is told to: never marked safe for scripting in a browser.
+        {classKey + L"\\Control", nullptr, L""},
+        {classKey + L"\\MiscStatus", nullptr, L"0"},
+        {classKey + L"\\MiscStatus\\1", nullptr, kMiscStatus},
+        {classKey + L"\\ToolboxBitmap32", nullptr, path + L", 1"},
+        {classKey + L"\\Implemented Categories\\" + kControlCategory, nullptr, L""},
         {kVersionedProgId, nullptr, kClassName},
         {std::wstring(kVersionedProgId) + L"\\CLSID", nullptr, clsid},
         {kProgId, nullptr, kClassName},
