@@ -223,8 +223,8 @@ def run_mode(args, mode, setup, package):
         return checks
     finally:
         p.t.close()
-        if passed:  # a failure's prefix stays, to be looked into
-            shutil.rmtree(p.t.prefix, ignore_errors=True)
+        if passed:
+            p.t.discard()
 
 
 def main():
