@@ -19,10 +19,17 @@ werror=OFF
 [ -n "${CI:-}${VANTOR_WERROR:-}" ] && werror=ON
 archs=("$@")
 [ ${#archs[@]} -gt 0 ] || archs=(win64 win32)
+# Both builds before the tests: the installer's test packages the two.
 for a in "${archs[@]}"; do
     cmake -S . -B "build-$a" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/$a.cmake \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTOR_WERROR=$werror \
         -DVANTOR_HOST_PROGRAM="$PWD/build/vantor-comm" >/dev/null
     cmake --build "build-$a" -j"$(nproc)"
+done
+for a in "${archs[@]}"; do
     ctest --test-dir "build-$a" --output-on-failure -j"$(nproc)"
 done
+# The installer and the zip, in build-package/.
+if [ -d build-win64 ] && [ -d build-win32 ]; then
+    tools/windows-package.sh
+fi

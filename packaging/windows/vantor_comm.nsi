@@ -64,24 +64,6 @@ Var RegisterArgs
   ExecWait '"${REGSVR32}" $RegisterArgs ${EXTRA} "$INSTDIR\bin\${ARCH}\${CONTROL}"' $0
 !macroend
 
-; The user's class folders registering may make. Under Wine both controls
-; share them, so the control unregistered last no longer knows which its
-; registration made: the uninstaller removes those the install made, when
-; they are empty again.
-!macro NoteMadeKey KEY VALUE
-  ClearErrors
-  EnumRegKey $4 SHCTX "${KEY}" 0
-  ${If} ${Errors}
-    WriteRegDWORD SHCTX "${UNINST_KEY}" "${VALUE}" 1
-  ${EndIf}
-!macroend
-!macro RemoveMadeKey KEY VALUE
-  ReadRegDWORD $4 SHCTX "${UNINST_KEY}" "${VALUE}"
-  ${If} $4 == 1
-    DeleteRegKey /ifempty SHCTX "${KEY}"
-  ${EndIf}
-!macroend
-
 Function .onInit
   ; A folder from /D= on the command line wins over the mode's.
   StrCpy $R9 $INSTDIR
@@ -116,10 +98,6 @@ Section "Install"
   ${If} ${Errors}
     StrCpy $3 1
   ${EndIf}
-  !insertmacro NoteMadeKey "Software\Classes" "MadeClasses"
-  !insertmacro NoteMadeKey "Software\Classes\CLSID" "MadeClassIds"
-  !insertmacro NoteMadeKey "Software\Classes\Interface" "MadeInterfaces"
-  !insertmacro NoteMadeKey "Software\Classes\TypeLib" "MadeTypeLibs"
   !include "${STAGE}/install-files.nsh"
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -188,10 +166,6 @@ Section "Uninstall"
   ${If} ${RunningX64}
     !insertmacro Regsvr32 "/u" x64 "$WINDIR\sysnative\regsvr32.exe"
   ${EndIf}
-  !insertmacro RemoveMadeKey "Software\Classes\CLSID" "MadeClassIds"
-  !insertmacro RemoveMadeKey "Software\Classes\Interface" "MadeInterfaces"
-  !insertmacro RemoveMadeKey "Software\Classes\TypeLib" "MadeTypeLibs"
-  !insertmacro RemoveMadeKey "Software\Classes" "MadeClasses"
 
   !include "${STAGE}/uninstall-files.nsh"
   Delete "$INSTDIR\uninstall.exe"
