@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Builds the library, the C API, the automation control and their tests for
-# 64-bit and 32-bit Windows
-# with Debian's mingw-w64 into build-win64/ and build-win32/, and runs the
-# tests under Wine. The downloads they test come from the Linux program's
+# 64-bit and 32-bit Windows with Debian's mingw-w64 into build-win64/ and
+# build-win32/, and runs the tests under Wine. The downloads they test come from the Linux program's
 # simulated meter, so the Linux build (build/, tools/setup.sh) comes first.
 # With both built, it makes the installer and the zip (tools/windows-package.sh).
 set -euo pipefail
