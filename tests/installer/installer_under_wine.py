@@ -29,11 +29,12 @@ import zipfile
 HERE = pathlib.Path(__file__).resolve().parent
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(HERE.parent / "win32"))
+sys.path.insert(0, str(HERE.parent / "automation"))
+import automation_under_wine as automation_tests  # noqa: E402
+from automation_under_wine import CLSID, TYPELIB  # noqa: E402
 from serial_under_wine import LIMIT, Failure, Test, expect, windows_path  # noqa: E402
 
 SKIP = 77
-CLSID = "{94f05123-1118-4727-a5cc-8811292fd330}"
-TYPELIB = "{378a7527-0c83-4ae5-825a-f43912192a67}"
 UNINSTALL = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\VantorComm"
 REG64, REG32 = "reg", r"C:\windows\syswow64\reg.exe"
 CSCRIPT64, CSCRIPT32 = "cscript", r"C:\windows\syswow64\cscript.exe"
@@ -158,13 +159,7 @@ def check_created(p):
 
 
 def check_vbs(p, folder):
-    """check.vbs against the installed controls; its count, or None when it is not here yet."""
-    automation = HERE.parent / "automation"
-    if not (automation / "automation_under_wine.py").exists():
-        return None
-    sys.path.insert(0, str(automation))
-    import automation_under_wine as automation_tests
-
+    """check.vbs against the installed controls; its count."""
     class Installed(automation_tests.Hosts):
         def register(self, per_user=False):
             pass  # the installer did
