@@ -12,10 +12,11 @@ vantor_build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialp
 # compilers with the posix thread model, widl with Wine's .idl files for the
 # type library, GoogleTest's sources, and Wine, 64- and 32-bit (wine32 needs
 # Debian's i386 architecture), with fonts of the panel's widths for Wine to
-# draw it in; NSIS for the installer.
+# draw it in, and an X server of the tests' own for the control on a form;
+# NSIS for the installer.
 vantor_windows_packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
                          mingw-w64-tools libwine-dev googletest wine wine64 wine32:i386
-                         fonts-liberation2 nsis)
+                         fonts-liberation2 xvfb nsis)
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
