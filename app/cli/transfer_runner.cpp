@@ -33,6 +33,7 @@ const char* outcomeText(TransferOutcome outcome, bool replay) {
         case TransferOutcome::Aborted:
             return "aborted";
         case TransferOutcome::None:
+        case TransferOutcome::Idle:
         case TransferOutcome::Failed:
             break;
     }

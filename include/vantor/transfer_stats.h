@@ -5,6 +5,8 @@
 #include <vantor/types.h>
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace vantor {
 
@@ -19,6 +21,7 @@ enum class TransferOutcome {
     Failed,      // another error ended the transfer, or records were lost
                  // although the end marker came
     Aborted,     // the host ended it with AbortTransfer
+    Idle,        // the meter, having begun, was silent for the idle time-out
 };
 
 // Diagnostics of a transfer; they change nothing the control record holds.
@@ -29,6 +32,18 @@ struct TransferStats {
     std::int64_t bytesSkipped = 0;    // bytes between frames
     std::int64_t recordsLost = 0;     // decoded records the data file refused (disk full, ...)
     std::int64_t unnamedUnits = 0;    // extended readings written with a unit no unit file named
+};
+
+// One record as it was written to the data file: what the control's
+// onRecordWritten hands a host, valid for the call only.
+struct RecordWritten {
+    Long sequence = 0;       // the record's number, its first item in the file
+    bool timeStamp = false;  // a time stamp (stamp), else a reading
+    std::string_view stamp;  // a time stamp's twelve digits, as sent
+    double value = 0;        // 999999 when the meter sent no digits
+    Integer unitCode = 0;
+    Integer channel = 0;    // 0 for a time stamp
+    std::string_view line;  // the line written, without its line end
 };
 
 }  // namespace vantor

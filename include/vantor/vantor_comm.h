@@ -171,6 +171,9 @@ class Vantor_Comm : public ControlPublic {
     std::function<void()> onTransferEnded;
     // Called with every read from the port, before the bytes are decoded.
     std::function<void(std::string_view)> onBytesRead;
+    // Called with every record written to the data file, in order (from
+    // inside an event, or inside ReadDataLogger's wait).
+    std::function<void(const RecordWritten&)> onRecordWritten;
     // Port numbers to device names, for this control's serial port.
     PortMap& Ports();
     // The device the current Port stands for.
@@ -182,6 +185,16 @@ class Vantor_Comm : public ControlPublic {
     // with error 57; zero waits for ever. Default 60 s.
     void setReadTimeout(std::chrono::milliseconds timeout);
     std::chrono::milliseconds readTimeout() const;
+    // Once the meter has sent something, a silence this long ends the
+    // transfer (either kind) with the outcome Idle, every record kept and no
+    // message box; zero (the default) waits for ever.
+    void setIdleTimeout(std::chrono::milliseconds silence);
+    std::chrono::milliseconds idleTimeout() const;
+    // The longest a transfer may run from its start (Start, ReadDataLogger_2
+    // or ReadDataLogger) before it ends with the outcome TimedOut, every
+    // record kept and no message box; zero (the default): no limit.
+    void setTransferTimeout(std::chrono::milliseconds limit);
+    std::chrono::milliseconds transferTimeout() const;
 
     // The panel the host's views show.
     StatusPanel& Panel();
