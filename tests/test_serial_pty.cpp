@@ -184,6 +184,47 @@ TEST(SerialPty, MeterHangingUpRightAfterItsLastByteLosesNoRecord) {
     }
 }
 
+TEST(SerialPty, MeterAtAnyPaceIsReadWhole) {
+    // The reader sleeps until a frame could be whole at the line's speed; a
+    // meter slower, faster or pausing mid-frame must still be read whole.
+    struct Pace {
+        const char* name;
+        std::size_t chunk;  // bytes per write
+        int gapMicros;      // between writes
+        std::size_t pauseAt;
+        int pauseMillis;
+    };
+    const Pace paces[] = {
+        {"at the line's speed", 1, 1040, 0, 0},
+        {"slower than the line", 1, 3000, 0, 0},
+        {"in bursts", 24, 5000, 0, 0},
+        {"pausing between frames", 1, 1040, 16, 150},
+        {"pausing inside a frame", 1, 1040, 21, 150},
+    };
+    const std::string stream =
+        frame(kNegativeBody) + frame(kSimpleBody) + frame(kTimeBody) + testing::endMarker();
+    for (const Pace& pace : paces) {
+        PtyControl p;
+        p.comm->Start();
+        ASSERT_EQ(p.comm->fgComPortOpen, VbTrue) << pace.name;
+        std::thread meter([&] {
+            for (std::size_t at = 0; at < stream.size(); at += pace.chunk) {
+                if (pace.pauseMillis > 0 && at == pace.pauseAt) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(pace.pauseMillis));
+                }
+                EXPECT_TRUE(p.meter.send(stream.substr(at, pace.chunk), false));
+                std::this_thread::sleep_for(std::chrono::microseconds(pace.gapMicros));
+            }
+        });
+        p.runUntil([&] { return p.comm->fgTransferOK != 0; });
+        meter.join();
+        EXPECT_EQ(p.comm->LastTransferOutcome(), TransferOutcome::EndMarker) << pace.name;
+        EXPECT_EQ(testing::readFile(p.comm->df),
+                  "0,-123.4,12,2\r\n1,123.4,12,2\r\n2,\"120604154815\",\"Time\",0\r\n")
+            << pace.name;
+    }
+}
+
 TEST(SerialPty, SecondControlOnTheSamePortIsRefusedAsBusy) {
     PtyControl p;
     p.comm->Start();

@@ -1,6 +1,7 @@
 #include "platform/qt/serial_backend_qt.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -8,7 +9,6 @@
 #include <unistd.h>
 
 #include <QSerialPort>
-#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -30,6 +30,12 @@ namespace {
 
 // Longer than a frame takes at 9600 baud (17 ms), short against a person.
 constexpr std::chrono::milliseconds kTail(60);
+
+// Frames a line that outran its speed is watched throughout: about a second
+// of a paced one.
+constexpr int kDistrust = 16;
+// Bytes a reader woken late may find beyond what it waited for.
+constexpr std::size_t kLate = 8;
 
 // Devices open in some backend of this process. A lock file with our own pid
 // is live only if one of them holds it; otherwise it is left from a dead
@@ -99,83 +105,154 @@ void checkLock(const std::string& shown, const std::string& real) {
 }  // namespace
 
 QtSerialBackend::QtSerialBackend(std::chrono::milliseconds holdOff)
-    : port_(std::make_unique<QSerialPort>()),
-      holdTimer_(std::make_unique<QTimer>()),
-      tail_(std::make_unique<QTimer>()),
-      holdOff_(holdOff) {
-    tail_->setSingleShot(true);
-    // Whatever waits is reported now; the reader asks for more afterwards.
-    QObject::connect(tail_.get(), &QTimer::timeout, port_.get(), [this] { setMinimum(1); });
-    holdTimer_->setSingleShot(true);
-    holdTimer_->setTimerType(Qt::PreciseTimer);
-    QObject::connect(holdTimer_.get(), &QTimer::timeout, port_.get(), [this] { holdOffOver(); });
-    QObject::connect(port_.get(), &QSerialPort::readyRead, port_.get(), [this] { readyRead(); });
-    QObject::connect(
-        port_.get(), &QSerialPort::errorOccurred, port_.get(),
-        [this](QSerialPort::SerialPortError error) {
-            // A hung-up or unplugged device shows as a failed or empty read.
-            if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || lost_ ||
-                !port_->isOpen()) {
-                return;
-            }
-            markLost(port_->errorString().toStdString());
-        });
-}
+    : port_(std::make_unique<QSerialPort>()), holdOff_(holdOff) {}
 
 QtSerialBackend::~QtSerialBackend() {
     close();
 }
 
 void QtSerialBackend::markLost(const std::string& why) {
-    // Keep what had arrived, and let go of the dead device at once: its
-    // notifier would otherwise fire without end.
-    take();
-    holdTimer_->stop();
-    tail_->stop();
-    holding_ = false;
-    lost_ = true;
+    // Let go of the dead device at once: its hang-up would otherwise be
+    // reported without end.
     release();
-    port_->clearError();
+    lost_ = true;
     if (listener_ != nullptr) listener_->deviceLost(serialError(SerialFailure::Lost, device_, why));
 }
 
-std::size_t QtSerialBackend::take() {
+bool QtSerialBackend::drain(std::size_t& got) {
+    got = 0;
     if (readPos_ == buffer_.size()) {
         buffer_.clear();
         readPos_ = 0;
     }
-    QByteArray bytes = port_->readAll();
-    buffer_.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    return static_cast<std::size_t>(bytes.size());
+    char bytes[4096];
+    for (;;) {
+        errno = 0;
+        const ssize_t n = ::read(fd_, bytes, sizeof bytes);
+        if (n > 0) {
+            buffer_.append(bytes, static_cast<std::size_t>(n));
+            got += static_cast<std::size_t>(n);
+            if (static_cast<std::size_t>(n) < sizeof bytes) return true;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        }
+    }
+}
+
+bool QtSerialBackend::ready() {
+    pollfd line{fd_, POLLIN, 0};
+    return ::poll(&line, 1, 0) > 0 && line.revents != 0;
 }
 
 void QtSerialBackend::notify() {
-    if (listener_ != nullptr && bytesAvailable() > 0) listener_->bytesArrived();
+    if (listener_ == nullptr || bytesAvailable() == 0) return;
+    drained_ = true;
+    listener_->bytesArrived();
+    drained_ = false;
 }
 
-void QtSerialBackend::readyRead() {
-    // While holding, QSerialPort's full one-byte buffer keeps the line unwatched.
-    if (holding_ || lost_) return;
-    take();
-    if (holdOff_.count() > 0) {
+void QtSerialBackend::watchInput(bool reading) {
+    if (reading == reading_ || !watch_) return;
+    reading_ = reading;
+    watch_->setReading(handle_, reading);
+}
+
+void QtSerialBackend::schedule() {
+    if (watch_) watch_->due(handle_, std::min(wakeAt_, tailAt_));
+}
+
+void QtSerialBackend::readable() {
+    take(false);
+}
+
+void QtSerialBackend::take(bool woke) {
+    if (lost_ || fd_ < 0) return;
+    std::size_t got = 0;
+    if (!drain(got)) {
+        hungUp();
+        return;
+    }
+    const auto now = Clock::now();
+    if (got > 0 && holdOff_.count() == 0) {
+        // More than the line's speed can bring since it was last emptied,
+        // with a few bytes for a late reader: a pseudo-terminal written in
+        // bursts or an adapter's packets, which wake a reader once a burst
+        // anyway. Such a line is watched throughout for a while.
+        const auto since = static_cast<std::size_t>((now - lastRead_) / byteTime_);
+        if (got > since + kLate) distrust_ = kDistrust;
+        lastRead_ = now;
+    }
+    if (got > 0 && holdOff_.count() > 0 && !holding_) {
         holding_ = true;
-        holdTimer_->start(holdOff_);
+        watchInput(false);
+        wakeAt_ = now + holdOff_;
+        schedule();
     }
+    // A sleep that ended before its frame was whole is followed by watching,
+    // so that the frame's last byte finds a reader.
+    short_ = woke && got < awaited_;
     notify();
+    short_ = false;
 }
 
-void QtSerialBackend::holdOffOver() {
-    if (!port_->isOpen()) return;
-    port_->setReadBufferSize(0);
-    port_->waitForReadyRead(0);  // everything the line holds, in one read
-    std::size_t got = take();
-    port_->setReadBufferSize(1);
-    if (got > 0) {
-        holdTimer_->start(holdOff_);
-    } else {
-        holding_ = false;  // quiet: the next byte is reported at once
+void QtSerialBackend::hungUp() {
+    if (lost_ || fd_ < 0) return;
+    // A hang-up empties the line: what it still holds is read first.
+    std::size_t got = 0;
+    drain(got);
+    const int err = errno;
+    // A hung-up line reads as its end. For that QSerialPort, the reader
+    // before this one, gave ENOTTY's words, and logs are matched on them.
+    markLost(std::strerror(err == 0 || err == EAGAIN || err == EWOULDBLOCK ? ENOTTY : err));
+}
+
+void QtSerialBackend::dueNow() {
+    if (lost_ || fd_ < 0) return;
+    // The watch may call a little early: what was asked for counts as due.
+    const auto at = std::min(wakeAt_, tailAt_);
+    if (holding_) {
+        std::size_t got = 0;
+        if (!drain(got)) {
+            hungUp();
+            return;
+        }
+        if (got > 0) {
+            wakeAt_ = Clock::now() + holdOff_;
+        } else {
+            // Quiet: the next byte is reported at once.
+            holding_ = false;
+            wakeAt_ = Clock::time_point::max();
+            watchInput(true);
+        }
+        schedule();
+        notify();
+        return;
     }
-    notify();
+    bool tail = false;
+    if (tailAt_ <= at) {
+        tailAt_ = Clock::time_point::max();
+        // Whatever waits is reported now; the reader asks for more afterwards.
+        setMinimum(1);
+        watchInput(true);
+        tail = true;
+    }
+    if (wakeAt_ <= at) {
+        wakeAt_ = Clock::time_point::max();
+        take(true);
+        if (lost_ || fd_ < 0) return;
+        // Nothing came, or the reader did not say what it waits for: the
+        // next byte is reported.
+        if (wakeAt_ == Clock::time_point::max() && !reading_) {
+            setMinimum(1);
+            watchInput(true);
+        }
+    } else if (tail && ready()) {
+        readable();
+        if (lost_ || fd_ < 0) return;
+    }
+    schedule();
 }
 
 void QtSerialBackend::open(const std::string& device, const LineSettings& settings) {
@@ -206,12 +283,13 @@ void QtSerialBackend::open(const std::string& device, const LineSettings& settin
     lost_ = false;
     holding_ = false;
     minimum_ = 1;
+    distrust_ = 0;
     buffer_.clear();
     readPos_ = 0;
-    port_->setReadBufferSize(holdOff_.count() > 0 ? 1 : 0);
     // The real name, so that QSerialPort's lock file is the one checked above.
+    // Write-only, so that it does not watch the line: this backend reads it.
     port_->setPortName(QString::fromStdString(real));
-    if (!port_->open(QIODevice::ReadWrite)) {
+    if (!port_->open(QIODevice::WriteOnly)) {
         auto error = port_->error();
         std::string text = port_->errorString().toStdString();
         port_->clearError();
@@ -232,16 +310,37 @@ void QtSerialBackend::open(const std::string& device, const LineSettings& settin
         release();
         throw serialError(SerialFailure::Busy, shown);
     }
+    // Exclusive only once this backend's own reader is open as well.
+    ::ioctl(fd, TIOCNXCL);
+    fd_ = ::open(real.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int err = errno;
     ::ioctl(fd, TIOCEXCL);
+    if (fd_ < 0) {
+        release();
+        throw serialError(SerialFailure::Other, shown, std::strerror(err));
+    }
     try {
         configure(settings);
-    } catch (...) {
+        watch_ = LineWatch::forThisThread();
+        handle_ = watch_->add(this, fd_);
+        reading_ = true;
+        lastRead_ = Clock::now();
+    } catch (const RuntimeError&) {
         release();
         throw;
+    } catch (const std::exception& e) {
+        release();
+        throw serialError(SerialFailure::Other, shown, e.what());
     }
 }
 
 void QtSerialBackend::release() {
+    if (watch_) watch_->remove(handle_);
+    watch_.reset();
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    holding_ = false;
+    wakeAt_ = tailAt_ = Clock::time_point::max();
     if (port_->isOpen()) port_->close();
     if (real_.empty()) return;
     std::lock_guard lock(heldMutex);
@@ -281,12 +380,16 @@ void QtSerialBackend::configure(const LineSettings& s) {
         throw RuntimeError(kErrInvalidProperty, "Invalid property value: " + device_ +
                                                     " rejects the line settings (" + text + ")");
     }
+    const int bits = 1 + s.dataBits + (s.parity == 'N' ? 0 : 1) + (s.stopBits + 9) / 10;
+    byteTime_ = std::max(std::chrono::nanoseconds(1'000'000'000LL * bits / std::max(s.baud, 1)),
+                         std::chrono::nanoseconds(1));
+    // QSerialPort wrote its own termios over the line's VMIN.
+    const std::size_t want = minimum_;
+    minimum_ = 0;
+    setMinimum(want);
 }
 
 void QtSerialBackend::close() {
-    holdTimer_->stop();
-    tail_->stop();
-    holding_ = false;
     release();
     lost_ = false;
     buffer_.clear();
@@ -294,32 +397,44 @@ void QtSerialBackend::close() {
 }
 
 bool QtSerialBackend::isOpen() const {
-    return lost_ || port_->isOpen();
+    return lost_ || fd_ >= 0;
 }
 
 std::size_t QtSerialBackend::bytesAvailable() {
-    // Bytes still in QSerialPort (the first of a burst) count as waiting too.
-    if (!lost_ && port_->isOpen() && port_->bytesAvailable() > 0 && !holding_) take();
     return buffer_.size() - readPos_;
 }
 
 void QtSerialBackend::expect(std::size_t bytes) {
     // The hold-off reads in bursts of its own.
-    if (holdOff_.count() > 0 || lost_ || !port_->isOpen()) return;
-    setMinimum(bytes);
-    if (minimum_ > 1) tail_->start(kTail);
+    if (holdOff_.count() > 0 || lost_ || fd_ < 0) return;
+    const auto now = Clock::now();
+    wakeAt_ = tailAt_ = Clock::time_point::max();
+    if (bytes > 1 && drained_ && !short_ && distrust_ == 0) {
+        // The line is read once the frame could be whole: at its speed, with
+        // a quarter of a byte to spare. Until then it is out of the watch's
+        // input interest (a hang-up is still seen at once).
+        wakeAt_ = now + static_cast<long>(bytes) * byteTime_ + byteTime_ / 4;
+        awaited_ = bytes;
+        watchInput(false);
+    } else {
+        if (distrust_ > 0) --distrust_;
+        // VMIN matters only to a watched line.
+        setMinimum(bytes);
+        if (minimum_ > 1) tailAt_ = now + kTail;
+        watchInput(true);
+    }
+    schedule();
 }
 
 void QtSerialBackend::setMinimum(std::size_t bytes) {
     bytes = std::clamp<std::size_t>(bytes, 1, 255);
-    if (bytes == minimum_ || !port_->isOpen()) return;
-    const int fd = static_cast<int>(port_->handle());
+    if (bytes == minimum_ || fd_ < 0) return;
     termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) return;
+    if (::tcgetattr(fd_, &tio) != 0) return;
     // VTIME 0: with a timer the kernel would report every byte again.
     tio.c_cc[VMIN] = static_cast<cc_t>(bytes);
     tio.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd, TCSANOW, &tio) == 0) minimum_ = bytes;
+    if (::tcsetattr(fd_, TCSANOW, &tio) == 0) minimum_ = bytes;
 }
 
 std::string QtSerialBackend::read(std::size_t max) {

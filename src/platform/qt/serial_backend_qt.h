@@ -5,19 +5,23 @@
 // UUCP lock file QSerialPort also uses, so programs agree whatever name each
 // was given; a live foreign lock refuses the port, a stale one is taken over.
 //
-// A paced line brings one byte at a time. The reader says how many bytes
-// finish its frame (expect), and the line is made to report only once they
-// are there (VMIN), so a download wakes once per frame. What the kernel holds
-// for the reader is lost with a device that goes away, but under this rule
-// that is never more than an unfinished frame. A tail shorter than asked for
-// is taken once the line has been quiet for `kTail`.
+// A paced line brings one byte at a time, and the kernel wakes a reader at
+// each. The reader says how many bytes finish its frame (expect); the line
+// then leaves the thread's watch (LineWatch) for input until those bytes
+// could have come at the line's speed, and is read then: a download wakes
+// about once a frame, and lines due together share a wakeup. A frame not
+// whole by then is watched (VMIN set to what it lacks), so that its last byte
+// finds a reader; so is, for a while, a line that brought more than its speed
+// allows (a pseudo-terminal written in bursts, an adapter's packets, which
+// wake a reader once a burst anyway). Hang-ups are seen at once either way,
+// and what the line still holds is read before the loss is reported. A tail
+// shorter than asked for is taken once the line has been quiet for `kTail`.
 //
-// A host that runs many meters on one thread can choose a hold-off instead: after
-// the first byte of a burst QSerialPort keeps a one-byte buffer and stops
-// watching the line, and every `holdOff` the backend takes whatever has
-// arrived in one read, until the line is quiet again. That costs a fraction
-// of the wakeups, and risks the last `holdOff` of bytes if the device
-// vanishes right after sending them.
+// A host that runs many meters on one thread can choose a hold-off instead:
+// after the first byte of a burst the line is not read for `holdOff`, and
+// then everything that has arrived in one read, until the line is quiet
+// again. That risks the last `holdOff` of bytes if the device vanishes right
+// after sending them.
 #pragma once
 
 #include <vantor/serial_backend.h>
@@ -25,13 +29,14 @@
 #include <chrono>
 #include <memory>
 
+#include "platform/qt/line_watch.h"
+
 class QSerialPort;
-class QTimer;
 
 namespace vantor {
 
 // Lives on the thread of the Qt event loop that delivers its notifications.
-class QtSerialBackend : public SerialBackend {
+class QtSerialBackend : public SerialBackend, private LineWatch::Line {
   public:
     explicit QtSerialBackend(std::chrono::milliseconds holdOff = std::chrono::milliseconds(0));
     ~QtSerialBackend() override;
@@ -46,12 +51,21 @@ class QtSerialBackend : public SerialBackend {
     void expect(std::size_t bytes) override;
 
   private:
-    void readyRead();
-    void holdOffOver();
+    using Clock = LineWatch::Clock;
+    void readable() override;
+    // Reads what the line holds and tells the listener; `woke`: at the end
+    // of a sleep.
+    void take(bool woke);
+    void hungUp() override;
+    void dueNow() override;
+    // Reads all the line holds into buffer_; false once the device is gone.
+    bool drain(std::size_t& got);
+    // Whether the line reports input now (as VMIN counts it); sees a hang-up too.
+    bool ready();
+    void watchInput(bool reading);
+    void schedule();
     // The line's VMIN: it reports readable once this many bytes wait.
     void setMinimum(std::size_t bytes);
-    // Moves what QSerialPort holds into buffer_; returns the bytes moved.
-    std::size_t take();
     void notify();
     void markLost(const std::string& why);
     // Closes QSerialPort, which also removes its lock file, and lets other
@@ -59,11 +73,21 @@ class QtSerialBackend : public SerialBackend {
     void release();
 
     std::unique_ptr<QSerialPort> port_;
-    std::unique_ptr<QTimer> holdTimer_;
-    std::unique_ptr<QTimer> tail_;
+    std::shared_ptr<LineWatch> watch_;
+    LineWatch::Handle handle_ = 0;
+    int fd_ = -1;  // ours for reading; QSerialPort has the port write-only
     std::chrono::milliseconds holdOff_;
+    std::chrono::nanoseconds byteTime_{};
     std::size_t minimum_ = 1;
+    bool reading_ = true;  // in the watch's input interest
     bool holding_ = false;
+    bool drained_ = false;  // the line held nothing more a moment ago
+    int distrust_ = 0;      // frames to watch throughout before pacing again
+    Clock::time_point wakeAt_ = Clock::time_point::max();
+    Clock::time_point tailAt_ = Clock::time_point::max();
+    Clock::time_point lastRead_{};  // when the line was last emptied
+    std::size_t awaited_ = 0;       // bytes the line last slept for
+    bool short_ = false;            // the sleep ended before they were all there
     Listener* listener_ = nullptr;
     std::string device_;  // as the user named it, for messages
     std::string real_;    // the device behind any links, while ours
