@@ -14,9 +14,12 @@ a thousand downloads in a row.
    memory REPEATS times in a row, each after the last is in the index: the
    station's resident memory and open files at the start and at the end.
 
-usage: bench/station_load.py [BUILD_DIR] [--meters 64] [--records 600]
-                             [--idle 20] [--repeats 1000]
-Needs the benchmarks built (vantor_make_capture).
+usage: bench/station_load.py [BUILD_DIR] [--against OTHER_BUILD_DIR]
+                             [--meters 64] [--records 600] [--idle 20]
+                             [--repeats 1000]
+Needs the benchmarks built (vantor_make_capture). With --against the same
+run measures the other build afterwards, and a table sets the two side by
+side (the other build needs only vantor-comm and vantor_make_capture).
 """
 
 import argparse
@@ -78,17 +81,10 @@ def wait_for(what, test, seconds):
         time.sleep(0.005)
 
 
-def main():
-    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    p.add_argument("build", nargs="?", default=os.path.join(root, "build"))
-    p.add_argument("--meters", type=int, default=64)
-    p.add_argument("--records", type=int, default=600)
-    p.add_argument("--idle", type=float, default=20)
-    p.add_argument("--repeats", type=int, default=1000)
-    o = p.parse_args()
-    vc = os.path.join(o.build, "vantor-comm")
-    make_capture = os.path.join(o.build, "bench", "vantor_make_capture")
+def measure(build, o):
+    """Runs the three parts on one build; returns its figures and whether all went well."""
+    vc = os.path.join(build, "vantor-comm")
+    make_capture = os.path.join(build, "bench", "vantor_make_capture")
     for tool in (vc, make_capture):
         if not os.access(tool, os.X_OK):
             sys.exit(f"missing {tool} (build with -DVANTOR_BUILD_BENCH=ON first)")
@@ -96,6 +92,7 @@ def main():
     base = "/dev/shm" if os.access("/dev/shm", os.W_OK) else None
     work = tempfile.mkdtemp(prefix="vantor-station.", dir=base)
     meters, station, failed = [], None, False
+    got = {}
     try:
         os.mkdir(f"{work}/meters")
         archive, index = f"{work}/archive", f"{work}/archive/index.sqlite"
@@ -123,6 +120,7 @@ def main():
         time.sleep(o.idle)
         wall = time.monotonic() - t0
         cpu, wake = cpu_seconds(pid) - cpu0, wakeups(pid) - wake0
+        got["idle"] = (100 * cpu / wall, wake, resident_kib(pid), open_files(pid))
         print(f"station CPU {cpu:.2f} s = {100 * cpu / wall:.2f}% of a core; "
               f"{wake} wakeups ({wake / wall:.1f} a second); "
               f"{resident_kib(pid)} KiB resident, {open_files(pid)} open files")
@@ -139,14 +137,15 @@ def main():
         cpu, wake = cpu_seconds(pid) - cpu0, wakeups(pid) - wake0
         exact = 0
         for i in range(o.meters):
-            got = glob.glob(f"{archive}/meter-{i:02}/*.dat")
+            found = glob.glob(f"{archive}/meter-{i:02}/*.dat")
             with open(f"{work}/ref-{i}.dat", "rb") as ref:
                 want = ref.read()
-            if len(got) == 1 and not got[0].endswith(".partial.dat"):
-                with open(got[0], "rb") as f:
+            if len(found) == 1 and not found[0].endswith(".partial.dat"):
+                with open(found[0], "rb") as f:
                     exact += f.read() == want
         failed |= exact != o.meters
         frames = sum(o.records + i for i in range(o.meters))
+        got["send"] = (100 * cpu / wall, wake, frames, exact, wall)
         print(f"wall {wall:.2f} s; station CPU {cpu:.2f} s = {100 * cpu / wall:.2f}% of a core; "
               f"{wake} wakeups for {frames} frames; {exact} of {o.meters} files exact")
 
@@ -173,6 +172,7 @@ def main():
         for n, rss, fds in samples:
             print(f"after {n:5} downloads: {rss} KiB resident, {fds} open files")
         print(f"{o.repeats / wall:.0f} downloads a second")
+        got["repeat"] = (samples, o.repeats / wall)
         os.close(master)
     except TimeoutError as e:
         failed = True
@@ -187,7 +187,50 @@ def main():
             station.terminate()
             station.wait(timeout=30)
         shutil.rmtree(work, ignore_errors=True)
-    return 1 if failed else 0
+    return got, not failed
+
+
+def table(names, results, o):
+    def cells(r):
+        if "repeat" not in r:
+            return ["failed"] * 7
+        idle_cpu, idle_wake, _, _ = r["idle"]
+        cpu, wake, frames, exact, _ = r["send"]
+        samples, rate = r["repeat"]
+        return [f"{idle_cpu:.2f}%", str(idle_wake), f"**{cpu:.1f}%**",
+                f"{wake} ({wake / frames:.2f} a frame)", f"{exact} of {o.meters}",
+                ", ".join(f"{rss} KiB/{fds}" for _, rss, fds in samples), f"{rate:.0f}"]
+    labels = ["idle: CPU of a core", "idle: wakeups", f"{o.meters} sending: CPU of a core",
+              f"{o.meters} sending: wakeups", "files exact",
+              "resident/open files after " + ", ".join(
+                  str(n) for n in (10, o.repeats // 10, o.repeats)),
+              "downloads a second"]
+    columns = [cells(r) for r, _ in results]
+    print()
+    print("| | " + " | ".join(names) + " |")
+    print("|---" * (len(names) + 1) + "|")
+    for i, label in enumerate(labels):
+        print(f"| {label} | " + " | ".join(c[i] for c in columns) + " |")
+
+
+def main():
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    p.add_argument("build", nargs="?", default=os.path.join(root, "build"))
+    p.add_argument("--against", metavar="OTHER_BUILD_DIR")
+    p.add_argument("--meters", type=int, default=64)
+    p.add_argument("--records", type=int, default=600)
+    p.add_argument("--idle", type=float, default=20)
+    p.add_argument("--repeats", type=int, default=1000)
+    o = p.parse_args()
+    builds = [o.build] + ([o.against] if o.against else [])
+    results = []
+    for build in builds:
+        print(f"=== {build}")
+        results.append(measure(build, o))
+    if o.against:
+        table(builds, results, o)
+    return 0 if all(ok for _, ok in results) else 1
 
 
 if __name__ == "__main__":
