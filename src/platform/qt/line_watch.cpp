@@ -62,7 +62,10 @@ LineWatch::LineWatch() {
 }
 
 LineWatch::~LineWatch() {
-    notifier_.reset();
+    // This may run inside the notifier's own signal (its last line closed
+    // from a handler): Qt deletes it once that has returned.
+    notifier_->setEnabled(false);
+    notifier_.release()->deleteLater();
     ::close(timer_);
     ::close(epoll_);
 }
@@ -111,6 +114,8 @@ void LineWatch::due(Handle h, Clock::time_point at) {
 }
 
 void LineWatch::dispatch() {
+    // A handler may close the last line, which ends this watch.
+    const auto keep = shared_from_this();
     epoll_event events[64];
     const int n = ::epoll_wait(epoll_, events, 64, 0);
     for (int i = 0; i < n; ++i) {

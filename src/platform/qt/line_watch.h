@@ -17,7 +17,7 @@ class QSocketNotifier;
 
 namespace vantor {
 
-class LineWatch {
+class LineWatch : public std::enable_shared_from_this<LineWatch> {
   public:
     using Clock = std::chrono::steady_clock;
 
