@@ -164,10 +164,6 @@ void QtSerialBackend::schedule() {
 }
 
 void QtSerialBackend::readable() {
-    take(false);
-}
-
-void QtSerialBackend::take(bool woke) {
     if (lost_ || fd_ < 0) return;
     std::size_t got = 0;
     if (!drain(got)) {
@@ -190,11 +186,7 @@ void QtSerialBackend::take(bool woke) {
         wakeAt_ = now + holdOff_;
         schedule();
     }
-    // A sleep that ended before its frame was whole is followed by watching,
-    // so that the frame's last byte finds a reader.
-    short_ = woke && got < awaited_;
     notify();
-    short_ = false;
 }
 
 void QtSerialBackend::hungUp() {
@@ -240,13 +232,23 @@ void QtSerialBackend::dueNow() {
     }
     if (wakeAt_ <= at) {
         wakeAt_ = Clock::time_point::max();
-        take(true);
-        if (lost_ || fd_ < 0) return;
-        // Nothing came, or the reader did not say what it waits for: the
-        // next byte is reported.
-        if (wakeAt_ == Clock::time_point::max() && !reading_) {
-            setMinimum(1);
+        int waiting = 0;
+        if (::ioctl(fd_, FIONREAD, &waiting) == 0 &&
+            static_cast<std::size_t>(waiting) >= minimum_) {
+            readable();
+            if (lost_ || fd_ < 0) return;
+            // The reader did not say what it waits for: the next byte is
+            // reported.
+            if (wakeAt_ == Clock::time_point::max() && !reading_) {
+                setMinimum(1);
+                watchInput(true);
+            }
+        } else {
+            // Not whole yet (a slower meter, a pause): its last byte wakes
+            // the line, as VMIN has it. The reader is given whole frames only,
+            // as when the line is watched throughout.
             watchInput(true);
+            if (minimum_ > 1) tailAt_ = Clock::now() + kTail;
         }
     } else if (tail && ready()) {
         readable();
@@ -407,19 +409,17 @@ std::size_t QtSerialBackend::bytesAvailable() {
 void QtSerialBackend::expect(std::size_t bytes) {
     // The hold-off reads in bursts of its own.
     if (holdOff_.count() > 0 || lost_ || fd_ < 0) return;
+    setMinimum(bytes);
     const auto now = Clock::now();
     wakeAt_ = tailAt_ = Clock::time_point::max();
-    if (bytes > 1 && drained_ && !short_ && distrust_ == 0) {
+    if (minimum_ > 1 && drained_ && distrust_ == 0) {
         // The line is read once the frame could be whole: at its speed, with
         // a quarter of a byte to spare. Until then it is out of the watch's
         // input interest (a hang-up is still seen at once).
-        wakeAt_ = now + static_cast<long>(bytes) * byteTime_ + byteTime_ / 4;
-        awaited_ = bytes;
+        wakeAt_ = now + static_cast<long>(minimum_) * byteTime_ + byteTime_ / 4;
         watchInput(false);
     } else {
         if (distrust_ > 0) --distrust_;
-        // VMIN matters only to a watched line.
-        setMinimum(bytes);
         if (minimum_ > 1) tailAt_ = now + kTail;
         watchInput(true);
     }

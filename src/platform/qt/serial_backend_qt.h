@@ -53,9 +53,6 @@ class QtSerialBackend : public SerialBackend, private LineWatch::Line {
   private:
     using Clock = LineWatch::Clock;
     void readable() override;
-    // Reads what the line holds and tells the listener; `woke`: at the end
-    // of a sleep.
-    void take(bool woke);
     void hungUp() override;
     void dueNow() override;
     // Reads all the line holds into buffer_; false once the device is gone.
@@ -86,8 +83,6 @@ class QtSerialBackend : public SerialBackend, private LineWatch::Line {
     Clock::time_point wakeAt_ = Clock::time_point::max();
     Clock::time_point tailAt_ = Clock::time_point::max();
     Clock::time_point lastRead_{};  // when the line was last emptied
-    std::size_t awaited_ = 0;       // bytes the line last slept for
-    bool short_ = false;            // the sleep ended before they were all there
     Listener* listener_ = nullptr;
     std::string device_;  // as the user named it, for messages
     std::string real_;    // the device behind any links, while ours
