@@ -179,22 +179,6 @@ TEST(BatchReader, ReceiveEventsOfAnEarlierStartTakeNothing) {
     EXPECT_EQ(readFile(b.comm->df), "0" + kLineA + "1" + kLineB);
 }
 
-TEST(BatchReader, LostDeviceKeepsTheRecordsAndReleasesThePort) {
-    Batch b;
-    b.serial->scheduleArrival(b.loop, 10,
-                              frame(kExtendedBody) +
-                                  "\x02"
-                                  "0212");
-    b.loop.post(500ms, [&] { b.serial->lose(); });
-    b.comm->ReadDataLogger();
-    EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::DeviceLost);
-    EXPECT_EQ(readFile(b.comm->df), "0" + kLineA);
-    EXPECT_FALSE(b.serial->isOpen());
-    EXPECT_EQ(b.comm->fgComPortOpen, VbFalse);
-    ASSERT_EQ(b.messages.messages.size(), 1u);
-    EXPECT_EQ(b.messages.messages[0].rfind("Device lost", 0), 0u);
-}
-
 TEST(BatchReader, HostAbortEndsTheWaitQuietly) {
     Batch b;
     b.serial->scheduleArrival(b.loop, 10, frame(kExtendedBody));

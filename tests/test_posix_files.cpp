@@ -25,15 +25,6 @@ TEST(FileTable, RefusesAPipeAndAFolderWithoutWriteAccess) {
     }
 }
 
-TEST(FileTable, FullDiskKeepsOnlyWholeLines) {
-    FileTable files;
-    OutputFile& out = files.openOutput(2, "/dev/full");
-    out.writeLine("1,2,3,4");
-    EXPECT_EQ(out.flush(), 1u);
-    ASSERT_TRUE(out.lastError().has_value());
-    EXPECT_EQ(out.lastError()->number(), 61);
-}
-
 // A device never ends: refused with the path, before memory grows.
 TEST(DataView, ADeviceAsDataOrUnitFileIsRefusedWithItsPath) {
     for (const bool unitFile : {false, true}) {

@@ -61,13 +61,6 @@ TEST(TransferStart, ArmsTheDownload) {
     EXPECT_EQ(ControlParts::of(*a.comm).MSComm1.RThreshold(), 1);
 }
 
-TEST(TransferStart, TruncatesAnExistingFile) {
-    Armed a;
-    testing::writeFile(a.comm->df, "old\r\n");
-    a.comm->Start();
-    EXPECT_EQ(readFile(a.comm->df), "");
-}
-
 TEST(TransferStart, UnopenableDataFileShowsOneMessageAndKeepsTheCounters) {
     Armed a;
     a.comm->df = "";
@@ -271,6 +264,8 @@ TEST(Transfer, FullDiskIsShownOnceAndDatanoCountsTheLinesInTheFile) {
     EXPECT_EQ(a.messages.messages,
               (std::vector<std::string>{"Disk full: /dev/full (No space left on device)"}));
     EXPECT_EQ(a.comm->datano, 0);
+    ASSERT_TRUE(a.comm->LastError());
+    EXPECT_EQ(a.comm->LastError()->number(), kErrDiskFull);
     EXPECT_EQ(a.comm->Stats().recordsLost, 3);
     EXPECT_EQ(a.comm->fgTransferOK, VbTrue);
 }
@@ -293,26 +288,36 @@ TEST(Transfer, DestroyingTheControlMidTransferKeepsEveryRecord) {
 }
 
 TEST(Transfer, DeviceLostEndsTheTransferVisiblyAndKeepsTheRecords) {
-    Armed a;
-    bool ended = false;
-    a.comm->onTransferEnded = [&] { ended = true; };
-    a.comm->Start();
-    a.serial->arrive(frame(kSimpleBody) +
-                     "\x02"
-                     "41");
-    a.serial->lose();
-    EXPECT_TRUE(ended);
-    EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::DeviceLost);
-    EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
-    EXPECT_EQ(a.comm->fgTransferOK, VbFalse);
-    EXPECT_FALSE(a.serial->isOpen());
-    EXPECT_FALSE(a.comm->Panel().Timer1.enabled());
-    ASSERT_EQ(a.messages.messages.size(), 1u);
-    EXPECT_EQ(a.messages.messages[0].rfind("Device lost: " + defaultPortDevice(1), 0), 0u);
-    EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n");
-    // The file is released: a new transfer can start.
-    a.comm->Start();
-    EXPECT_EQ(a.comm->fgComPortOpen, VbTrue);
+    for (bool blocking : {false, true}) {
+        Armed a;
+        int ended = 0;
+        a.comm->onTransferEnded = [&] { ++ended; };
+        const std::string bytes = frame(kSimpleBody) +
+                                  "\x02"
+                                  "41";
+        if (blocking) {
+            a.serial->scheduleArrival(a.loop, 10, bytes);
+            a.loop.post(500ms, [&] { a.serial->lose(); });
+            a.comm->ReadDataLogger();
+        } else {
+            a.comm->Start();
+            a.serial->arrive(bytes);
+            a.serial->lose();
+        }
+        EXPECT_EQ(ended, 1) << blocking;
+        EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::DeviceLost) << blocking;
+        EXPECT_EQ(a.comm->fgComPortOpen, VbFalse) << blocking;
+        EXPECT_EQ(a.comm->fgTransferOK, VbFalse) << blocking;
+        EXPECT_FALSE(a.serial->isOpen()) << blocking;
+        EXPECT_FALSE(a.comm->Panel().Timer1.enabled()) << blocking;
+        ASSERT_EQ(a.messages.messages.size(), 1u) << blocking;
+        EXPECT_EQ(a.messages.messages[0].rfind("Device lost: " + defaultPortDevice(1), 0), 0u)
+            << a.messages.messages[0];
+        EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n") << blocking;
+        // The file is released: a new transfer can start.
+        a.comm->Start();
+        EXPECT_EQ(a.comm->fgComPortOpen, VbTrue) << blocking;
+    }
 }
 
 TEST(Transfer, AbortKeepsTheRecordsAndReleasesFileAndPort) {

@@ -71,20 +71,12 @@ TEST_P(Download, DevicePatternArmsEveryMatchAndTheOneThatSendsOwnsTheTransfer) {
     EXPECT_TRUE(quiet.waitForPeerClose(std::chrono::seconds(5)));  // released at once
 }
 
-TEST_P(Download, UnitNamesFromTheUnitFileArePadded) {
-    writeFile(dir.file("unit2.dat"), kUnitFile);
-    Program p(downloadArgs({"--app-path", dir.path()}), dir);
-    ASSERT_TRUE(pressSend(meter, p, knownFrames() + sim::endMarker()));
-    EXPECT_EQ(p.wait(), kExitOk) << p.err();
-    EXPECT_EQ(readFile(dataFile), knownDataFile("mg/L      "));
-    EXPECT_TRUE(contains(p.err(), "records written: 4,"));
-}
-
 TEST_P(Download, ViewPrintsTheTableAfterTheTransfer) {
     writeFile(dir.file("unit2.dat"), kUnitFile);
     Program p(downloadArgs({"--app-path", dir.path(), "--view"}), dir);
     ASSERT_TRUE(pressSend(meter, p, knownFrames() + sim::endMarker()));
     ASSERT_EQ(p.wait(), kExitOk) << p.err();
+    EXPECT_EQ(readFile(dataFile), knownDataFile("mg/L      "));
 
     // The layout is for people; what matters is that every row is there, in order.
     std::vector<std::string> lines;
@@ -123,27 +115,24 @@ TEST_P(Download, ViewPrintsTheTableAfterTheTransfer) {
     EXPECT_GT(extended, negative) << out;
 }
 
-TEST_P(Download, AppPathPutsTheDayFileInItsFolder) {
-    writeFile(dir.file("unit2.dat"), kUnitFile);
-    const std::string before = dayFileName();
-    Program p(command(withMode({"download", "--device", meter.device(), "--app-path", dir.path()})),
-              dir);
-    ASSERT_TRUE(pressSend(meter, p, knownFrames() + sim::endMarker()));
-    EXPECT_EQ(p.wait(), kExitOk) << p.err();
-    // The day may turn while the program runs.
-    std::string day = dir.file(before);
-    if (!exists(day)) day = dir.file(dayFileName());
-    EXPECT_EQ(readFile(day), knownDataFile("mg/L      ")) << day;
-}
-
-TEST_P(Download, WithoutAppPathTheDayFileIsInTheWorkingFolder) {
-    const std::string before = dayFileName();
-    Program p(command(withMode({"download", "--device", meter.device()})), dir);
-    ASSERT_TRUE(pressSend(meter, p, knownFrames() + sim::endMarker()));
-    EXPECT_EQ(p.wait(), kExitOk) << p.err();
-    std::string day = dir.file(before);
-    if (!exists(day)) day = dir.file(dayFileName());
-    EXPECT_EQ(readFile(day), knownDataFile()) << day;
+TEST_P(Download, TheDayFileIsInTheAppPathOrElseTheWorkingFolder) {
+    const std::string app = dir.file("app");
+    ASSERT_EQ(::mkdir(app.c_str(), 0755), 0);
+    writeFile(app + "/unit2.dat", kUnitFile);
+    for (const bool appPath : {true, false}) {
+        sim::PtyMeter line;
+        std::vector<std::string> args{"download", "--device", line.device()};
+        if (appPath) args.insert(args.end(), {"--app-path", app});
+        const std::string before = dayFileName();
+        Program p(command(withMode(args)), dir);
+        ASSERT_TRUE(pressSend(line, p, knownFrames() + sim::endMarker()));
+        EXPECT_EQ(p.wait(), kExitOk) << p.err();
+        // The day may turn while the program runs.
+        const std::string folder = appPath ? app : dir.path();
+        std::string day = folder + "/" + before;
+        if (!exists(day)) day = folder + "/" + dayFileName();
+        EXPECT_EQ(readFile(day), appPath ? knownDataFile("mg/L      ") : knownDataFile()) << day;
+    }
 }
 
 TEST_P(Download, RawCaptureIsAppendedToTheFile) {
@@ -181,6 +170,7 @@ TEST_P(Download, DeviceLostMidTransferKeepsTheRecords) {
     EXPECT_EQ(readFile(dataFile), knownDataFile());
     EXPECT_TRUE(contains(p.err(), "records written: 4,"));
     EXPECT_TRUE(contains(p.err(), "ended: device lost"));
+    EXPECT_TRUE(contains(p.err(), "Device lost: " + meter.device())) << p.err();
 }
 
 TEST_P(Download, DeviceThatCannotBeOpenedEndsAtOnceAndKeepsTheDataFile) {
