@@ -173,16 +173,6 @@ TEST_P(Download, DeviceLostMidTransferKeepsTheRecords) {
     EXPECT_TRUE(contains(p.err(), "Device lost: " + meter.device())) << p.err();
 }
 
-TEST_P(Download, DeviceThatCannotBeOpenedEndsAtOnceAndKeepsTheDataFile) {
-    writeFile(dataFile, "0,1,2,3\r\n");
-    Program p(downloadCommand("/dev/nonexistent-tty", dataFile, GetParam()), dir);
-    EXPECT_EQ(p.wait(), kExitNotArmed) << p.err();
-    EXPECT_TRUE(contains(p.err(), "No such serial device: /dev/nonexistent-tty"));
-    EXPECT_FALSE(contains(p.err(), "Press Send Key")) << "told to press SEND on no port";
-    EXPECT_EQ(readFile(dataFile), "0,1,2,3\r\n");
-    EXPECT_FALSE(exists(dataFile + ".1"));
-}
-
 TEST_P(Download, ASecondDownloadKeepsTheFirst) {
     writeFile(dataFile, "0,1,2,3\r\n");
     Program p(downloadArgs(), dir);
@@ -191,12 +181,6 @@ TEST_P(Download, ASecondDownloadKeepsTheFirst) {
     EXPECT_EQ(readFile(dataFile), knownDataFile());
     EXPECT_EQ(readFile(dataFile + ".1"), "0,1,2,3\r\n");
     EXPECT_TRUE(contains(p.err(), "earlier download kept as: " + dataFile + ".1"));
-}
-
-TEST_P(Download, DataFileInAMissingFolderEndsAtOnce) {
-    Program p(downloadCommand(meter.device(), dir.file("missing/d.dat"), GetParam()), dir);
-    EXPECT_EQ(p.wait(), kExitNotArmed) << p.err();
-    EXPECT_FALSE(exists(dir.file("missing")));
 }
 
 TEST_P(Download, AppPathWithoutUnitFileFailsBeforeArming) {

@@ -48,16 +48,35 @@ TEST_P(Fault, DataFileEmptiedMidDownloadIsReportedAsLostRecords) {
     EXPECT_EQ(readFile(data + ".raw").substr(0, knownFrames().size()), knownFrames());
 }
 
-TEST_P(Fault, DataFileWithoutPermissionIsNotArmed) {
+TEST_P(Fault, APortOrDataFileThatCannotBeOpenedEndsAtOnceAndLeavesTheFilesAlone) {
     // Root passes every permission check on ordinary folders; sysfs still says no.
-    std::string file = "/sys/kernel/notes";
+    std::string locked = "/sys/kernel/notes";
     if (::geteuid() != 0) {
         ::mkdir(dir.file("locked").c_str(), 0500);
-        file = dir.file("locked/d.dat");
+        locked = dir.file("locked/d.dat");
     }
-    Program p(downloadCommand(meter.device(), file, GetParam()), dir);
-    EXPECT_EQ(p.wait(), kExitNotArmed) << p.err();
-    EXPECT_TRUE(contains(p.err(), "Permission denied"));
+    const std::string data = dir.file("d.dat");
+    const struct {
+        std::string device, dataFile, error;
+        bool portFailed;
+    } cases[] = {
+        {"/dev/nonexistent-tty", data, "No such serial device: /dev/nonexistent-tty", true},
+        {meter.device(), dir.file("missing/d.dat"), "Path not found: " + dir.file("missing"),
+         false},
+        {meter.device(), locked, "Permission denied", false},
+    };
+    writeFile(data, "0,1,2,3\r\n");
+    for (const auto& c : cases) {
+        Program p(downloadCommand(c.device, c.dataFile, GetParam()), dir);
+        EXPECT_EQ(p.wait(), kExitNotArmed) << p.err();
+        EXPECT_TRUE(contains(p.err(), c.error)) << p.err();
+        if (c.portFailed) {
+            EXPECT_FALSE(contains(p.err(), "Press Send Key")) << "told to press SEND on no port";
+        }
+    }
+    EXPECT_EQ(readFile(data), "0,1,2,3\r\n");
+    EXPECT_FALSE(exists(data + ".1"));
+    EXPECT_FALSE(exists(dir.file("missing")));
 }
 
 TEST_P(Fault, SecondDownloadOnABusyPortIsRefusedAtOnce) {
