@@ -2,14 +2,12 @@
 
 #include "kit/fake_control.h"
 #include "kit/files.h"
-#include "kit/frames.h"
 
 namespace vantor {
 namespace {
 
 using testing::errorOf;
 using testing::FakeControl;
-using testing::frame;
 using testing::ScratchDir;
 using testing::writeFile;
 
@@ -122,32 +120,6 @@ TEST(DataView, EndlessOrHugeInputsAreRefusedWithTheirPath) {
             EXPECT_EQ(e.number(), kErrPathFileAccess) << c.name;
             EXPECT_NE(e.description().find(path), std::string::npos) << e.description();
         }
-    }
-}
-
-TEST(DataView, ReadsBackWhatBothDownloadsWrote) {
-    const std::string stream = frame(testing::kTimeBody) + frame(testing::kExtendedBody) +
-                               frame("0A120100001234") + testing::endMarker();
-    for (bool blocking : {false, true}) {
-        View v;
-        writeFile(v.dir.file("unit2.dat"), "0,x\r\n1,mg/L\r\n");
-        v.comm->AppPath(v.dir.path());
-        v.comm->ReadUnitFile();
-        v.comm->df = v.dir.file("d.dat");
-        v.comm->Port(1);
-        if (blocking) {
-            v.serial->scheduleArrival(v.loop, 10, stream);
-            v.comm->ReadDataLogger();
-        } else {
-            v.comm->Start();
-            v.serial->arrive(stream);
-        }
-        ASSERT_EQ(v.comm->datano, 3);
-        v.comm->ViewData();
-        EXPECT_EQ(v.column(1), (std::vector<std::string>{"Channel", "0", "1", "17"}));
-        EXPECT_EQ(v.column(2),
-                  (std::vector<std::string>{"Value", "120604 15:48:15", "123.45", "123.4"}));
-        EXPECT_EQ(v.column(3), (std::vector<std::string>{"Unit", "Time", "mg/L      ", "12"}));
     }
 }
 
