@@ -190,27 +190,5 @@ TEST(BatchReader, HostAbortEndsTheWaitQuietly) {
     EXPECT_FALSE(b.serial->isOpen());
 }
 
-TEST(BatchReader, FailuresBeforeReadingArmNothing) {
-    Batch b;
-    b.serial->failNextOpen(SerialFailure::PermissionDenied);
-    b.comm->fgTransferOK = VbTrue;  // an earlier success must not answer for this call
-    b.comm->ReadDataLogger();
-    EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::NotArmed);
-    EXPECT_EQ(b.comm->fgTransferOK, VbFalse);
-    EXPECT_EQ(b.comm->fgComPortOpen, VbFalse);
-    EXPECT_FALSE(std::filesystem::exists(b.comm->df));
-
-    b.messages.messages.clear();
-    b.comm->df = b.dir.file("no/folder.dat");
-    b.comm->ReadDataLogger();
-    EXPECT_EQ(b.messages.messages,
-              (std::vector<std::string>{"Path not found: " + b.comm->df + " (the folder " +
-                                        b.dir.file("no") + " does not exist)"}));
-    EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::NotArmed);
-    EXPECT_EQ(b.comm->LastError()->number(), kErrPathNotFound);
-    EXPECT_FALSE(b.serial->isOpen());
-    EXPECT_EQ(b.comm->fgComPortOpen, VbFalse);
-}
-
 }  // namespace
 }  // namespace vantor

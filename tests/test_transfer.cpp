@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "control/control_parts.h"
 #include "kit/fake_control.h"
 #include "kit/files.h"
@@ -61,22 +63,65 @@ TEST(TransferStart, ArmsTheDownload) {
     EXPECT_EQ(ControlParts::of(*a.comm).MSComm1.RThreshold(), 1);
 }
 
-TEST(TransferStart, UnopenableDataFileShowsOneMessageAndKeepsTheCounters) {
-    Armed a;
-    a.comm->df = "";
-    a.comm->datano = 4;
-    EXPECT_EQ(a.comm->Start(), 0);
-    EXPECT_EQ(a.messages.messages,
-              (std::vector<std::string>{"Bad file name or number: no file name given"}));
-    EXPECT_EQ(a.comm->datano, 4);
-    EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
-    EXPECT_EQ(a.comm->Panel().Label1[2].caption(), "Press Send Key to Transfer Data");
-    EXPECT_FALSE(a.serial->isOpen());
-
-    a.comm->df = a.dir.file("no/such/folder.dat");
-    a.comm->Start();
-    EXPECT_EQ(a.messages.messages.back(), "Path not found: " + a.comm->df + " (the folder " +
-                                              a.dir.file("no/such") + " does not exist)");
+TEST(TransferStart, AStartThatCannotArmShowsOneMessageAndLeavesEverythingAsItWas) {
+    struct Case {
+        const char* name;
+        std::optional<SerialFailure> port;
+        std::string df;  // in the scratch folder; empty: none given
+        std::string message;
+        int error;
+    };
+    const std::string device = defaultPortDevice(1);
+    const Case cases[] = {
+        {"no such port", SerialFailure::Missing, "d.dat",
+         "No such serial device: " + device +
+             "; check the port number or device name, and that the serial adapter is plugged in",
+         kErrPortInvalid},
+        {"port refused", SerialFailure::PermissionDenied, "d.dat",
+         "Permission denied: " + device +
+             " (the user needs read and write access, usually by membership of the dialout group)",
+         kErrPermissionDenied},
+        {"no data file", std::nullopt, "", "Bad file name or number: no file name given",
+         kErrBadFileNumber},
+        {"no such folder", std::nullopt, "no/such.dat", "" /* named below */, kErrPathNotFound},
+    };
+    for (bool blocking : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (blocking ? ", blocking" : ", events"));
+            Armed a;
+            a.comm->df = c.df.empty() ? "" : a.dir.file(c.df);
+            std::string message = c.message;
+            if (c.error == kErrPathNotFound) {
+                message = "Path not found: " + a.comm->df + " (the folder " + a.dir.file("no") +
+                          " does not exist)";
+            }
+            if (c.port) a.serial->failNextOpen(*c.port);
+            a.comm->datano = 4;
+            // An earlier success must not answer for this call.
+            if (blocking) a.comm->fgTransferOK = VbTrue;
+            if (blocking) {
+                a.comm->ReadDataLogger();
+            } else {
+                EXPECT_EQ(a.comm->Start(), 0);
+            }
+            EXPECT_EQ(a.messages.messages, (std::vector<std::string>{message}));
+            EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::NotArmed);
+            ASSERT_TRUE(a.comm->LastError());
+            EXPECT_EQ(a.comm->LastError()->number(), c.error);
+            EXPECT_EQ(a.comm->LastError()->description(), message);
+            // Start empties the counters once the file is open, before the port.
+            EXPECT_EQ(a.comm->datano, !blocking && c.port ? 0 : 4);
+            EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
+            EXPECT_EQ(a.comm->fgTransferOK, VbFalse);
+            EXPECT_FALSE(a.serial->isOpen());
+            // Start shows its caption before it opens anything.
+            EXPECT_EQ(a.comm->Panel().Label1[2].caption(),
+                      blocking ? "" : "Press Send Key to Transfer Data");
+            if (!c.df.empty()) {
+                EXPECT_FALSE(std::filesystem::exists(a.comm->df));  // no empty file left behind
+            }
+        }
+    }
 }
 
 TEST(TransferStart, SecondStartWhileArmedLeavesTheFirstTransferAlone) {
@@ -93,33 +138,16 @@ TEST(TransferStart, SecondStartWhileArmedLeavesTheFirstTransferAlone) {
               "0,123.45,\"" + std::string(10, '\0') + "\",1\r\n1,123.4,12,2\r\n");
 }
 
-TEST(TransferStart, PortThatCannotBeOpenedArmsNothing) {
+TEST(TransferStart, APortThatCannotBeOpenedKeepsTheLastDownloadsFile) {
     Armed a;
-    a.comm->Port(9);
-    a.serial->failNextOpen(SerialFailure::Missing);
-    EXPECT_EQ(a.comm->Start(), 0);
-    ASSERT_EQ(a.messages.messages.size(), 1u);
-    EXPECT_EQ(a.messages.messages[0], "No such serial device: " + defaultPortDevice(9) +
-                                          "; check the port number or device name, and that "
-                                          "the serial adapter is plugged in");
-    EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
-    EXPECT_EQ(a.comm->fgTransferOK, VbFalse);
-    EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::NotArmed);
-    ASSERT_TRUE(a.comm->LastError());
-    EXPECT_EQ(a.comm->LastError()->number(), kErrPortInvalid);
-    EXPECT_EQ(a.comm->LastError()->description(), a.messages.messages[0]);
-    EXPECT_FALSE(std::filesystem::exists(a.comm->df));  // no empty file left behind
-
-    // The last download's file is kept as it was.
     testing::writeFile(a.comm->df, "0,1,2,3\r\n");
     a.serial->failNextOpen(SerialFailure::Busy);
     a.comm->Start();
     EXPECT_EQ(readFile(a.comm->df), "0,1,2,3\r\n");
 
-    // With the port corrected, the next Start works, and empties the file.
-    a.comm->Port(1);
+    // With the port free, the next Start works, and empties the file.
     a.comm->Start();
-    EXPECT_EQ(a.messages.messages.size(), 2u);
+    EXPECT_EQ(a.messages.messages.size(), 1u);
     EXPECT_EQ(a.comm->fgComPortOpen, VbTrue);
     EXPECT_EQ(readFile(a.comm->df), "");
     a.serial->arrive(frame(kSimpleBody) + endMarker());
