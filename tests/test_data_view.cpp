@@ -101,16 +101,24 @@ TEST(DataView, EndlessOrHugeInputsAreRefusedWithTheirPath) {
     struct Case {
         const char* name;
         bool unitFile;
-        std::string contents;
+        std::string contents;  // empty: a link to a device that never ends
     };
     const Case cases[] = {
         {"data file with one endless item", false, std::string(200000, '7')},
         {"unit file over 1 MB", true, std::string(2 << 20, ' ') + "0,V\r\n"},
+#ifndef _WIN32
+        {"data file that is a device", false, ""},
+        {"unit file that is a device", true, ""},
+#endif
     };
     for (const auto& c : cases) {
         View v;
         const std::string path = c.unitFile ? v.dir.file("unit2.dat") : v.comm->df;
-        writeFile(path, c.contents);
+        if (c.contents.empty()) {
+            std::filesystem::create_symlink("/dev/zero", path);
+        } else {
+            writeFile(path, c.contents);
+        }
         v.comm->AppPath(v.dir.path());
         v.comm->datano = 1;
         try {
