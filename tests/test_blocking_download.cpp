@@ -179,16 +179,5 @@ TEST(BatchReader, ReceiveEventsOfAnEarlierStartTakeNothing) {
     EXPECT_EQ(readFile(b.comm->df), "0" + kLineA + "1" + kLineB);
 }
 
-TEST(BatchReader, HostAbortEndsTheWaitQuietly) {
-    Batch b;
-    b.serial->scheduleArrival(b.loop, 10, frame(kExtendedBody));
-    b.loop.post(5000ms, [&] { b.comm->AbortTransfer(TransferOutcome::TimedOut); });
-    b.comm->ReadDataLogger();
-    EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::TimedOut);
-    EXPECT_TRUE(b.messages.messages.empty());
-    EXPECT_EQ(readFile(b.comm->df), "0" + kLineA);
-    EXPECT_FALSE(b.serial->isOpen());
-}
-
 }  // namespace
 }  // namespace vantor

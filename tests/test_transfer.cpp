@@ -336,22 +336,30 @@ TEST(Transfer, DeviceLostEndsTheTransferVisiblyAndKeepsTheRecords) {
     }
 }
 
-TEST(Transfer, AbortKeepsTheRecordsAndReleasesFileAndPort) {
-    Armed a;
-    a.comm->Start();
-    a.serial->arrive(frame(kSimpleBody));
-    a.comm->AbortTransfer(TransferOutcome::TimedOut);
-    EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::TimedOut);
-    EXPECT_FALSE(a.serial->isOpen());
-    EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n");
-    a.comm->Start();
-    EXPECT_TRUE(a.messages.messages.empty());
+TEST(Transfer, AbortEndsEitherDownloadQuietlyKeepingTheRecordsAndReleasingFileAndPort) {
+    for (bool blocking : {false, true}) {
+        Armed a;
+        if (blocking) {
+            a.serial->scheduleArrival(a.loop, 10, frame(kSimpleBody));
+            a.loop.post(5000ms, [&] { a.comm->AbortTransfer(TransferOutcome::TimedOut); });
+            a.comm->ReadDataLogger();
+        } else {
+            a.comm->Start();
+            a.serial->arrive(frame(kSimpleBody));
+            a.comm->AbortTransfer(TransferOutcome::TimedOut);
+        }
+        EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::TimedOut) << blocking;
+        EXPECT_FALSE(a.serial->isOpen()) << blocking;
+        EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n") << blocking;
+        a.comm->Start();
+        EXPECT_TRUE(a.messages.messages.empty()) << blocking;
 
-    // Once a transfer has ended, an abort changes nothing.
-    a.serial->arrive(testing::endMarker());
-    a.comm->AbortTransfer();
-    EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::EndMarker);
-    EXPECT_EQ(a.comm->fgTransferOK, VbTrue);
+        // Once a transfer has ended, an abort changes nothing.
+        a.serial->arrive(testing::endMarker());
+        a.comm->AbortTransfer();
+        EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::EndMarker) << blocking;
+        EXPECT_EQ(a.comm->fgTransferOK, VbTrue) << blocking;
+    }
 }
 
 TEST(Transfer, BlinkPhaseCarriesOverFromOneTransferToTheNext) {
