@@ -133,20 +133,6 @@ TEST(BatchReader, EventsAndTicksRunDuringTheWait) {
     EXPECT_EQ(b.comm->fgTransferOK, VbTrue);
 }
 
-TEST(BatchReader, ArmedTransferIsLeftAsItWas) {
-    Batch b;
-    b.comm->Start();
-    b.serial->arrive(frame(kSimpleBody));
-    b.comm->ReadDataLogger();
-    ASSERT_EQ(b.messages.messages.size(), 1u);
-    EXPECT_EQ(b.messages.messages[0].rfind("Port already open", 0), 0u);
-    EXPECT_EQ(b.comm->fgComPortOpen, VbTrue);
-    EXPECT_TRUE(b.comm->Panel().Timer1.enabled());
-    EXPECT_EQ(ControlParts::of(*b.comm).MSComm1.InputLen(), 0);
-    b.serial->arrive(frame(kExtendedBody) + endMarker());
-    EXPECT_EQ(readFile(b.comm->df), "0" + kLineB + "1" + kLineA);
-}
-
 TEST(BatchReader, PortOpenedBySciInitAloneIsSaidSoAndClosedBeforeTheHostHearsOfAnEnd) {
     Batch b;
     b.comm->SCI_Init();

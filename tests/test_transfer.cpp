@@ -127,18 +127,30 @@ TEST(TransferStart, AStartThatCannotArmShowsOneMessageAndLeavesEverythingAsItWas
     }
 }
 
-TEST(TransferStart, SecondStartWhileArmedLeavesTheFirstTransferAlone) {
-    Armed a;
-    a.comm->Start();
-    a.serial->arrive(frame(kExtendedBody));
-    a.comm->Start();
-    EXPECT_EQ(a.messages.messages,
-              (std::vector<std::string>{"File already open: file number 2 is still in use"}));
-    EXPECT_EQ(a.comm->datano, 1);
-    a.serial->arrive(frame(kSimpleBody) + endMarker());
-    EXPECT_EQ(a.comm->datano, 2);
-    EXPECT_EQ(readFile(a.comm->df),
-              "0,123.45,\"" + std::string(10, '\0') + "\",1\r\n1,123.4,12,2\r\n");
+TEST(TransferStart, ASecondCallWhileArmedLeavesTheFirstTransferAlone) {
+    for (bool blocking : {false, true}) {
+        Armed a;
+        a.comm->Start();
+        a.serial->arrive(frame(kExtendedBody));
+        if (blocking) {
+            a.comm->ReadDataLogger();
+        } else {
+            a.comm->Start();
+        }
+        const std::string refused = blocking ? "Port already open: " + defaultPortDevice(1) +
+                                                   " is in use by a transfer armed with Start"
+                                             : "File already open: file number 2 is still in use";
+        EXPECT_EQ(a.messages.messages, (std::vector<std::string>{refused}));
+        EXPECT_EQ(a.comm->fgComPortOpen, VbTrue) << blocking;
+        EXPECT_TRUE(a.comm->Panel().Timer1.enabled()) << blocking;
+        EXPECT_EQ(ControlParts::of(*a.comm).MSComm1.InputLen(), 0) << blocking;
+        EXPECT_EQ(a.comm->datano, 1) << blocking;
+        a.serial->arrive(frame(kSimpleBody) + endMarker());
+        EXPECT_EQ(a.comm->datano, 2) << blocking;
+        EXPECT_EQ(readFile(a.comm->df),
+                  "0,123.45,\"" + std::string(10, '\0') + "\",1\r\n1,123.4,12,2\r\n")
+            << blocking;
+    }
 }
 
 TEST(TransferStart, APortThatCannotBeOpenedKeepsTheLastDownloadsFile) {
