@@ -200,13 +200,6 @@ TEST(PortSetup, SecondCallWhileOpenOnlyResetsTheReceiver) {
     EXPECT_EQ(a.comm->datano, 1);
 }
 
-TEST(PortSetup, HostPortMapChoosesTheDevice) {
-    Armed a;
-    a.comm->Ports().set(1, "/dev/ttyUSB0");
-    a.comm->SCI_Init();
-    EXPECT_EQ(a.serial->device(), "/dev/ttyUSB0");
-}
-
 const std::string kNul10(10, '\0');
 
 TEST(Transfer, WholeDownloadGivesTheExactFileWhateverTheReadSplit) {
