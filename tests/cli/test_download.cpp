@@ -149,17 +149,30 @@ TEST_P(Download, ASecondDownloadKeepsTheFirst) {
     EXPECT_TRUE(contains(p.err(), "earlier download kept as: " + dataFile + ".1"));
 }
 
-TEST_P(Download, AppPathWithoutUnitFileFailsBeforeArming) {
-    const std::string appDir = dir.file("app");
-    ASSERT_EQ(::mkdir(appDir.c_str(), 0755), 0);
-    Program p(command(withMode({"download", "--device", meter.device(), "--app-path", appDir})),
-              dir);
-    EXPECT_EQ(p.wait(), kExitFailure) << p.err();
-    const std::string err = p.err();
-    EXPECT_EQ(err.rfind("error 53", 0), 0u) << err;
-    EXPECT_FALSE(contains(err, "Press Send Key"));
-    EXPECT_FALSE(contains(err, "records written"));
-    EXPECT_TRUE(std::filesystem::is_empty(appDir)) << "the day's data file was made";
+TEST_P(Download, AMissingOrBrokenUnitFileFailsBeforeArming) {
+    std::string lines302;
+    for (int i = 0; i < 302; ++i) lines302 += std::to_string(i) + ",u\r\n";
+    for (const bool missing : {true, false}) {
+        const std::string appDir = dir.file(missing ? "none" : "broken");
+        ASSERT_EQ(::mkdir(appDir.c_str(), 0755), 0);
+        if (!missing) writeFile(appDir + "/unit2.dat", lines302);
+        Program p(command(withMode({"download", "--device", meter.device(), "--app-path", appDir})),
+                  dir);
+        EXPECT_EQ(p.wait(), kExitFailure) << p.err();
+        const std::string err = p.err();
+        EXPECT_EQ(err.rfind(missing ? "error 53"
+                                    : "error 9: Subscript out of range in the unit file " + appDir +
+                                          "/unit2.dat\n",
+                            0),
+                  0u)
+            << err;
+        EXPECT_FALSE(contains(err, "Press Send Key"));
+        EXPECT_FALSE(contains(err, "records written"));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(appDir),
+                                std::filesystem::directory_iterator()),
+                  missing ? 0 : 1)
+            << "the day's data file was made";
+    }
 }
 
 }  // namespace
