@@ -104,9 +104,8 @@ TEST(TransferStart, AStartThatCannotArmShowsOneMessageAndLeavesEverythingAsItWas
             a.comm->Port(c.portNumber);
             const bool fileOpens = c.df == "d.dat";
             a.comm->datano = 4;
-            // An earlier success must not answer for this call.
-            if (blocking) a.comm->fgTransferOK = VbTrue;
             if (blocking) {
+                a.comm->fgTransferOK = VbTrue;  // an earlier success must not answer for this call
                 a.comm->ReadDataLogger();
             } else {
                 EXPECT_EQ(a.comm->Start(), 0);
