@@ -25,8 +25,6 @@ class LiveTable : public QAbstractTableModel {
     // The rows of a turn of the event loop are inserted together after it.
     void add(const DataRecord& record);
     Long records() const { return static_cast<Long>(rows_.size()); }
-    // The cells of record `row` (from 1), as the data view lays them out.
-    const std::array<String, 4>& cells(Long row) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -35,8 +33,8 @@ class LiveTable : public QAbstractTableModel {
                         int role = Qt::DisplayRole) const override;
 
   signals:
-    // Rows from `first` (from 1) on are in the table now.
-    void grew(Long first);
+    // Rows were inserted.
+    void grew();
 
   private:
     void insertPending();

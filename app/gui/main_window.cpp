@@ -26,7 +26,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <exception>
 #include <string>
@@ -72,13 +71,12 @@ bool allDigits(const String& s) {
 
 // A record as the finished charts read its row of the data view.
 ChartSample chartSample(Long row, const RecordWritten& r, const DataRecord& record,
-                        const std::array<String, 4>& cells, const ReadingsChart::StampClock& clock,
-                        std::string& unit) {
+                        const ReadingsChart::StampClock& clock, std::string& unit) {
     ChartSample s;
     s.record = row;
     if (r.timeStamp) {
         s.kind = ChartSample::Kind::Stamp;
-        s.time = clock(cells[2]);
+        s.time = clock(timeStampText(record.value));
         return s;
     }
     s.kind = !std::isfinite(r.value) ? ChartSample::Kind::Invalid
@@ -350,8 +348,7 @@ void MainWindow::addLiveRecord(const RecordWritten& r) {
     live_->add(record);
 #ifdef VANTOR_GUI_CHARTS
     std::string unit;
-    liveChart_->add(
-        chartSample(live_->records(), r, record, live_->cells(live_->records()), liveClock_, unit));
+    liveChart_->add(chartSample(live_->records(), r, record, liveClock_, unit));
 #endif
 }
 
