@@ -1,6 +1,7 @@
 #include "live_table.h"
 
 #include <QTimer>
+#include <algorithm>
 #include <string>
 #include <string_view>
 
