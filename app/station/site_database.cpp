@@ -14,7 +14,7 @@
 #include <cerrno>
 #include <charconv>
 
-namespace vantor::cli {
+namespace vantor::station {
 
 namespace {
 
@@ -573,4 +573,4 @@ std::int64_t SiteDatabase::downloadsOf(const std::string& device) {
     return rows.next() ? rows.value(0).toLongLong() : 0;
 }
 
-}  // namespace vantor::cli
+}  // namespace vantor::station

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace vantor::cli {
+namespace vantor::station {
 
 // The database could not be reached or refused a statement.
 struct DatabaseError : RuntimeError {
@@ -114,4 +114,4 @@ class SiteDatabase {
     bool readOnly_ = false;
 };
 
-}  // namespace vantor::cli
+}  // namespace vantor::station
