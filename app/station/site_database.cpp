@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <vantor/data_file.h>
 
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -50,16 +51,13 @@ class Statement {
     std::function<void(const QString&)> fail_;
 };
 
-// A damaged file keeps the readings before the damage; a missing one is the
-// caller's to say.
-std::vector<ReadingRow> readingsOf(const std::string& dataFile, const ExportOptions& clock) {
-    std::vector<ReadingRow> rows;
+// A missing file is the caller's to say, before the database is touched.
+void mustExist(const std::string& dataFile) {
     try {
-        vantor::eachReading(dataFile, clock, [&](const ReadingRow& r) { rows.push_back(r); });
+        DataFileReader probe(dataFile);
     } catch (const RuntimeError& e) {
         if (e.number() == kErrFileNotFound || e.number() == kErrPathNotFound) throw;
     }
-    return rows;
 }
 
 bool isPostgres(const std::string& url) {
@@ -352,7 +350,8 @@ void SiteDatabase::checkSchema() {
     }
 }
 
-void SiteDatabase::insertReadings(std::int64_t id, const std::vector<ReadingRow>& rows) {
+void SiteDatabase::insertReadings(std::int64_t id, const std::string& dataFile,
+                                  const ExportOptions& clock) {
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     auto failing = [this](const QString& why) { fail("cannot write to", why); };
     Statement insert(db,
@@ -361,7 +360,7 @@ void SiteDatabase::insertReadings(std::int64_t id, const std::vector<ReadingRow>
                      " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
                      failing);
     std::int64_t n = 0;
-    for (const ReadingRow& r : rows) {
+    const auto take = [&](const ReadingRow& r) {
         double value = 0;
         const bool number =
             !r.value.empty() &&
@@ -380,13 +379,20 @@ void SiteDatabase::insertReadings(std::int64_t id, const std::vector<ReadingRow>
             .bind(q(r.unit))
             .bind(q(r.status))
             .run();
+    };
+    try {
+        vantor::eachReading(dataFile, clock, take);
+    } catch (const DatabaseError&) {
+        throw;
+    } catch (const RuntimeError& e) {
+        // A damaged file keeps the readings before the damage.
+        if (e.number() == kErrFileNotFound || e.number() == kErrPathNotFound) throw;
     }
 }
 
 SiteDatabase::Added SiteDatabase::add(const Download& d, const std::string& dataFile,
                                       const ExportOptions& clock) {
-    const std::vector<ReadingRow> rows = readingsOf(dataFile, clock);
-
+    mustExist(dataFile);
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     auto failing = [this](const QString& why) { fail("cannot write to", why); };
     if (!db.transaction()) failing(db.lastError().text());
@@ -445,7 +451,7 @@ SiteDatabase::Added SiteDatabase::add(const Download& d, const std::string& data
                     .run();
             }
         }
-        if (!added.already && added.repeatOf == 0) insertReadings(added.id, rows);
+        if (!added.already && added.repeatOf == 0) insertReadings(added.id, dataFile, clock);
         if (!db.commit()) failing(db.lastError().text());
         return added;
     } catch (...) {
@@ -479,11 +485,11 @@ std::vector<std::int64_t> SiteDatabase::withoutReadings() {
 
 void SiteDatabase::addReadings(std::int64_t id, const std::string& dataFile,
                                const ExportOptions& clock) {
-    const std::vector<ReadingRow> rows = readingsOf(dataFile, clock);
+    mustExist(dataFile);
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     if (!db.transaction()) fail("cannot write to", db.lastError().text());
     try {
-        insertReadings(id, rows);
+        insertReadings(id, dataFile, clock);
         if (!db.commit()) fail("cannot write to", db.lastError().text());
     } catch (...) {
         db.rollback();

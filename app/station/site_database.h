@@ -70,8 +70,8 @@ class SiteDatabase {
     static std::string masked(const std::string& url);
     static bool hasPassword(const std::string& url);
 
-    // Adds the download and the readings of its data file (read first: a file
-    // error is thrown before the database is touched). A download (station,
+    // Adds the download and the readings of its data file, read into the
+    // transaction (a missing file is thrown before the database is touched). A download (station,
     // file) the database already has is left as it is; records the database
     // already has from another download are marked as a repeat of it and not
     // stored again.
@@ -99,7 +99,7 @@ class SiteDatabase {
     void open(const std::string& url);
     void migrate();
     void checkSchema();
-    void insertReadings(std::int64_t id, const std::vector<ReadingRow>& rows);
+    void insertReadings(std::int64_t id, const std::string& dataFile, const ExportOptions& clock);
     // The ids a query gives, with one text bound to its ? when not empty.
     std::vector<std::int64_t> ids(const QString& sql, const std::string& bound = {});
     void run(const QString& sql);
