@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <vantor/download.h>
 #include <vantor/port_list.h>
 #include <vantor/qt_platform.h>
 #include <vantor/status_panel.h>
@@ -9,6 +10,7 @@
 #include <QCoreApplication>
 #include <QSysInfo>
 #include <algorithm>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -34,23 +36,6 @@ std::string stableName(const std::string& device) {
         }
     }
     return name.empty() || name[0] == '.' ? "_" + name : name;
-}
-
-const char* outcomeName(TransferOutcome outcome, bool idled) {
-    switch (outcome) {
-        case TransferOutcome::EndMarker:
-            return "end marker";
-        case TransferOutcome::DeviceLost:
-            return "device lost";
-        case TransferOutcome::TimedOut:
-            return idled ? "idle" : "timeout";
-        case TransferOutcome::Aborted:
-            return "station stopped";
-        case TransferOutcome::Failed:
-            return "records lost";
-        default:
-            return "error";
-    }
 }
 
 // The control's message boxes, handed to the station.
@@ -84,8 +69,6 @@ struct Station::Meter {
     bool ending = false;            // finish() is on its way
     std::vector<std::string> said;  // while arming
     std::optional<std::time_t> started;
-    QTimer idle;
-    bool idled = false;
 
     std::string tempName() const { return base + ".dat"; }
     // The control names its file by the descriptor's name: the folder's is
@@ -256,6 +239,10 @@ void Station::makeControl(Meter& m) {
     });
     parts.serial = qtSerialBackend();
     m.control = createControl(std::move(parts));
+    if (options_.idleSeconds) {
+        m.control->setIdleTimeout(
+            std::chrono::milliseconds(static_cast<long long>(*options_.idleSeconds * 1000)));
+    }
     m.control->Ports().set(1, m.device);
     m.control->Port(1);
     if (unitFile_) {
@@ -290,18 +277,12 @@ void Station::makeControl(Meter& m) {
                 done += static_cast<std::size_t>(n);
             }
         }
-        if (options_.idleSeconds) m.idle.start(static_cast<int>(*options_.idleSeconds * 1000));
     };
     m.control->onTransferEnded = [this, &m] {
         m.ending = true;
         // Not from inside the control's own event: it may go.
         loop_->post([this, key = m.key, serial = m.serial] { finish(key, serial); });
     };
-    m.idle.setSingleShot(true);
-    QObject::connect(&m.idle, &QTimer::timeout, [&m] {
-        m.idled = true;
-        m.control->AbortTransfer(TransferOutcome::TimedOut);
-    });
 }
 
 void Station::newTemp(Meter& m) {
@@ -330,7 +311,6 @@ void Station::arm(Meter& m) {
         if (!m.folderFd) m.folderFd = folderIn(archive_.fd(), m.stable, m.folder);
         newTemp(m);
         m.started.reset();
-        m.idled = false;
         m.ending = false;
         m.said.clear();
         m.control->df = fdPath(m.tempFd.get());
@@ -374,7 +354,8 @@ void Station::file(Meter& m) {
     row.started = iso(started);
     row.ended = iso(std::time(nullptr));
     row.records = c.datano;
-    row.outcome = outcomeName(outcome, m.idled);
+    // The station's own word for its stop; the control's for the rest.
+    row.outcome = outcome == TransferOutcome::Aborted ? "station stopped" : outcomeName(outcome);
     row.sha256 = digestOf(fd).sha256;
     const std::string kept = keepAs(fd, m.folderFd.get(), m.folder, m.tempName(),
                                     startName(started), whole ? ".dat" : ".partial.dat");
@@ -427,7 +408,6 @@ void Station::finish(const std::string& key, unsigned serial) {
     if (it == meters_.end() || it->second->serial != serial) return;
     Meter& m = *it->second;
     m.ending = false;
-    m.idle.stop();
     const TransferOutcome outcome = m.control->LastTransferOutcome();
     try {
         if (m.started) {
