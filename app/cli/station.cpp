@@ -95,8 +95,9 @@ int stationCommand(const QStringList& args) {
     }
     options.exec = str(parser.value("exec"));
     options.database = str(parser.value("database"));
-    if (const std::string problem = station::databaseProblem(options.database, options.archive);
-        !problem.empty()) {
+    if (const std::string problem = station::SiteDatabase::urlProblem(
+            options.database, options.archive + "/" + station::kIndex);
+        !options.database.empty() && !problem.empty()) {
         std::fprintf(stderr, "--database: %s\n", problem.c_str());
         return kExitUsage;
     }

@@ -14,6 +14,8 @@
 #include <QVariant>
 #include <cerrno>
 #include <charconv>
+#include <climits>
+#include <cstdlib>
 
 namespace vantor::station {
 
@@ -60,6 +62,11 @@ void mustExist(const std::string& dataFile) {
     }
 }
 
+std::string realPath(const std::string& path) {
+    char buffer[PATH_MAX];
+    return ::realpath(path.c_str(), buffer) != nullptr ? buffer : path;
+}
+
 bool isPostgres(const std::string& url) {
     return url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0;
 }
@@ -104,10 +111,13 @@ bool SiteDatabase::hasPassword(const std::string& url) {
     return from != std::string::npos && from != to;
 }
 
-std::string SiteDatabase::urlProblem(const std::string& url) {
+std::string SiteDatabase::urlProblem(const std::string& url, const std::string& ownIndex) {
     const std::string shown = "'" + masked(url) + "'";
     if (url.rfind("sqlite:", 0) == 0) {
-        return url.size() > 7 ? "" : shown + " names no file: sqlite:PATH";
+        if (url.size() == 7) return shown + " names no file: sqlite:PATH";
+        if (!ownIndex.empty() && realPath(url.substr(7)) == realPath(ownIndex))
+            return url + " is the archive's own index already";
+        return "";
     }
     if (!isPostgres(url)) {
         return shown + " is not postgresql://user@host:port/database or sqlite:PATH";

@@ -64,8 +64,10 @@ class SiteDatabase {
     // The URL without a password: the same whatever the password.
     const std::string& name() const { return name_; }
 
-    // What makes `url` no database URL, naming it (masked); empty when it is one.
-    static std::string urlProblem(const std::string& url);
+    // What makes `url` no database URL, naming it (masked); empty when it is
+    // one. `ownIndex`: the SQLite file of the station's own index, which is
+    // no site's database.
+    static std::string urlProblem(const std::string& url, const std::string& ownIndex = {});
     // `url` with its password, if it has one, as ***: for messages.
     static std::string masked(const std::string& url);
     static bool hasPassword(const std::string& url);

@@ -84,16 +84,6 @@ struct Station::Meter {
     }
 };
 
-std::string databaseProblem(const std::string& url, const std::string& archive) {
-    if (url.empty()) return "";
-    if (std::string problem = SiteDatabase::urlProblem(url); !problem.empty()) return problem;
-    if (url.rfind("sqlite:", 0) == 0 &&
-        realPath(url.substr(7)) == realPath(archive + "/" + kIndex)) {
-        return url + " is the archive's own index already";
-    }
-    return "";
-}
-
 Station::Station(StationOptions options, std::shared_ptr<MessageLoop> loop)
     : options_(std::move(options)),
       archive_(options_.archive),

@@ -32,10 +32,6 @@ struct StationOptions {
     std::function<void(const std::string&)> log;
 };
 
-// What makes `url` no --database for the archive `archive`, naming it; empty
-// when it is one.
-std::string databaseProblem(const std::string& url, const std::string& archive);
-
 class Station {
   public:
     // Throws RuntimeError when the archive or its index cannot be opened.
