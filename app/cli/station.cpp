@@ -5,7 +5,6 @@
 #include <vantor/qt_platform.h>
 
 #include <QCommandLineParser>
-#include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <string>
