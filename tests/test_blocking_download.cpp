@@ -133,20 +133,6 @@ TEST(BatchReader, EventsAndTicksRunDuringTheWait) {
     EXPECT_EQ(b.comm->fgTransferOK, VbTrue);
 }
 
-TEST(BatchReader, ArmedTransferIsLeftAsItWas) {
-    Batch b;
-    b.comm->Start();
-    b.serial->arrive(frame(kSimpleBody));
-    b.comm->ReadDataLogger();
-    ASSERT_EQ(b.messages.messages.size(), 1u);
-    EXPECT_EQ(b.messages.messages[0].rfind("Port already open", 0), 0u);
-    EXPECT_EQ(b.comm->fgComPortOpen, VbTrue);
-    EXPECT_TRUE(b.comm->Panel().Timer1.enabled());
-    EXPECT_EQ(ControlParts::of(*b.comm).MSComm1.InputLen(), 0);
-    b.serial->arrive(frame(kExtendedBody) + endMarker());
-    EXPECT_EQ(readFile(b.comm->df), "0" + kLineB + "1" + kLineA);
-}
-
 TEST(BatchReader, PortOpenedBySciInitAloneIsSaidSoAndClosedBeforeTheHostHearsOfAnEnd) {
     Batch b;
     b.comm->SCI_Init();
@@ -177,55 +163,6 @@ TEST(BatchReader, ReceiveEventsOfAnEarlierStartTakeNothing) {
     ASSERT_EQ(ControlParts::of(*b.comm).MSComm1.RThreshold(), 1);
     b.download(frame(kExtendedBody) + frame(kSimpleBody) + endMarker());
     EXPECT_EQ(readFile(b.comm->df), "0" + kLineA + "1" + kLineB);
-}
-
-TEST(BatchReader, LostDeviceKeepsTheRecordsAndReleasesThePort) {
-    Batch b;
-    b.serial->scheduleArrival(b.loop, 10,
-                              frame(kExtendedBody) +
-                                  "\x02"
-                                  "0212");
-    b.loop.post(500ms, [&] { b.serial->lose(); });
-    b.comm->ReadDataLogger();
-    EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::DeviceLost);
-    EXPECT_EQ(readFile(b.comm->df), "0" + kLineA);
-    EXPECT_FALSE(b.serial->isOpen());
-    EXPECT_EQ(b.comm->fgComPortOpen, VbFalse);
-    ASSERT_EQ(b.messages.messages.size(), 1u);
-    EXPECT_EQ(b.messages.messages[0].rfind("Device lost", 0), 0u);
-}
-
-TEST(BatchReader, HostAbortEndsTheWaitQuietly) {
-    Batch b;
-    b.serial->scheduleArrival(b.loop, 10, frame(kExtendedBody));
-    b.loop.post(5000ms, [&] { b.comm->AbortTransfer(TransferOutcome::TimedOut); });
-    b.comm->ReadDataLogger();
-    EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::TimedOut);
-    EXPECT_TRUE(b.messages.messages.empty());
-    EXPECT_EQ(readFile(b.comm->df), "0" + kLineA);
-    EXPECT_FALSE(b.serial->isOpen());
-}
-
-TEST(BatchReader, FailuresBeforeReadingArmNothing) {
-    Batch b;
-    b.serial->failNextOpen(SerialFailure::PermissionDenied);
-    b.comm->fgTransferOK = VbTrue;  // an earlier success must not answer for this call
-    b.comm->ReadDataLogger();
-    EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::NotArmed);
-    EXPECT_EQ(b.comm->fgTransferOK, VbFalse);
-    EXPECT_EQ(b.comm->fgComPortOpen, VbFalse);
-    EXPECT_FALSE(std::filesystem::exists(b.comm->df));
-
-    b.messages.messages.clear();
-    b.comm->df = b.dir.file("no/folder.dat");
-    b.comm->ReadDataLogger();
-    EXPECT_EQ(b.messages.messages,
-              (std::vector<std::string>{"Path not found: " + b.comm->df + " (the folder " +
-                                        b.dir.file("no") + " does not exist)"}));
-    EXPECT_EQ(b.comm->LastTransferOutcome(), TransferOutcome::NotArmed);
-    EXPECT_EQ(b.comm->LastError()->number(), kErrPathNotFound);
-    EXPECT_FALSE(b.serial->isOpen());
-    EXPECT_EQ(b.comm->fgComPortOpen, VbFalse);
 }
 
 }  // namespace

@@ -81,19 +81,5 @@ TEST(CommControl, ReceiveThresholdAndInputLength) {
     EXPECT_EQ(c.comm->Input(), "");
 }
 
-TEST(CommControl, LostDeviceDeliversWhatCameFirstThenSaysSo) {
-    Comm c;
-    c.comm->setRThreshold(1);
-    c.comm->setPortOpen(VbTrue);
-    c.comm->OnComm = [&] {
-        c.events.push_back(c.comm->CommEvent());
-        if (c.comm->CommEvent() == CommControl::comEvReceive) c.comm->Input();
-    };
-    c.backend->arrive("x");
-    c.backend->lose();
-    EXPECT_EQ(c.events, (std::vector<Integer>{2, CommControl::comEvDeviceLost}));
-    EXPECT_EQ(c.comm->lostReason().rfind("Device lost: " + defaultPortDevice(1), 0), 0u);
-}
-
 }  // namespace
 }  // namespace vantor

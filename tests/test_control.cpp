@@ -5,7 +5,6 @@
 namespace vantor {
 namespace {
 
-using namespace std::chrono_literals;
 using testing::FakeControl;
 
 TEST(Control, FreshControlAnswersFromItsInitialRecord) {
@@ -134,31 +133,6 @@ TEST(Panel, ResizeRestoresTheTitleAndMovesNothing) {
     EXPECT_EQ(p.Label1[0].caption(), "Vantor_Comm");
     EXPECT_EQ(p.Label1[0].rect.left, 120);
     EXPECT_EQ(p.Label1[4].rect.top, 1560);
-}
-
-TEST(Panel, BlinkAlternatesAndMirrorsTheRecordCount) {
-    FakeControl f;
-    StatusPanel& p = f.comm->Panel();
-    p.Shape1.setFillColour(0);  // to see the first tick's colour
-    p.Timer1.setEnabled(true);
-    std::vector<Colour> fills;
-    std::vector<std::string> counts;
-    for (int tick = 0; tick < 4; ++tick) {
-        f.comm->datano = tick * 10;
-        f.loop.advance(500ms);
-        fills.push_back(p.Shape1.fillColour());
-        counts.push_back(p.Label1[4].caption());
-    }
-    EXPECT_EQ(fills, (std::vector<Colour>{0x80FF80, 0xFF8080, 0x80FF80, 0xFF8080}));
-    EXPECT_EQ(counts, (std::vector<std::string>{"0", "10", "20", "30"}));
-
-    // The phase survives a stop: the next run starts where this one ended.
-    p.Timer1.setEnabled(false);
-    f.loop.advance(2000ms);
-    EXPECT_EQ(p.Shape1.fillColour(), 0xFF8080u);
-    p.Timer1.setEnabled(true);
-    f.loop.advance(500ms);
-    EXPECT_EQ(p.Shape1.fillColour(), 0x80FF80u);
 }
 
 }  // namespace

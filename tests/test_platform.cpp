@@ -89,20 +89,6 @@ TEST(FileTable, MapsOpenFailuresToRunTimeErrors) {
     EXPECT_EQ(files.FreeFile(), 1);
 }
 
-TEST(FileTable, OutputCreatesOrTruncatesAndWritesCrLfLines) {
-    ScratchDir dir;
-    testing::writeFile(dir.file("d"), "old contents");
-    FileTable files;
-    OutputFile& out = files.openOutput(2, dir.file("d"));
-    EXPECT_EQ(testing::readFile(dir.file("d")), "");
-    out.writeLine("a,b");
-    out.writeLine("c");
-    EXPECT_EQ(out.flush(), 0u);
-    EXPECT_EQ(testing::readFile(dir.file("d")), "a,b\r\nc\r\n");
-    files.close(2);
-    EXPECT_FALSE(files.isOpen(2));
-}
-
 struct ItemCase {
     const char* text;
     std::vector<std::string> items;

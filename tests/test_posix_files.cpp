@@ -1,5 +1,5 @@
-// What only a POSIX system has: pipes, devices and folders without write
-// access where the files layer expects a file.
+// What only a POSIX system has: pipes and folders without write access where
+// the files layer expects a file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,35 +22,6 @@ TEST(FileTable, RefusesAPipeAndAFolderWithoutWriteAccess) {
     if (::geteuid() != 0) {
         ::chmod(dir.path().c_str(), 0500);
         EXPECT_EQ(errorOf([&] { files.openOutput(3, dir.file("c")); }), 70);
-    }
-}
-
-TEST(FileTable, FullDiskKeepsOnlyWholeLines) {
-    FileTable files;
-    OutputFile& out = files.openOutput(2, "/dev/full");
-    out.writeLine("1,2,3,4");
-    EXPECT_EQ(out.flush(), 1u);
-    ASSERT_TRUE(out.lastError().has_value());
-    EXPECT_EQ(out.lastError()->number(), 61);
-}
-
-// A device never ends: refused with the path, before memory grows.
-TEST(DataView, ADeviceAsDataOrUnitFileIsRefusedWithItsPath) {
-    for (const bool unitFile : {false, true}) {
-        testing::FakeControl v;
-        ScratchDir dir;
-        v.comm->df = dir.file("d.dat");
-        const std::string path = unitFile ? dir.file("unit2.dat") : v.comm->df;
-        ASSERT_EQ(::symlink("/dev/zero", path.c_str()), 0);
-        v.comm->AppPath(dir.path());
-        v.comm->datano = 1;
-        try {
-            unitFile ? v.comm->ReadUnitFile() : v.comm->ViewData();
-            ADD_FAILURE() << path << ": no error";
-        } catch (const RuntimeError& e) {
-            EXPECT_EQ(e.number(), kErrPathFileAccess) << path;
-            EXPECT_NE(e.description().find(path), std::string::npos) << e.description();
-        }
     }
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "control/control_parts.h"
 #include "kit/fake_control.h"
 #include "kit/files.h"
@@ -61,84 +63,113 @@ TEST(TransferStart, ArmsTheDownload) {
     EXPECT_EQ(ControlParts::of(*a.comm).MSComm1.RThreshold(), 1);
 }
 
-TEST(TransferStart, TruncatesAnExistingFile) {
-    Armed a;
-    testing::writeFile(a.comm->df, "old\r\n");
-    a.comm->Start();
-    EXPECT_EQ(readFile(a.comm->df), "");
+TEST(TransferStart, AStartThatCannotArmShowsOneMessageAndLeavesEverythingAsItWas) {
+    struct Case {
+        const char* name;
+        std::optional<SerialFailure> port;
+        std::string df;  // in the scratch folder; empty: none given
+        std::string message;
+        int error;
+        Integer portNumber = 1;
+    };
+    const std::string device = defaultPortDevice(1);
+    const Case cases[] = {
+        {"no such port", SerialFailure::Missing, "d.dat",
+         "No such serial device: " + device +
+             "; check the port number or device name, and that the serial adapter is plugged in",
+         kErrPortInvalid},
+        {"port refused", SerialFailure::PermissionDenied, "d.dat",
+         "Permission denied: " + device +
+             " (the user needs read and write access, usually by membership of the dialout group)",
+         kErrPermissionDenied},
+        {"port busy", SerialFailure::Busy, "d.dat",
+         "Port already open: " + device + " is busy, in use by another program",
+         kErrPortAlreadyOpen},
+        {"port zero", std::nullopt, "d.dat", "Invalid port number", kErrPortInvalid, 0},
+        {"no data file", std::nullopt, "", "Bad file name or number: no file name given",
+         kErrBadFileNumber},
+        {"no such folder", std::nullopt, "no/such.dat", "" /* named below */, kErrPathNotFound},
+    };
+    for (bool blocking : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (blocking ? ", blocking" : ", events"));
+            Armed a;
+            a.comm->df = c.df.empty() ? "" : a.dir.file(c.df);
+            std::string message = c.message;
+            if (c.error == kErrPathNotFound) {
+                message = "Path not found: " + a.comm->df + " (the folder " + a.dir.file("no") +
+                          " does not exist)";
+            }
+            if (c.port) a.serial->failNextOpen(*c.port);
+            a.comm->Port(c.portNumber);
+            const bool fileOpens = c.df == "d.dat";
+            a.comm->datano = 4;
+            if (blocking) {
+                a.comm->fgTransferOK = VbTrue;  // an earlier success must not answer for this call
+                a.comm->ReadDataLogger();
+            } else {
+                EXPECT_EQ(a.comm->Start(), 0);
+            }
+            EXPECT_EQ(a.messages.messages, (std::vector<std::string>{message}));
+            EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::NotArmed);
+            ASSERT_TRUE(a.comm->LastError());
+            EXPECT_EQ(a.comm->LastError()->number(), c.error);
+            EXPECT_EQ(a.comm->LastError()->description(), message);
+            // Start empties the counters once the file is open, before the port.
+            EXPECT_EQ(a.comm->datano, !blocking && fileOpens ? 0 : 4);
+            EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
+            EXPECT_EQ(a.comm->fgTransferOK, VbFalse);
+            EXPECT_FALSE(a.serial->isOpen());
+            // Start shows its caption before it opens anything.
+            EXPECT_EQ(a.comm->Panel().Label1[2].caption(),
+                      blocking ? "" : "Press Send Key to Transfer Data");
+            if (fileOpens) {
+                EXPECT_FALSE(std::filesystem::exists(a.comm->df));  // no empty file left behind
+            }
+        }
+    }
 }
 
-TEST(TransferStart, UnopenableDataFileShowsOneMessageAndKeepsTheCounters) {
-    Armed a;
-    a.comm->df = "";
-    a.comm->datano = 4;
-    EXPECT_EQ(a.comm->Start(), 0);
-    EXPECT_EQ(a.messages.messages,
-              (std::vector<std::string>{"Bad file name or number: no file name given"}));
-    EXPECT_EQ(a.comm->datano, 4);
-    EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
-    EXPECT_EQ(a.comm->Panel().Label1[2].caption(), "Press Send Key to Transfer Data");
-    EXPECT_FALSE(a.serial->isOpen());
-
-    a.comm->df = a.dir.file("no/such/folder.dat");
-    a.comm->Start();
-    EXPECT_EQ(a.messages.messages.back(), "Path not found: " + a.comm->df + " (the folder " +
-                                              a.dir.file("no/such") + " does not exist)");
+TEST(TransferStart, ASecondCallWhileArmedLeavesTheFirstTransferAlone) {
+    for (bool blocking : {false, true}) {
+        Armed a;
+        a.comm->Start();
+        a.serial->arrive(frame(kExtendedBody));
+        if (blocking) {
+            a.comm->ReadDataLogger();
+        } else {
+            a.comm->Start();
+        }
+        const std::string refused = blocking ? "Port already open: " + defaultPortDevice(1) +
+                                                   " is in use by a transfer armed with Start"
+                                             : "File already open: file number 2 is still in use";
+        EXPECT_EQ(a.messages.messages, (std::vector<std::string>{refused}));
+        EXPECT_EQ(a.comm->fgComPortOpen, VbTrue) << blocking;
+        EXPECT_TRUE(a.comm->Panel().Timer1.enabled()) << blocking;
+        EXPECT_EQ(ControlParts::of(*a.comm).MSComm1.InputLen(), 0) << blocking;
+        EXPECT_EQ(a.comm->datano, 1) << blocking;
+        a.serial->arrive(frame(kSimpleBody) + endMarker());
+        EXPECT_EQ(a.comm->datano, 2) << blocking;
+        EXPECT_EQ(readFile(a.comm->df),
+                  "0,123.45,\"" + std::string(10, '\0') + "\",1\r\n1,123.4,12,2\r\n")
+            << blocking;
+    }
 }
 
-TEST(TransferStart, SecondStartWhileArmedLeavesTheFirstTransferAlone) {
+TEST(TransferStart, APortThatCannotBeOpenedKeepsTheLastDownloadsFile) {
     Armed a;
-    a.comm->Start();
-    a.serial->arrive(frame(kExtendedBody));
-    a.comm->Start();
-    EXPECT_EQ(a.messages.messages,
-              (std::vector<std::string>{"File already open: file number 2 is still in use"}));
-    EXPECT_EQ(a.comm->datano, 1);
-    a.serial->arrive(frame(kSimpleBody) + endMarker());
-    EXPECT_EQ(a.comm->datano, 2);
-    EXPECT_EQ(readFile(a.comm->df),
-              "0,123.45,\"" + std::string(10, '\0') + "\",1\r\n1,123.4,12,2\r\n");
-}
-
-TEST(TransferStart, PortThatCannotBeOpenedArmsNothing) {
-    Armed a;
-    a.comm->Port(9);
-    a.serial->failNextOpen(SerialFailure::Missing);
-    EXPECT_EQ(a.comm->Start(), 0);
-    ASSERT_EQ(a.messages.messages.size(), 1u);
-    EXPECT_EQ(a.messages.messages[0], "No such serial device: " + defaultPortDevice(9) +
-                                          "; check the port number or device name, and that "
-                                          "the serial adapter is plugged in");
-    EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
-    EXPECT_EQ(a.comm->fgTransferOK, VbFalse);
-    EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::NotArmed);
-    ASSERT_TRUE(a.comm->LastError());
-    EXPECT_EQ(a.comm->LastError()->number(), kErrPortInvalid);
-    EXPECT_EQ(a.comm->LastError()->description(), a.messages.messages[0]);
-    EXPECT_FALSE(std::filesystem::exists(a.comm->df));  // no empty file left behind
-
-    // The last download's file is kept as it was.
     testing::writeFile(a.comm->df, "0,1,2,3\r\n");
     a.serial->failNextOpen(SerialFailure::Busy);
     a.comm->Start();
     EXPECT_EQ(readFile(a.comm->df), "0,1,2,3\r\n");
 
-    // With the port corrected, the next Start works, and empties the file.
-    a.comm->Port(1);
+    // With the port free, the next Start works, and empties the file.
     a.comm->Start();
-    EXPECT_EQ(a.messages.messages.size(), 2u);
+    EXPECT_EQ(a.messages.messages.size(), 1u);
     EXPECT_EQ(a.comm->fgComPortOpen, VbTrue);
     EXPECT_EQ(readFile(a.comm->df), "");
     a.serial->arrive(frame(kSimpleBody) + endMarker());
     EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n");
-}
-
-TEST(TransferStart, PortZeroIsRejectedByTheSerialControl) {
-    Armed a;
-    a.comm->Port(0);
-    a.comm->Start();
-    EXPECT_EQ(a.messages.messages, (std::vector<std::string>{"Invalid port number"}));
-    EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
 }
 
 TEST(TransferStart, ReadDataLogger2AloneLeavesThePanel) {
@@ -166,28 +197,6 @@ TEST(PortSetup, SecondCallWhileOpenOnlyResetsTheReceiver) {
     a.comm->ReadDataLogger_2();
     a.serial->arrive("0200012345\r" + frame(kSimpleBody));
     EXPECT_EQ(a.comm->datano, 1);
-}
-
-TEST(PortSetup, FailuresNameTheDeviceAndTheCause) {
-    const std::pair<SerialFailure, std::string> cases[] = {
-        {SerialFailure::PermissionDenied, "Permission denied: " + defaultPortDevice(1)},
-        {SerialFailure::Busy, "Port already open: " + defaultPortDevice(1) + " is busy"},
-        {SerialFailure::Missing, "No such serial device: " + defaultPortDevice(1)},
-    };
-    for (const auto& [kind, prefix] : cases) {
-        Armed a;
-        a.serial->failNextOpen(kind);
-        a.comm->SCI_Init();
-        ASSERT_EQ(a.messages.messages.size(), 1u);
-        EXPECT_EQ(a.messages.messages[0].rfind(prefix, 0), 0u) << a.messages.messages[0];
-    }
-}
-
-TEST(PortSetup, HostPortMapChoosesTheDevice) {
-    Armed a;
-    a.comm->Ports().set(1, "/dev/ttyUSB0");
-    a.comm->SCI_Init();
-    EXPECT_EQ(a.serial->device(), "/dev/ttyUSB0");
 }
 
 const std::string kNul10(10, '\0');
@@ -271,6 +280,8 @@ TEST(Transfer, FullDiskIsShownOnceAndDatanoCountsTheLinesInTheFile) {
     EXPECT_EQ(a.messages.messages,
               (std::vector<std::string>{"Disk full: /dev/full (No space left on device)"}));
     EXPECT_EQ(a.comm->datano, 0);
+    ASSERT_TRUE(a.comm->LastError());
+    EXPECT_EQ(a.comm->LastError()->number(), kErrDiskFull);
     EXPECT_EQ(a.comm->Stats().recordsLost, 3);
     EXPECT_EQ(a.comm->fgTransferOK, VbTrue);
 }
@@ -293,44 +304,62 @@ TEST(Transfer, DestroyingTheControlMidTransferKeepsEveryRecord) {
 }
 
 TEST(Transfer, DeviceLostEndsTheTransferVisiblyAndKeepsTheRecords) {
-    Armed a;
-    bool ended = false;
-    a.comm->onTransferEnded = [&] { ended = true; };
-    a.comm->Start();
-    a.serial->arrive(frame(kSimpleBody) +
-                     "\x02"
-                     "41");
-    a.serial->lose();
-    EXPECT_TRUE(ended);
-    EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::DeviceLost);
-    EXPECT_EQ(a.comm->fgComPortOpen, VbFalse);
-    EXPECT_EQ(a.comm->fgTransferOK, VbFalse);
-    EXPECT_FALSE(a.serial->isOpen());
-    EXPECT_FALSE(a.comm->Panel().Timer1.enabled());
-    ASSERT_EQ(a.messages.messages.size(), 1u);
-    EXPECT_EQ(a.messages.messages[0].rfind("Device lost: " + defaultPortDevice(1), 0), 0u);
-    EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n");
-    // The file is released: a new transfer can start.
-    a.comm->Start();
-    EXPECT_EQ(a.comm->fgComPortOpen, VbTrue);
+    for (bool blocking : {false, true}) {
+        Armed a;
+        int ended = 0;
+        a.comm->onTransferEnded = [&] { ++ended; };
+        const std::string bytes = frame(kSimpleBody) +
+                                  "\x02"
+                                  "41";
+        if (blocking) {
+            a.serial->scheduleArrival(a.loop, 10, bytes);
+            a.loop.post(500ms, [&] { a.serial->lose(); });
+            a.comm->ReadDataLogger();
+        } else {
+            a.comm->Start();
+            a.serial->arrive(bytes);
+            a.serial->lose();
+        }
+        EXPECT_EQ(ended, 1) << blocking;
+        EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::DeviceLost) << blocking;
+        EXPECT_EQ(a.comm->fgComPortOpen, VbFalse) << blocking;
+        EXPECT_EQ(a.comm->fgTransferOK, VbFalse) << blocking;
+        EXPECT_FALSE(a.serial->isOpen()) << blocking;
+        EXPECT_FALSE(a.comm->Panel().Timer1.enabled()) << blocking;
+        ASSERT_EQ(a.messages.messages.size(), 1u) << blocking;
+        EXPECT_EQ(a.messages.messages[0].rfind("Device lost: " + defaultPortDevice(1), 0), 0u)
+            << a.messages.messages[0];
+        EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n") << blocking;
+        // The file is released: a new transfer can start.
+        a.comm->Start();
+        EXPECT_EQ(a.comm->fgComPortOpen, VbTrue) << blocking;
+    }
 }
 
-TEST(Transfer, AbortKeepsTheRecordsAndReleasesFileAndPort) {
-    Armed a;
-    a.comm->Start();
-    a.serial->arrive(frame(kSimpleBody));
-    a.comm->AbortTransfer(TransferOutcome::TimedOut);
-    EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::TimedOut);
-    EXPECT_FALSE(a.serial->isOpen());
-    EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n");
-    a.comm->Start();
-    EXPECT_TRUE(a.messages.messages.empty());
+TEST(Transfer, AbortEndsEitherDownloadQuietlyKeepingTheRecordsAndReleasingFileAndPort) {
+    for (bool blocking : {false, true}) {
+        Armed a;
+        if (blocking) {
+            a.serial->scheduleArrival(a.loop, 10, frame(kSimpleBody));
+            a.loop.post(5000ms, [&] { a.comm->AbortTransfer(TransferOutcome::TimedOut); });
+            a.comm->ReadDataLogger();
+        } else {
+            a.comm->Start();
+            a.serial->arrive(frame(kSimpleBody));
+            a.comm->AbortTransfer(TransferOutcome::TimedOut);
+        }
+        EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::TimedOut) << blocking;
+        EXPECT_FALSE(a.serial->isOpen()) << blocking;
+        EXPECT_EQ(readFile(a.comm->df), "0,123.4,12,2\r\n") << blocking;
+        a.comm->Start();
+        EXPECT_TRUE(a.messages.messages.empty()) << blocking;
 
-    // Once a transfer has ended, an abort changes nothing.
-    a.serial->arrive(testing::endMarker());
-    a.comm->AbortTransfer();
-    EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::EndMarker);
-    EXPECT_EQ(a.comm->fgTransferOK, VbTrue);
+        // Once a transfer has ended, an abort changes nothing.
+        a.serial->arrive(testing::endMarker());
+        a.comm->AbortTransfer();
+        EXPECT_EQ(a.comm->LastTransferOutcome(), TransferOutcome::EndMarker) << blocking;
+        EXPECT_EQ(a.comm->fgTransferOK, VbTrue) << blocking;
+    }
 }
 
 TEST(Transfer, BlinkPhaseCarriesOverFromOneTransferToTheNext) {

@@ -1,6 +1,7 @@
 #include "export_command.h"
 
 #include <fcntl.h>
+#include <station/site_database.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vantor/file_output.h>
@@ -14,9 +15,10 @@
 
 #include "arguments.h"
 #include "exit_status.h"
-#include "site_database.h"
 
 namespace vantor::cli {
+
+using station::SiteDatabase;
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <vantor/data_file.h>
 #include <vantor/data_grid_view.h>
 #include <vantor/date_source.h>
+#include <vantor/download.h>
 #include <vantor/export.h>
 #include <vantor/qt_platform.h>
 #include <vantor/vantor_comm_widget.h>
@@ -15,6 +16,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -24,13 +26,17 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 #include <exception>
+#include <string>
 #include <tuple>
 
+#include "live_table.h"
 #include "port_picker.h"
 #include "port_search.h"
 #include "simulated_meter.h"
 #ifdef VANTOR_GUI_CHARTS
+#include "live_summary.h"
 #include "readings_chart.h"
 #endif
 
@@ -47,6 +53,45 @@ QPushButton* button(const QString& text, const char* name, QWidget* parent) {
     b->setObjectName(name);
     return b;
 }
+
+// The view's selection goes with the model it was made for.
+void showModel(QAbstractItemView* view, QAbstractItemModel* model) {
+    QItemSelectionModel* old = view->selectionModel();
+    view->setModel(model);
+    delete old;
+}
+
+#ifdef VANTOR_GUI_CHARTS
+// The charts of a running download are drawn again at most this often.
+constexpr int kChartEveryMs = 250;
+
+bool allDigits(const String& s) {
+    return !s.empty() && s.find_first_not_of("0123456789-") == String::npos;
+}
+
+// A record as the finished charts read its row of the data view.
+ChartSample chartSample(Long row, const RecordWritten& r, const DataRecord& record,
+                        const ReadingsChart::StampClock& clock, std::string& unit) {
+    ChartSample s;
+    s.record = row;
+    if (r.timeStamp) {
+        s.kind = ChartSample::Kind::Stamp;
+        s.time = clock(timeStampText(record.value));
+        return s;
+    }
+    s.kind = !std::isfinite(r.value) ? ChartSample::Kind::Invalid
+             : r.value == 999999     ? ChartSample::Kind::Overload
+                                     : ChartSample::Kind::Value;
+    s.value = r.value;
+    s.channel = r.channel;
+    unit = record.unit;
+    while (!unit.empty() && (unit.back() == ' ' || unit.back() == '\0')) unit.pop_back();
+    unit.erase(0, std::min(unit.find_first_not_of(' '), unit.size()));
+    s.unit = unit;
+    s.unitIsCode = allDigits(record.unit);
+    return s;
+}
+#endif
 
 }  // namespace
 
@@ -184,11 +229,29 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     folderLabel_->setText(tr("(none; data file in %1)").arg(QDir::currentPath()));
     restoreSettings();
 
-    poll_ = new QTimer(this);
-    connect(poll_, &QTimer::timeout, this, [this] {
-        if (transferRunning()) showLiveRecords();
-        updateStatus();
+    live_ = new LiveTable(this);
+    connect(live_, &LiveTable::grew, this, [this] {
+        if (table_->model() != live_) return;
+        table_->scrollToBottom();
+#ifdef VANTOR_GUI_CHARTS
+        if (!sinceChart_.isValid() || sinceChart_.elapsed() >= kChartEveryMs) {
+            showLiveChart();
+        } else if (!chartDue_->isActive()) {
+            chartDue_->start(kChartEveryMs - static_cast<int>(sinceChart_.elapsed()));
+        }
+#endif
     });
+#ifdef VANTOR_GUI_CHARTS
+    liveChart_ = std::make_unique<LiveSummary>(SummaryLimits{ReadingsChart::kLiveColumns});
+    chartDue_ = new QTimer(this);
+    chartDue_->setSingleShot(true);
+    connect(chartDue_, &QTimer::timeout, this, &MainWindow::showLiveChart);
+#endif
+    comm_->control().onRecordWritten = [this](const RecordWritten& r) { addLiveRecord(r); };
+
+    // The status line's counters, and the blocking read's count-down.
+    poll_ = new QTimer(this);
+    connect(poll_, &QTimer::timeout, this, &MainWindow::updateStatus);
     poll_->start(250);
     updateStatus();
 }
@@ -207,6 +270,7 @@ void MainWindow::restoreSettings() {
 }
 
 MainWindow::~MainWindow() {
+    comm_->control().onRecordWritten = nullptr;
     // The children go after this destructor (the control first, and the table
     // lets go of its grid then): none of their signals may reach this window.
     for (QObject* sender : {static_cast<QObject*>(comm_), static_cast<QObject*>(table_),
@@ -258,28 +322,53 @@ QString MainWindow::transferState() {
 }
 
 void MainWindow::clearShown() {
-    shownRecords_ = 0;
     // The grid keeps the last download until the data view fills it again.
     table_->setGrid(nullptr);
+    live_->clear();
+    if (table_->model() != live_) {
+        int widths[4];
+        for (int c = 0; c < 4; ++c) widths[c] = table_->columnWidth(c);
+        showModel(table_, live_);
+        for (int c = 0; c < 4; ++c) {
+            if (widths[c] > 0) table_->setColumnWidth(c, widths[c]);
+        }
+    }
 #ifdef VANTOR_GUI_CHARTS
+    chartDue_->stop();
+    sinceChart_.invalidate();
+    liveChart_->clear();
+    liveClock_ = ReadingsChart::wallClock(MeterClock(clock_.dateOrder, clock_.timeZone));
     chart_->clear();
 #endif
 }
 
-void MainWindow::showLiveRecords() {
-    Vantor_Comm& c = comm_->control();
-    if (c.datano <= shownRecords_) return;
-    try {
-        c.ViewData();
-    } catch (const RuntimeError&) {
-        return;  // the file is between two writes; the next tick shows it
-    }
-    shownRecords_ = c.datano;
-    showGrid();
-    table_->scrollToBottom();
+void MainWindow::addLiveRecord(const RecordWritten& r) {
+    if (table_->model() != live_) return;  // a transfer this window did not start
+    const DataRecord record = writtenRecord(r);
+    live_->add(record);
+#ifdef VANTOR_GUI_CHARTS
+    std::string unit;
+    liveChart_->add(chartSample(live_->records(), r, record, liveClock_, unit));
+#endif
+}
+
+void MainWindow::showLiveChart() {
+#ifdef VANTOR_GUI_CHARTS
+    if (table_->model() != live_) return;
+    sinceChart_.restart();
+    chart_->showSummary(liveChart_->summary());
+#endif
 }
 
 void MainWindow::showGrid() {
+    if (table_->model() != table_->gridModel()) {
+        showModel(table_, table_->gridModel());
+        live_->clear();
+#ifdef VANTOR_GUI_CHARTS
+        chartDue_->stop();
+        liveChart_->clear();
+#endif
+    }
     if (table_->gridModel()->grid() == nullptr) table_->setSource(comm_);
     table_->gridModel()->refresh();
 }
@@ -308,10 +397,10 @@ void MainWindow::useFolder(const QString& folder) {
     updateStatus();
 }
 
-bool MainWindow::mayWriteDataFile() {
+std::optional<bool> MainWindow::keepEarlier() {
     const String df = comm_->control().df;
     const QFileInfo info(fromControl(df));
-    if (!info.isFile() || info.size() == 0) return true;
+    if (!info.isFile() || info.size() == 0) return false;
     QMessageBox box(QMessageBox::Question, tr("Earlier download"),
                     tr("%1 holds an earlier download (%2 bytes).\n\nKeep a copy of it beside "
                        "the file (%1.1, .2, ...), or replace it?")
@@ -323,14 +412,23 @@ bool MainWindow::mayWriteDataFile() {
     box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(keep);
     box.exec();
-    if (box.clickedButton() == replace) return true;
-    if (box.clickedButton() != keep) return false;
+    if (box.clickedButton() == replace) return false;
+    if (box.clickedButton() != keep) return std::nullopt;
+    return true;
+}
+
+bool MainWindow::startDownload(bool keep, bool blocking) {
+    Download download(comm_->control(), {.blocking = blocking, .keepEarlier = keep});
     try {
-        const std::string copy = keepEarlierDownload(df);
-        statusBar()->showMessage(tr("Earlier download kept as %1").arg(fromControl(copy)), 10000);
+        download.start();
     } catch (const RuntimeError& e) {
         showError(e);
+        showGrid();  // nothing was armed: the last download is shown again
         return false;
+    }
+    const std::string kept = download.report().kept;
+    if (!kept.empty()) {
+        statusBar()->showMessage(tr("Earlier download kept as %1").arg(fromControl(kept)), 10000);
     }
     return true;
 }
@@ -369,11 +467,11 @@ bool MainWindow::findMeterIfAsked() {
 }
 
 void MainWindow::start() {
-    if (transferRunning() || !mayWriteDataFile()) return;
-    if (!findMeterIfAsked()) return;
+    if (transferRunning()) return;
+    const std::optional<bool> keep = keepEarlier();
+    if (!keep || !findMeterIfAsked()) return;
     clearShown();
-    comm_->control().Start();
-    if (!comm_->control().fgComPortOpen) return;
+    if (!startDownload(*keep, false) || !comm_->control().fgComPortOpen) return;
     setBusy(true);
     updateStatus();
     pressSendIfSimulated();
@@ -385,8 +483,9 @@ void MainWindow::stop() {
 }
 
 void MainWindow::read() {
-    if (transferRunning() || !mayWriteDataFile()) return;
-    if (!findMeterIfAsked()) return;
+    if (transferRunning()) return;
+    const std::optional<bool> keep = keepEarlier();
+    if (!keep || !findMeterIfAsked()) return;
     clearShown();
     setBusy(true);
     reading_ = true;
@@ -394,7 +493,7 @@ void MainWindow::read() {
     updateStatus();
     // Runs while the download waits in the event loop for the first byte.
     pressSendIfSimulated();
-    comm_->control().ReadDataLogger();
+    startDownload(*keep, true);
     reading_ = false;
     setBusy(false);
     if (closeAfterRead_) QTimer::singleShot(0, this, &QWidget::close);
@@ -494,7 +593,6 @@ void MainWindow::pressSendIfSimulated() {
 void MainWindow::afterTransfer() {
     Vantor_Comm& c = comm_->control();
     if (!reading_) setBusy(false);
-    shownRecords_ = c.datano;
     if (c.datano > 0) {
         try {
             c.ViewData();

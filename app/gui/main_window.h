@@ -8,13 +8,18 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 class QLabel;
 class QPushButton;
 class QTimer;
 
 namespace vantor {
+struct RecordWritten;
 class DataGridView;
 class MessageLoop;
 class VantorCommWidget;
@@ -26,6 +31,8 @@ class FoundPort;
 
 namespace vantor::gui {
 
+class LiveSummary;
+class LiveTable;
 class PortPicker;
 class ReadingsChart;
 class SimulatedMeter;
@@ -80,18 +87,22 @@ class MainWindow : public QMainWindow {
   private:
     void afterTransfer();
     bool transferRunning() const;
-    // Empties the table and the chart: a new download has begun.
+    // Empties the table and the chart, which then show the records as they
+    // are written: a new download begins.
     void clearShown();
-    // Shows the records written so far while a transfer runs.
-    void showLiveRecords();
+    void addLiveRecord(const RecordWritten& record);
+    void showLiveChart();
     // Shows what the grid holds now, following it again after clearShown.
     void showGrid();
     // What the running transfer waits for, for the status bar.
     QString transferState();
     void restoreSettings();
-    // Asks before a download replaces an earlier one in the data file; false
-    // when the user cancels.
-    bool mayWriteDataFile();
+    // Asks before a download replaces an earlier one in the data file:
+    // whether to keep it, none when the user cancels.
+    std::optional<bool> keepEarlier();
+    // Keeps the earlier download if asked, then arms (or, blocking, downloads);
+    // false when the earlier download could not be kept.
+    bool startDownload(bool keep, bool blocking);
     void refreshChart();
     void pressSendIfSimulated();
     // With "Any port" chosen: waits, with the window alive, for the first
@@ -122,10 +133,16 @@ class MainWindow : public QMainWindow {
     QPushButton* chartButton_;
     QPushButton* simulateButton_;
     QTimer* poll_;
+    LiveTable* live_;
+#ifdef VANTOR_GUI_CHARTS
+    std::unique_ptr<LiveSummary> liveChart_;
+    std::function<std::optional<std::int64_t>(const std::string&)> liveClock_;
+    QTimer* chartDue_;
+    QElapsedTimer sinceChart_;
+#endif
     std::unique_ptr<SimulatedMeter> meter_;
     int sendDelayMs_ = 800;
     bool reading_ = false;
-    Long shownRecords_ = 0;
     std::int64_t lastProgress_ = -1;
     QElapsedTimer sinceProgress_;
     bool closeAfterRead_ = false;

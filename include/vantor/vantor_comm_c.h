@@ -78,11 +78,13 @@ typedef enum vantor_outcome {
     VANTOR_OUTCOME_NONE = 0,        /* no transfer yet, or one is running */
     VANTOR_OUTCOME_NOT_ARMED = 1,   /* the port or the data file could not be opened */
     VANTOR_OUTCOME_END_MARKER = 2,  /* the meter's end marker arrived */
-    VANTOR_OUTCOME_TIMED_OUT = 3,   /* the meter stopped sending (ReadDataLogger) */
+    VANTOR_OUTCOME_TIMED_OUT = 3,   /* ReadDataLogger's read time-out (error 57 shown), or
+                                       the transfer time-out of the limits */
     VANTOR_OUTCOME_DEVICE_LOST = 4, /* the device went away mid-transfer */
     VANTOR_OUTCOME_FAILED = 5,      /* another error ended the transfer, or records were
                                        lost although the end marker came */
-    VANTOR_OUTCOME_ABORTED = 6      /* vantor_comm_abort ended it */
+    VANTOR_OUTCOME_ABORTED = 6,     /* vantor_comm_abort ended it */
+    VANTOR_OUTCOME_IDLE = 7         /* the meter, having begun, was silent for the idle limit */
 } vantor_outcome;
 
 /* Diagnostics of the running or last transfer. */
@@ -179,11 +181,12 @@ vantor_status vantor_comm_last_error(vantor_comm* c, int32_t* number, char* buff
 vantor_status vantor_comm_set_read_timeout(vantor_comm* c, int32_t milliseconds);
 vantor_status vantor_comm_get_read_timeout(vantor_comm* c, int32_t* milliseconds);
 /* Limits on a transfer, as vantor-comm download's --timeout and --idle:
- * the longest wait for its end, and, once the meter has sent something, the
- * longest silence (0: none; both 0 by default). Either ends the transfer
- * with VANTOR_OUTCOME_TIMED_OUT, every record kept; they count from Start,
- * ReadDataLogger_2 or ReadDataLogger on (set the read time-out to 0 for a
- * blocking download bounded by these alone). */
+ * the longest a transfer runs (VANTOR_OUTCOME_TIMED_OUT) and, once the meter
+ * has sent something, the longest silence (VANTOR_OUTCOME_IDLE); 0: none,
+ * both 0 by default. Either ends the transfer with every record kept and no
+ * message box; they count from Start, ReadDataLogger_2 or ReadDataLogger on
+ * (set the read time-out to 0 for a blocking download bounded by these
+ * alone). */
 vantor_status vantor_comm_set_transfer_limits(vantor_comm* c, int32_t timeout_ms, int32_t idle_ms);
 vantor_status vantor_comm_get_transfer_limits(vantor_comm* c, int32_t* timeout_ms,
                                               int32_t* idle_ms);
@@ -198,6 +201,34 @@ vantor_status vantor_comm_panel_label(vantor_comm* c, int index, char* buffer, s
 /* The indicator: shown, blinking, and its colour as 0xBBGGRR. */
 vantor_status vantor_comm_panel_indicator(vantor_comm* c, vantor_boolean* visible,
                                           vantor_boolean* blinking, uint32_t* colour);
+/* One record as it was written to the data file; its texts are valid
+ * during the call only, and are not NUL-terminated. */
+typedef struct vantor_record_written {
+    int32_t sequence; /* the record's number, its first item in the file */
+    vantor_boolean is_time_stamp;
+    double value; /* 999999 when the meter sent no digits */
+    int16_t unit_code;
+    int16_t channel;   /* 0 for a time stamp */
+    const char* stamp; /* a time stamp's twelve digits, as sent */
+    size_t stamp_length;
+    const char* line; /* the line written, without its line end */
+    size_t line_length;
+} vantor_record_written;
+
+typedef void (*vantor_record_fn)(void* context, const vantor_record_written* record);
+
+/* Every record written goes to `fn`, in order (NULL: nowhere), on the
+ * control's thread, from inside the event or ReadDataLogger's wait. */
+vantor_status vantor_comm_set_record_handler(vantor_comm* c, vantor_record_fn fn, void* context);
+/* A download as vantor-comm download runs it: with keep_earlier, an earlier
+ * download in df is first copied to df.N (the lowest free N), and the copy
+ * is removed again when the transfer cannot arm; then Start (or, blocking,
+ * ReadDataLogger, which returns at the end). `kept` receives the copy's name,
+ * an empty text when none stays (a buffer of strlen(df) + 24 bytes always
+ * holds it). A copy that fails is its error, with nothing armed. */
+vantor_status vantor_comm_download(vantor_comm* c, vantor_boolean keep_earlier,
+                                   vantor_boolean blocking, char* kept, size_t size,
+                                   size_t* length);
 /* Message boxes go to `fn` (NULL: back to standard error). The callback
  * runs on the control's thread, from inside the operation or event. */
 vantor_status vantor_comm_set_message_handler(vantor_comm* c, vantor_message_fn fn, void* context);
@@ -283,7 +314,8 @@ vantor_status vantor_export(const char* data_file, const char* out, vantor_expor
  * and gives the copy's name; an empty text when nothing needed keeping.
  * Each call keeps another copy: give a buffer of strlen(path) + 24 bytes,
  * which always holds the name. The original stays in place: remove the copy
- * when the download then cannot arm. Any thread. */
+ * when the download then cannot arm (vantor_comm_download does both). Any
+ * thread. */
 vantor_status vantor_keep_earlier_download(const char* path, char* buffer, size_t size,
                                            size_t* length);
 

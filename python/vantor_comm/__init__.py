@@ -28,7 +28,6 @@ import operator
 import os
 import sys
 import threading
-import time
 import warnings
 from collections.abc import MutableSequence
 from typing import Callable, List, NamedTuple, Optional
@@ -37,8 +36,8 @@ from . import _native
 from ._native import lib
 from .records import Record, export, read_records
 
-__all__ = ["Control", "VantorError", "Outcome", "Stats", "Record", "download", "read_records",
-           "export", "__version__"]
+__all__ = ["Control", "VantorError", "Outcome", "Stats", "Record", "RecordWritten", "download",
+           "read_records", "export", "__version__"]
 __version__ = lib.vantor_comm_version().decode()
 
 _ENCODING = "utf-8"
@@ -54,7 +53,7 @@ def _decode(raw: bytes) -> str:
 
 
 # Controls dropped on another thread than their own, by the owner's thread
-# ident, each with its message callback, which must outlive it.
+# ident, each with its callbacks, which must outlive it.
 _handed_back = {}
 _handed_back_lock = threading.Lock()
 
@@ -62,7 +61,7 @@ _handed_back_lock = threading.Lock()
 def _free_handed_back():
     with _handed_back_lock:
         handles = _handed_back.pop(threading.get_ident(), ())
-    for handle, _callback in handles:
+    for handle, _callbacks in handles:
         lib.vantor_comm_free(handle)
 
 
@@ -148,10 +147,11 @@ class Outcome(enum.IntEnum):
     NONE = 0         # no transfer yet, or one is running
     NOT_ARMED = 1    # the port or the data file could not be opened
     END_MARKER = 2   # the meter's end marker arrived
-    TIMED_OUT = 3    # the meter stopped sending
+    TIMED_OUT = 3    # the transfer's time-out, or the read time-out of ReadDataLogger
     DEVICE_LOST = 4  # the device went away mid-transfer
     FAILED = 5       # another error ended the transfer
     ABORTED = 6      # abort() ended it
+    IDLE = 7         # the meter, having begun, was silent for the idle limit
 
 
 class Stats(NamedTuple):
@@ -161,6 +161,19 @@ class Stats(NamedTuple):
     bytes_skipped: int
     records_lost: int
     unnamed_units: int
+
+
+class RecordWritten(NamedTuple):
+    """A record as the download wrote it to the data file: its number, a
+    time stamp (stamp: its twelve digits) or a reading (value, 999999 when
+    the meter sent no digits; unit_code; channel), and the line written."""
+    sequence: int
+    time_stamp: bool
+    stamp: str
+    value: float
+    unit_code: int
+    channel: int
+    line: str
 
 
 def _field(name: str, doc: str):
@@ -193,7 +206,7 @@ def _text(function, handle, *args) -> tuple:
 class Control:
     """The control on the real backends (Qt's event loop, the serial ports,
     the local date). Message boxes go to `on_message` (default: standard
-    error)."""
+    error), the records written to `on_record`."""
 
     _live = None  # the C handle; None once closed
 
@@ -206,7 +219,8 @@ class Control:
         self._owner = threading.get_ident()
         self._live = handle
         self._on_message: Optional[Callable[[str], None]] = None
-        self._callback = _native.MessageFn(self._message)
+        self._on_record: Optional[Callable[[RecordWritten], None]] = None
+        self._callbacks = (_native.MessageFn(self._message), _native.RecordFn(self._record))
 
     def close(self):
         """Ends a transfer still running (records kept) and frees the control.
@@ -236,7 +250,7 @@ class Control:
             self.close()
             return
         with _handed_back_lock:
-            _handed_back.setdefault(self._owner, []).append((self._live, self._callback))
+            _handed_back.setdefault(self._owner, []).append((self._live, self._callbacks))
         self._live = None
         warnings.warn("vantor_comm.Control dropped on another thread than the one that created "
                       "it: its own thread frees it at its next process_events(), close() or "
@@ -259,6 +273,18 @@ class Control:
             self._on_message(message)
         except Exception as e:  # noqa: BLE001 - nothing may leave a C callback
             print(f"vantor_comm: on_message failed: {e!r}; the message was: {message}",
+                  file=sys.stderr)
+
+    def _record(self, _context, raw):
+        r = raw.contents
+        record = RecordWritten(r.sequence, bool(r.is_time_stamp),
+                               _decode(ctypes.string_at(r.stamp, r.stamp_length)), r.value,
+                               r.unit_code, r.channel,
+                               _decode(ctypes.string_at(r.line, r.line_length)))
+        try:
+            self._on_record(record)
+        except Exception as e:  # noqa: BLE001 - nothing may leave a C callback
+            print(f"vantor_comm: on_record failed: {e!r}; the record was: {record.line}",
                   file=sys.stderr)
 
     # --- the interface, in the order of its slots ---
@@ -430,9 +456,10 @@ class Control:
 
     def set_transfer_limits(self, timeout: float = 0, idle: float = 0):
         """Limits on the next transfers, in seconds, as vantor-comm
-        download's --timeout and --idle: the longest wait for the end, and,
-        once the meter has sent something, the longest silence (0: none).
-        Either ends the transfer with Outcome.TIMED_OUT, every record kept."""
+        download's --timeout and --idle: the longest a transfer runs
+        (Outcome.TIMED_OUT), and, once the meter has sent something, the
+        longest silence (Outcome.IDLE); 0: none. Either ends the transfer
+        with every record kept."""
         self._check(lib.vantor_comm_set_transfer_limits(self._handle,
                                                         _milliseconds(timeout, "timeout"),
                                                         _milliseconds(idle, "idle")))
@@ -474,13 +501,37 @@ class Control:
     @on_message.setter
     def on_message(self, fn: Optional[Callable[[str], None]]):
         self._on_message = fn
-        callback = self._callback if fn is not None else _native.MessageFn()
+        callback = self._callbacks[0] if fn is not None else _native.MessageFn()
         self._check(lib.vantor_comm_set_message_handler(self._handle, callback, None))
+
+    @property
+    def on_record(self) -> Optional[Callable[[RecordWritten], None]]:
+        """Called with every record written to the data file, in order, from
+        inside process_events() or ReadDataLogger(); None: not called."""
+        return self._on_record
+
+    @on_record.setter
+    def on_record(self, fn: Optional[Callable[[RecordWritten], None]]):
+        self._on_record = fn
+        callback = self._callbacks[1] if fn is not None else _native.RecordFn()
+        self._check(lib.vantor_comm_set_record_handler(self._handle, callback, None))
+
+    def _start_download(self, keep_earlier: bool, blocking: bool) -> Optional[str]:
+        """Keeps an earlier download in df as df.N (undone when the transfer
+        cannot arm), then Start() or ReadDataLogger(); the copy's name."""
+        # Called once: it downloads. The copy's name is df's and a number.
+        buffer = ctypes.create_string_buffer(len(_encode(self.df)) + 24)
+        length = ctypes.c_size_t(0)
+        self._check(lib.vantor_comm_download(self._handle, -1 if keep_earlier else 0,
+                                             -1 if blocking else 0, buffer, len(buffer),
+                                             ctypes.byref(length)))
+        return _decode(buffer.raw[:length.value]) or None
 
 
 def download(device: str, data_file: Optional[str] = None, *, blocking: bool = False,
              timeout: Optional[float] = None, idle: Optional[float] = None,
-             app_path: Optional[str] = None, overwrite: bool = False) -> List[Record]:
+             app_path: Optional[str] = None, overwrite: bool = False,
+             on_record: Optional[Callable[[RecordWritten], None]] = None) -> List[Record]:
     """Downloads the meter on `device` into `data_file` (default: today's
     file in app_path) and returns its records. Press SEND on the meter once
     it waits.
@@ -490,28 +541,19 @@ def download(device: str, data_file: Optional[str] = None, *, blocking: bool = F
     sent something, the longest silence (as vantor-comm download's --timeout
     and --idle; default: wait as long as the meter takes). An earlier
     download in data_file is kept as data_file.1 (the lowest free number),
-    as vantor-comm download keeps it, unless overwrite. A transfer that does
-    not end with the meter's end marker, or whose records did not all reach
-    the data file, raises VantorError; the records received stay in the
-    data file.
+    as vantor-comm download keeps it, unless overwrite. on_record is called
+    with every record as it is written (a RecordWritten). A transfer that
+    does not end with the meter's end marker, or whose records did not all
+    reach the data file, raises VantorError; the records received stay in
+    the data file.
     """
     return _download(device, data_file, blocking=blocking, timeout=timeout, idle=idle,
-                     app_path=app_path, overwrite=overwrite)
-
-
-def _keep_earlier(path: str) -> Optional[str]:
-    raw = _encode(path)
-    # Called once: each call keeps another copy.
-    buffer = ctypes.create_string_buffer(len(raw) + 24)
-    length = ctypes.c_size_t(0)
-    status = lib.vantor_keep_earlier_download(raw, buffer, len(buffer), ctypes.byref(length))
-    if status:
-        raise VantorError(status, _decode(lib.vantor_records_error_description(None)))
-    return _decode(buffer.raw[:length.value]) or None
+                     app_path=app_path, overwrite=overwrite, on_record=on_record)
 
 
 def _download(device, data_file=None, *, blocking=False, timeout=None, idle=None,
-              app_path=None, overwrite=False, on_armed=None, on_kept=None) -> List[Record]:
+              app_path=None, overwrite=False, on_record=None, on_armed=None,
+              on_kept=None) -> List[Record]:
     # Named as the caller named them, before a control exists.
     _text_arg(device, "device")
     if data_file is not None:
@@ -524,6 +566,8 @@ def _download(device, data_file=None, *, blocking=False, timeout=None, idle=None
     messages = []
     with Control() as control:
         control.on_message = messages.append
+        if on_record is not None:
+            control.on_record = on_record
         if app_path is not None:
             control.AppPath = app_path
             control.ReadUnitFile()
@@ -535,21 +579,14 @@ def _download(device, data_file=None, *, blocking=False, timeout=None, idle=None
         control.Port = 1
         control.read_timeout = 0  # bounded by the limits alone
         control.set_transfer_limits(timeout or 0, idle or 0)
-        kept = None if overwrite else _keep_earlier(control.df)
-        started = time.monotonic()
+        kept = None
         try:
-            if blocking:
-                control.ReadDataLogger()
-            else:
-                control.Start()
-                if control.outcome == Outcome.NONE and on_armed is not None:
-                    on_armed()
-                while control.outcome == Outcome.NONE:
-                    control.process_events(1.0)
+            kept = control._start_download(not overwrite, blocking)
+            if control.outcome == Outcome.NONE and on_armed is not None:
+                on_armed()
+            while control.outcome == Outcome.NONE:
+                control.process_events(1.0)
             outcome = control.outcome
-            if outcome == Outcome.NOT_ARMED and kept is not None:
-                os.unlink(kept)  # the original was never touched
-                kept = None
         finally:
             if kept is not None and on_kept is not None:
                 on_kept(kept)
@@ -559,13 +596,12 @@ def _download(device, data_file=None, *, blocking=False, timeout=None, idle=None
             if error is None and lost:
                 error = VantorError(51, f"Internal error: {lost} records did not reach "
                                         f"{control.df}")
-            elif error is None and outcome == Outcome.TIMED_OUT:
-                if timeout and time.monotonic() - started >= timeout:
-                    why = f"the transfer did not end within {float(timeout):g} s"
-                else:
-                    why = (f"{os.fsdecode(device)} was silent for {float(idle):g} s before "
-                           f"the meter's end marker")
-                error = VantorError(57, f"Device I/O error: {why}")
+            elif error is None and outcome == Outcome.TIMED_OUT and timeout:
+                error = VantorError(57, f"Device I/O error: the transfer did not end within "
+                                        f"{float(timeout):g} s")
+            elif error is None and outcome == Outcome.IDLE and idle:
+                error = VantorError(57, f"Device I/O error: {os.fsdecode(device)} was silent "
+                                        f"for {float(idle):g} s before the meter's end marker")
             raise error or VantorError(51, f"Internal error: the transfer ended "
                                            f"({outcome.name}) without its end marker")
         return list(read_records(control.df))

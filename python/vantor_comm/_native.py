@@ -36,6 +36,22 @@ class RecordC(ctypes.Structure):
     ]
 
 
+class WrittenC(ctypes.Structure):
+    _fields_ = [
+        ("sequence", ctypes.c_int32),
+        ("is_time_stamp", ctypes.c_int16),
+        ("value", ctypes.c_double),
+        ("unit_code", ctypes.c_int16),
+        ("channel", ctypes.c_int16),
+        ("stamp", ctypes.POINTER(ctypes.c_char)),
+        ("stamp_length", ctypes.c_size_t),
+        ("line", ctypes.POINTER(ctypes.c_char)),
+        ("line_length", ctypes.c_size_t),
+    ]
+
+
+RecordFn = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.POINTER(WrittenC))
+
 DLL_NAME = "vantor_comm_c.dll"
 
 
@@ -127,6 +143,8 @@ _signatures = {
     "vantor_comm_panel_label": [Handle, ctypes.c_int] + _text_out + [_p(_i16)],
     "vantor_comm_panel_indicator": [Handle, _p(_i16), _p(_i16), _p(ctypes.c_uint32)],
     "vantor_comm_set_message_handler": [Handle, MessageFn, ctypes.c_void_p],
+    "vantor_comm_set_record_handler": [Handle, RecordFn, ctypes.c_void_p],
+    "vantor_comm_download": [Handle, _i16, _i16] + _text_out,
 }
 # The fields: get and put of each, with its type.
 FIELDS = {"UnitIndex": _i16, "fgTransferOK": _i16, "fgComPortOpen": _i16, "datano": _i32,

@@ -1,4 +1,5 @@
 #include <vantor/create_control.h>
+#include <vantor/download.h>
 #include <vantor/vantor_comm_c.h>
 #include <vantor/version.h>
 
@@ -15,7 +16,6 @@
 #include "c/c_calls.h"
 #include "c/c_platform.h"
 #include "c/callback_message_sink.h"
-#include "c/one_shot.h"
 #include "platform/default_backends.h"
 
 using vantor::RuntimeError;
@@ -23,11 +23,7 @@ using vantor::Vantor_Comm;
 
 struct vantor_comm {
     std::shared_ptr<vantor::CallbackMessageSink> messages;
-    // Before the control: its destructor ends a transfer, which stops them.
-    std::shared_ptr<vantor::MessageLoop> loop;
-    vantor::OneShot deadline;  // the longest wait for a transfer's end
-    vantor::OneShot idle;      // the meter's silence once it has begun
-    int32_t timeoutMs = 0, idleMs = 0;
+    std::shared_ptr<vantor::MessageLoop> loop;  // outlives the control, which runs on it
     std::unique_ptr<Vantor_Comm> control;
     std::thread::id owner;
     std::string error;
@@ -65,12 +61,9 @@ vantor_status call(vantor_comm* c, F&& f) noexcept {
     return guarded(c->error, [&] { f(*c->control); });
 }
 
-// An event-driven transfer that is armed now ends by the deadline at the latest.
-void armDeadline(vantor_comm& c) {
-    if (c.timeoutMs > 0 && c.control->fgComPortOpen &&
-        c.control->LastTransferOutcome() == vantor::TransferOutcome::None) {
-        c.deadline.start(c.timeoutMs);
-    }
+int32_t clampedMs(std::chrono::milliseconds ms) {
+    return static_cast<int32_t>(
+        std::min<long long>(ms.count(), std::numeric_limits<int32_t>::max()));
 }
 
 }  // namespace
@@ -94,18 +87,7 @@ vantor_status vantor_comm_create(vantor_comm** out) {
         c->control = vantor::createControl(std::move(options));
         c->owner = std::this_thread::get_id();
         vantor_comm* raw = c.get();
-        c->control->onTransferEnded = [raw] {
-            raw->ended = true;
-            raw->deadline.stop();
-            raw->idle.stop();
-        };
-        c->control->onBytesRead = [raw](std::string_view) {
-            if (raw->idleMs > 0) raw->idle.start(raw->idleMs);
-        };
-        for (vantor::OneShot* t : {&c->deadline, &c->idle}) {
-            t->attach(*c->loop,
-                      [raw] { raw->control->AbortTransfer(vantor::TransferOutcome::TimedOut); });
-        }
+        c->control->onTransferEnded = [raw] { raw->ended = true; };
         *out = c.release();
     });
 }
@@ -156,23 +138,10 @@ vantor_status vantor_comm_ViewData(vantor_comm* c) {
     return call(c, [&](Vantor_Comm& v) { v.ViewData(); });
 }
 vantor_status vantor_comm_ReadDataLogger(vantor_comm* c) {
-    return call(c, [&](Vantor_Comm& v) {
-        struct StopTimers {
-            vantor_comm& c;
-            ~StopTimers() {
-                c.deadline.stop();
-                c.idle.stop();
-            }
-        } stop{*c};
-        if (c->timeoutMs > 0) c->deadline.start(c->timeoutMs);
-        v.ReadDataLogger();
-    });
+    return call(c, [&](Vantor_Comm& v) { v.ReadDataLogger(); });
 }
 vantor_status vantor_comm_ReadDataLogger_2(vantor_comm* c) {
-    return call(c, [&](Vantor_Comm& v) {
-        v.ReadDataLogger_2();
-        armDeadline(*c);
-    });
+    return call(c, [&](Vantor_Comm& v) { v.ReadDataLogger_2(); });
 }
 vantor_status vantor_comm_SCI_Init(vantor_comm* c) {
     return call(c, [&](Vantor_Comm& v) { v.SCI_Init(); });
@@ -234,7 +203,6 @@ vantor_status vantor_comm_GetParameter(vantor_comm* c, int16_t* iParameter, int3
 vantor_status vantor_comm_Start(vantor_comm* c, int16_t* result) {
     return call(c, [&](Vantor_Comm& v) {
         const vantor::Integer r = v.Start();
-        armDeadline(*c);
         if (result != nullptr) *result = r;
     });
 }
@@ -301,22 +269,21 @@ vantor_status vantor_comm_set_read_timeout(vantor_comm* c, int32_t milliseconds)
 }
 vantor_status vantor_comm_get_read_timeout(vantor_comm* c, int32_t* milliseconds) {
     return call(c, [&](Vantor_Comm& v) {
-        need(milliseconds, "milliseconds") = static_cast<int32_t>(
-            std::min<long long>(v.readTimeout().count(), std::numeric_limits<int32_t>::max()));
+        need(milliseconds, "milliseconds") = clampedMs(v.readTimeout());
     });
 }
 vantor_status vantor_comm_set_transfer_limits(vantor_comm* c, int32_t timeout_ms, int32_t idle_ms) {
-    return call(c, [&](Vantor_Comm&) {
+    return call(c, [&](Vantor_Comm& v) {
         if (timeout_ms < 0 || idle_ms < 0) throw invalid("a negative time limit");
-        c->timeoutMs = timeout_ms;
-        c->idleMs = idle_ms;
+        v.setTransferTimeout(std::chrono::milliseconds(timeout_ms));
+        v.setIdleTimeout(std::chrono::milliseconds(idle_ms));
     });
 }
 vantor_status vantor_comm_get_transfer_limits(vantor_comm* c, int32_t* timeout_ms,
                                               int32_t* idle_ms) {
-    return call(c, [&](Vantor_Comm&) {
-        need(timeout_ms, "timeout_ms") = c->timeoutMs;
-        need(idle_ms, "idle_ms") = c->idleMs;
+    return call(c, [&](Vantor_Comm& v) {
+        need(timeout_ms, "timeout_ms") = clampedMs(v.transferTimeout());
+        need(idle_ms, "idle_ms") = clampedMs(v.idleTimeout());
     });
 }
 vantor_status vantor_comm_grid_size(vantor_comm* c, int32_t* rows, int32_t* cols) {
@@ -348,6 +315,37 @@ vantor_status vantor_comm_panel_indicator(vantor_comm* c, vantor_boolean* visibl
         if (visible != nullptr) *visible = p.Shape1.visible() ? VANTOR_TRUE : VANTOR_FALSE;
         if (blinking != nullptr) *blinking = p.Timer1.enabled() ? VANTOR_TRUE : VANTOR_FALSE;
         if (colour != nullptr) *colour = static_cast<uint32_t>(p.Shape1.fillColour());
+    });
+}
+vantor_status vantor_comm_set_record_handler(vantor_comm* c, vantor_record_fn fn, void* context) {
+    return call(c, [&](Vantor_Comm& v) {
+        if (fn == nullptr) {
+            v.onRecordWritten = nullptr;
+            return;
+        }
+        v.onRecordWritten = [fn, context](const vantor::RecordWritten& r) {
+            vantor_record_written out{};
+            out.sequence = r.sequence;
+            out.is_time_stamp = r.timeStamp ? VANTOR_TRUE : VANTOR_FALSE;
+            out.value = r.value;
+            out.unit_code = r.unitCode;
+            out.channel = r.channel;
+            out.stamp = r.stamp.data();
+            out.stamp_length = r.stamp.size();
+            out.line = r.line.data();
+            out.line_length = r.line.size();
+            fn(context, &out);
+        };
+    });
+}
+vantor_status vantor_comm_download(vantor_comm* c, vantor_boolean keep_earlier,
+                                   vantor_boolean blocking, char* kept, size_t size,
+                                   size_t* length) {
+    return call(c, [&](Vantor_Comm& v) {
+        vantor::Download download(
+            v, {.blocking = blocking != VANTOR_FALSE, .keepEarlier = keep_earlier != VANTOR_FALSE});
+        download.start();
+        copyOut(download.report().kept, kept, size, length);
     });
 }
 vantor_status vantor_comm_set_message_handler(vantor_comm* c, vantor_message_fn fn, void* context) {

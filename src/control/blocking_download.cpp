@@ -54,6 +54,7 @@ void Vantor_Comm::ReadDataLogger() {
     d_->receiver.setEscCount(0);
     datano = 0;
     d_->outcome = TransferOutcome::None;
+    session.startLimits();
 
     BatchFramer framer(d_->m.iDigit);
     // One ESC count per control: a port SCI_Init opens later goes on from it.

@@ -52,6 +52,8 @@ struct ControlParts {
     TransferOutcome outcome = TransferOutcome::None;
     std::optional<RuntimeError> lastError;
     std::chrono::milliseconds readTimeout{60000};
+    std::chrono::milliseconds idleTimeout{0};
+    std::chrono::milliseconds transferTimeout{0};
     // The running or last transfer; declared last, so it ends before the
     // parts it uses go.
     std::unique_ptr<TransferSession> session;

@@ -65,6 +65,7 @@ void Vantor_Comm::ReadDataLogger_2() {
                 throw;
             }
             fgComPortOpen = VbTrue;
+            d_->session->startLimits();
         } else {
             // Nothing can be heard: give the file back, so that a later Start
             // with a corrected port works.
@@ -99,6 +100,7 @@ void Vantor_Comm::MSComm1_OnComm() {
     if (bytes.empty()) return;
     if (onBytesRead) onBytesRead(bytes);
     TransferSession& transfer = d_->runningOrBare();
+    transfer.heard();
     std::size_t at = 0;
     for (;;) {
         switch (d_->receiver.feed(bytes, at, transfer.stats())) {

@@ -14,6 +14,57 @@ TransferSession::~TransferSession() {
     // The host's end cuts the transfer short; every record decoded is kept.
     // A session that never got its file or port has nothing to end.
     if (hasFile_ || holdsPort_) end(TransferOutcome::Aborted, std::nullopt, false);
+    stopLimits();
+}
+
+void TransferSession::startLimits() {
+    limited_ = true;
+    if (p_.transferTimeout.count() > 0 && limitTimer_ == 0) {
+        limitTimer_ = p_.loop.startTimer(p_.transferTimeout,
+                                         [this] { limitReached(TransferOutcome::TimedOut); });
+    }
+}
+
+void TransferSession::heard() {
+    lastHeard_ = p_.loop.now();
+    // Started once and moved on only when it comes: a reading costs no timer call.
+    if (limited_ && p_.idleTimeout.count() > 0 && idleTimer_ == 0 && !ended_) {
+        idleTimer_ = p_.loop.startTimer(p_.idleTimeout, [this] { idleTick(); });
+    }
+}
+
+void TransferSession::idleTick() {
+    const auto silent = p_.loop.now() - lastHeard_;
+    p_.loop.stopTimer(idleTimer_);
+    idleTimer_ = 0;
+    if (silent >= p_.idleTimeout) {
+        limitReached(TransferOutcome::Idle);
+        return;
+    }
+    idleTimer_ =
+        p_.loop.startTimer(std::chrono::ceil<std::chrono::milliseconds>(p_.idleTimeout - silent),
+                           [this] { idleTick(); });
+}
+
+void TransferSession::limitReached(TransferOutcome why) {
+    stopLimits();
+    if (kind_ == Kind::Blocking) {
+        requestEnd(why);
+    } else {
+        end(why);
+    }
+}
+
+void TransferSession::stopLimits() noexcept {
+    for (MessageLoop::TimerId* id : {&idleTimer_, &limitTimer_}) {
+        if (*id == 0) continue;
+        try {
+            p_.loop.stopTimer(*id);
+        } catch (...) {
+            // A timer that cannot be stopped finds the transfer ended.
+        }
+        *id = 0;
+    }
 }
 
 void TransferSession::openDataFile(bool emptyNow) {
@@ -40,6 +91,17 @@ void TransferSession::writeRecord(Long sequence, const Reading& reading) {
     appendRecordLine(line_, sequence, reading, p_.m.sUnitName);
     out->writeLine(line_);
     ++p_.pub.datano;
+    if (p_.onRecordWritten) {
+        RecordWritten record;
+        record.sequence = sequence;
+        record.timeStamp = reading.kind == Reading::Kind::TimeStamp;
+        record.stamp = reading.stamp;
+        record.value = reading.value;
+        record.unitCode = reading.unitCode;
+        record.channel = reading.channel;
+        record.line = line_;
+        p_.onRecordWritten(record);
+    }
 }
 
 void TransferSession::flushRecords(bool toDisk) {
@@ -63,6 +125,7 @@ TransferSession::Next TransferSession::waitForByte(std::chrono::milliseconds tim
             if (!byte.empty()) {
                 if (p_.onBytesRead) p_.onBytesRead(byte);
                 heardMeter_ = true;
+                heard();
                 return {static_cast<Byte>(byte[0]), TransferOutcome::None, std::nullopt};
             }
         }
@@ -118,6 +181,7 @@ void TransferSession::end(TransferOutcome outcome, const std::optional<RuntimeEr
                           bool notify) noexcept {
     if (ended_) return;
     ended_ = true;
+    stopLimits();
     try {
         flushRecords(true);
         if (outcome == TransferOutcome::EndMarker) {

@@ -35,6 +35,9 @@ struct SessionParts {
     std::optional<RuntimeError>& lastError;                    // the last error shown
     const std::function<void()>& onEnded;                      // the host's notification
     const std::function<void(std::string_view)>& onBytesRead;  // the host's tap on the line
+    const std::function<void(const RecordWritten&)>& onRecordWritten;
+    std::chrono::milliseconds idleTimeout;      // zero: none
+    std::chrono::milliseconds transferTimeout;  // zero: none
 };
 
 class TransferSession {
@@ -89,6 +92,11 @@ class TransferSession {
     // Blocking download: waits in the message loop for the next byte, at most
     // `timeout` (zero: for ever), and hands it to the host's tap.
     Next waitForByte(std::chrono::milliseconds timeout);
+    // The transfer is armed: its time limit runs from now.
+    void startLimits();
+    // Bytes came from the meter: the idle time-out counts from now.
+    void heard();
+
     // The device went away (a receive event said so).
     void deviceLost() { deviceLost_ = true; }
     bool isDeviceLost() const { return deviceLost_; }
@@ -107,6 +115,10 @@ class TransferSession {
 
   private:
     void show(const std::string& text) noexcept;
+    void stopLimits() noexcept;
+    void idleTick();
+    // A limit ends the transfer as the host's AbortTransfer would.
+    void limitReached(TransferOutcome why);
     void showError(const RuntimeError& error) noexcept;
 
     SessionParts p_;
@@ -118,6 +130,10 @@ class TransferSession {
     bool deviceLost_ = false;
     bool heardMeter_ = false;  // the blocking download has had a byte
     TransferOutcome endRequested_ = TransferOutcome::None;
+    bool limited_ = false;  // armed by a start: the time-outs apply
+    MessageLoop::TimerId idleTimer_ = 0;
+    MessageLoop::TimerId limitTimer_ = 0;
+    MessageLoop::Clock::time_point lastHeard_{};
     TransferStats stats_;
     std::string line_;  // the line being written
 };

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 
 #include "control/control_parts.h"
@@ -27,8 +28,20 @@ Vantor_Comm::~Vantor_Comm() {
 }
 
 SessionParts ControlParts::sessionParts() {
-    return SessionParts{q,       m,         MSComm1,           files,        panel, messages, loop,
-                        outcome, lastError, q.onTransferEnded, q.onBytesRead};
+    return SessionParts{q,
+                        m,
+                        MSComm1,
+                        files,
+                        panel,
+                        messages,
+                        loop,
+                        outcome,
+                        lastError,
+                        q.onTransferEnded,
+                        q.onBytesRead,
+                        q.onRecordWritten,
+                        idleTimeout,
+                        transferTimeout};
 }
 
 TransferSession* ControlParts::running() const {
@@ -83,6 +96,18 @@ void Vantor_Comm::setReadTimeout(std::chrono::milliseconds timeout) {
 }
 std::chrono::milliseconds Vantor_Comm::readTimeout() const {
     return d_->readTimeout;
+}
+void Vantor_Comm::setIdleTimeout(std::chrono::milliseconds silence) {
+    d_->idleTimeout = std::max(silence, std::chrono::milliseconds(0));
+}
+std::chrono::milliseconds Vantor_Comm::idleTimeout() const {
+    return d_->idleTimeout;
+}
+void Vantor_Comm::setTransferTimeout(std::chrono::milliseconds limit) {
+    d_->transferTimeout = std::max(limit, std::chrono::milliseconds(0));
+}
+std::chrono::milliseconds Vantor_Comm::transferTimeout() const {
+    return d_->transferTimeout;
 }
 StatusPanel& Vantor_Comm::Panel() {
     return d_->panel;

@@ -26,6 +26,16 @@ static void onMessage(void* context, const char* text, size_t length) {
     (void)length;
 }
 
+static int32_t written = 0;
+static int inOrder = 1;
+
+static void onRecord(void* context, const vantor_record_written* r) {
+    (void)context;
+    inOrder = inOrder && r->sequence == written && r->line_length > 0 &&
+              (r->sequence > 0 || (r->is_time_stamp && r->stamp_length == 12));
+    ++written;
+}
+
 static long linesIn(const char* path) {
     FILE* f = fopen(path, "rb");
     if (f == NULL) return -1;
@@ -44,11 +54,14 @@ static void download(vantor_comm* c, int blocking) {
     CHECK(vantor_comm_put_Port(c, 1) == VANTOR_OK);
     CHECK(vantor_comm_put_df(c, data) == VANTOR_OK);
     vantor_outcome outcome = VANTOR_OUTCOME_NONE;
+    written = 0;
     if (blocking) {
         CHECK(vantor_comm_ReadDataLogger(c) == VANTOR_OK);
     } else {
-        int16_t result = 1;
-        CHECK(vantor_comm_Start(c, &result) == VANTOR_OK && result == 0);
+        char kept[700] = "x";
+        CHECK(vantor_comm_download(c, VANTOR_TRUE, VANTOR_FALSE, kept, sizeof kept, NULL) ==
+                  VANTOR_OK &&
+              kept[0] == '\0');
         /* Bounded only so that a broken download ends the test. */
         for (int i = 0; i < 300 && outcome == VANTOR_OUTCOME_NONE; ++i) {
             CHECK(vantor_comm_process_events(c, 100) == VANTOR_OK);
@@ -62,6 +75,7 @@ static void download(vantor_comm* c, int blocking) {
     CHECK(vantor_comm_get_fgTransferOK(c, &ok) == VANTOR_OK && ok == VANTOR_TRUE);
     CHECK(vantor_comm_get_datano(c, &records) == VANTOR_OK && records == 40);
     CHECK(linesIn(data) == 40);
+    CHECK(written == 40 && inOrder);
     char counter[16];
     CHECK(vantor_comm_panel_label(c, 4, counter, sizeof counter, NULL, NULL) == VANTOR_OK);
     CHECK(strcmp(counter, "40") == 0);
@@ -74,6 +88,7 @@ int main(int argc, char** argv) {
     CHECK(vantor_comm_create(&c) == VANTOR_OK && c != NULL);
     if (c == NULL) return 1;
     CHECK(vantor_comm_set_message_handler(c, onMessage, NULL) == VANTOR_OK);
+    CHECK(vantor_comm_set_record_handler(c, onRecord, NULL) == VANTOR_OK);
 
     download(c, 0);
     download(c, 1);
@@ -89,10 +104,15 @@ int main(int argc, char** argv) {
     CHECK(vantor_comm_grid_cell(c, 1, 3, cell, sizeof cell, &length) == VANTOR_OK);
     CHECK(strcmp(cell, "Time") == 0 && length == 4);
 
-    /* A device that is not there: shown, kept as the last error, nothing armed. */
+    char missing[700];
+    /* A device that is not there: shown, kept as the last error, nothing armed,
+     * and the earlier download's copy undone. */
     messages[0] = '\0';
     CHECK(vantor_comm_set_device(c, 1, missingDevice()) == VANTOR_OK);
-    CHECK(vantor_comm_ReadDataLogger(c) == VANTOR_OK);
+    char kept[700] = "x";
+    CHECK(vantor_comm_download(c, VANTOR_TRUE, VANTOR_TRUE, kept, sizeof kept, NULL) == VANTOR_OK);
+    snprintf(missing, sizeof missing, "%s/data-1.dat.1", scratchFolder());
+    CHECK(kept[0] == '\0' && linesIn(missing) == -1);
     int32_t number = 0;
     char text[256];
     CHECK(vantor_comm_last_error(c, &number, text, sizeof text, NULL) == VANTOR_OK);
@@ -102,7 +122,6 @@ int main(int argc, char** argv) {
     CHECK(outcome == VANTOR_OUTCOME_NOT_ARMED);
 
     /* Operations that throw return their error number and description. */
-    char missing[700];
     snprintf(missing, sizeof missing, "%s/nonexistent/meter", scratchFolder());
     CHECK(vantor_comm_put_AppPath(c, missing) == VANTOR_OK);
     vantor_status s = vantor_comm_ReadUnitFile(c);

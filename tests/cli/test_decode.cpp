@@ -33,10 +33,6 @@ TEST_P(Decode, CaptureGivesTheDataFileOfItsDownload) {
         ASSERT_TRUE(pressSend(meter, download, stream));
         ASSERT_EQ(download.wait(), kExitOk) << download.err();
     }
-    // The transfer ends at the last ESC, so the final CR may stay unread.
-    const std::string raw = readFile(dir.file("capture.raw"));
-    EXPECT_GE(raw.size() + 1, stream.size());
-    EXPECT_EQ(raw, stream.substr(0, raw.size()));
     const std::string downloaded = readFile(dir.file("d.dat"));
     EXPECT_EQ(countLines(downloaded), 34);
 

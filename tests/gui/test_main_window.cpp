@@ -1,7 +1,10 @@
-// vantor-comm-gui's window: downloads from the simulated meter, the table,
-// the chart, the status line, the pickers and the error boxes.
+// vantor-comm-gui's window: downloads from the simulated meter on the real
+// backends, the panel, the table, the chart, the status line, the pickers and
+// the error boxes.
 #include <gtest/gtest.h>
 #include <vantor/data_grid_view.h>
+#include <vantor/indicator_widget.h>
+#include <vantor/panel_label.h>
 
 #include <QDir>
 #include <QImage>
@@ -61,9 +64,13 @@ TEST(MainWindow, SimulatedDownloadFillsTableChartAndStatus) {
 
     h.window.start();
     ASSERT_TRUE(h.comm().fgComPortOpen);
+    EXPECT_EQ(h.window.comm()->label1(2)->text().toStdString(), "Press Send Key to Transfer Data");
+    EXPECT_TRUE(h.window.comm()->shape1()->isVisible());
     ASSERT_TRUE(waitUntil([&] { return h.finished > 0; }));
     EXPECT_EQ(h.comm().LastTransferOutcome(), TransferOutcome::EndMarker);
     EXPECT_EQ(h.comm().datano, kRecords);
+    EXPECT_EQ(h.window.comm()->label1(2)->text().toStdString(), "Data Transfer OK");
+    EXPECT_FALSE(h.window.comm()->shape1()->isVisible());
     EXPECT_EQ(h.window.table()->model()->rowCount(), kRecords);
     EXPECT_EQ(h.window.table()->model()->headerData(2, Qt::Horizontal).toString().toStdString(),
               "Value");
@@ -166,7 +173,18 @@ TEST(MainWindow, StopEndsATransferInEitherMode) {
     }
 }
 
-// Records show while they arrive, and the last download's are gone first.
+// Every cell's text and alignment.
+QStringList cellsOf(const QAbstractItemModel* m, int rows) {
+    QStringList cells;
+    for (int r = 0; r < rows * m->columnCount(); ++r) {
+        const QModelIndex i = m->index(r / m->columnCount(), r % m->columnCount());
+        cells << m->data(i).toString() + "|" + m->data(i, Qt::TextAlignmentRole).toString();
+    }
+    return cells;
+}
+
+// Records show while they arrive, as the finished table shows them, and the
+// last download's are gone first.
 TEST(MainWindow, ShowsRecordsWhileTheyArrive) {
     WindowHost h;
     ScratchDir dir;
@@ -186,12 +204,14 @@ TEST(MainWindow, ShowsRecordsWhileTheyArrive) {
     ASSERT_TRUE(meter.send(firstPart, false));
     ASSERT_TRUE(waitUntil([&] { return h.window.table()->model()->rowCount() == 12; }));
     EXPECT_EQ(h.finished, 0);
+    const QStringList live = cellsOf(h.window.table()->model(), 12);
 #ifdef VANTOR_GUI_CHARTS
     EXPECT_GT(h.window.chart()->pointCount(), 0);
 #endif
     ASSERT_TRUE(meter.send(rest, false));
     ASSERT_TRUE(waitUntil([&] { return h.finished > 0; }));
     EXPECT_EQ(h.window.table()->model()->rowCount(), 30);
+    EXPECT_EQ(cellsOf(h.window.table()->model(), 12), live);
 
     // A new download starts from an empty table.
     h.comm().df = dir.file("next.dat");

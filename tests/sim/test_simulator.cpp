@@ -1,7 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -286,24 +285,6 @@ TEST(Capture, NamesTheFileItCannotRead) {
 
 // --- the meter on a pseudo-terminal ------------------------------------------------------
 
-TEST(PtyMeter, OffersAPseudoTerminalSlave) {
-    PtyMeter meter;
-    EXPECT_EQ(meter.device().rfind("/dev/pts/", 0), 0u) << meter.device();
-    struct stat st {};
-    ASSERT_EQ(::stat(meter.device().c_str(), &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode));
-}
-
-TEST(PtyMeter, SendsAStreamByteExact) {
-    PtyMeter meter;
-    Fd slave(openSlave(meter.device()));
-    ASSERT_GE(slave.get(), 0);
-    const std::string stream = transferStream(standardMemory(60));
-    meter.sendAsync(stream, false);
-    EXPECT_EQ(readBytes(slave.get(), stream.size()), stream);
-    EXPECT_TRUE(meter.wait());
-}
-
 TEST(PtyMeter, SendsMoreThanTheLineBuffers) {
     PtyMeter meter;
     Fd slave(openSlave(meter.device()));
@@ -323,15 +304,6 @@ TEST(PtyMeter, SendsPacedByteExact) {
     meter.sendAsync(stream, true);
     EXPECT_EQ(readBytes(slave.get(), stream.size()), stream);
     EXPECT_TRUE(meter.wait());
-}
-
-TEST(PtyMeter, SynchronousSendReturnsTrueWhenDone) {
-    PtyMeter meter;
-    Fd slave(openSlave(meter.device()));
-    ASSERT_GE(slave.get(), 0);
-    const std::string stream = transferStream(standardMemory(3));
-    EXPECT_TRUE(meter.send(stream, false));
-    EXPECT_EQ(readBytes(slave.get(), stream.size()), stream);
 }
 
 TEST(PtyMeter, BytesQueuedBeforeTheSlaveOpensArriveUntranslated) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-namespace vantor::cli {
+namespace vantor::station {
 
 class SiteSender {
   public:
@@ -45,4 +45,4 @@ class SiteSender {
     std::thread thread_;
 };
 
-}  // namespace vantor::cli
+}  // namespace vantor::station

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace vantor::cli {
+namespace vantor::station {
 
 class ExecRunner {
   public:
@@ -60,4 +60,4 @@ class ExecRunner {
     bool stopping_ = false;
 };
 
-}  // namespace vantor::cli
+}  // namespace vantor::station

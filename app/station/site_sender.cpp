@@ -6,7 +6,7 @@
 
 #include "site_database.h"
 
-namespace vantor::cli {
+namespace vantor::station {
 
 SiteSender::SiteSender(Setup setup) : setup_(std::move(setup)), thread_([this] { run(); }) {}
 
@@ -85,4 +85,4 @@ bool SiteSender::sendAll(bool& lost) {
     return true;
 }
 
-}  // namespace vantor::cli
+}  // namespace vantor::station

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace vantor::cli {
+namespace vantor::station {
 
 // The database could not be reached or refused a statement.
 struct DatabaseError : RuntimeError {
@@ -64,14 +64,16 @@ class SiteDatabase {
     // The URL without a password: the same whatever the password.
     const std::string& name() const { return name_; }
 
-    // What makes `url` no database URL, naming it (masked); empty when it is one.
-    static std::string urlProblem(const std::string& url);
+    // What makes `url` no database URL, naming it (masked); empty when it is
+    // one. `ownIndex`: the SQLite file of the station's own index, which is
+    // no site's database.
+    static std::string urlProblem(const std::string& url, const std::string& ownIndex = {});
     // `url` with its password, if it has one, as ***: for messages.
     static std::string masked(const std::string& url);
     static bool hasPassword(const std::string& url);
 
-    // Adds the download and the readings of its data file (read first: a file
-    // error is thrown before the database is touched). A download (station,
+    // Adds the download and the readings of its data file, read into the
+    // transaction (a missing file is thrown before the database is touched). A download (station,
     // file) the database already has is left as it is; records the database
     // already has from another download are marked as a repeat of it and not
     // stored again.
@@ -99,7 +101,7 @@ class SiteDatabase {
     void open(const std::string& url);
     void migrate();
     void checkSchema();
-    void insertReadings(std::int64_t id, const std::vector<ReadingRow>& rows);
+    void insertReadings(std::int64_t id, const std::string& dataFile, const ExportOptions& clock);
     // The ids a query gives, with one text bound to its ? when not empty.
     std::vector<std::int64_t> ids(const QString& sql, const std::string& bound = {});
     void run(const QString& sql);
@@ -114,4 +116,4 @@ class SiteDatabase {
     bool readOnly_ = false;
 };
 
-}  // namespace vantor::cli
+}  // namespace vantor::station

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <cstring>
 
-namespace vantor::cli {
+namespace vantor::station {
 
 struct ExecRunner::Child {
     std::string name;
@@ -215,4 +215,4 @@ void ExecRunner::waitEnded() {
     if (!running_.empty() || !lingering_.empty()) loop.exec();
 }
 
-}  // namespace vantor::cli
+}  // namespace vantor::station

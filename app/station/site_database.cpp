@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <vantor/data_file.h>
 
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -13,8 +14,10 @@
 #include <QVariant>
 #include <cerrno>
 #include <charconv>
+#include <climits>
+#include <cstdlib>
 
-namespace vantor::cli {
+namespace vantor::station {
 
 namespace {
 
@@ -50,16 +53,18 @@ class Statement {
     std::function<void(const QString&)> fail_;
 };
 
-// A damaged file keeps the readings before the damage; a missing one is the
-// caller's to say.
-std::vector<ReadingRow> readingsOf(const std::string& dataFile, const ExportOptions& clock) {
-    std::vector<ReadingRow> rows;
+// A missing file is the caller's to say, before the database is touched.
+void mustExist(const std::string& dataFile) {
     try {
-        vantor::eachReading(dataFile, clock, [&](const ReadingRow& r) { rows.push_back(r); });
+        DataFileReader probe(dataFile);
     } catch (const RuntimeError& e) {
         if (e.number() == kErrFileNotFound || e.number() == kErrPathNotFound) throw;
     }
-    return rows;
+}
+
+std::string realPath(const std::string& path) {
+    char buffer[PATH_MAX];
+    return ::realpath(path.c_str(), buffer) != nullptr ? buffer : path;
 }
 
 bool isPostgres(const std::string& url) {
@@ -106,10 +111,13 @@ bool SiteDatabase::hasPassword(const std::string& url) {
     return from != std::string::npos && from != to;
 }
 
-std::string SiteDatabase::urlProblem(const std::string& url) {
+std::string SiteDatabase::urlProblem(const std::string& url, const std::string& ownIndex) {
     const std::string shown = "'" + masked(url) + "'";
     if (url.rfind("sqlite:", 0) == 0) {
-        return url.size() > 7 ? "" : shown + " names no file: sqlite:PATH";
+        if (url.size() == 7) return shown + " names no file: sqlite:PATH";
+        if (!ownIndex.empty() && realPath(url.substr(7)) == realPath(ownIndex))
+            return url + " is the archive's own index already";
+        return "";
     }
     if (!isPostgres(url)) {
         return shown + " is not postgresql://user@host:port/database or sqlite:PATH";
@@ -352,7 +360,8 @@ void SiteDatabase::checkSchema() {
     }
 }
 
-void SiteDatabase::insertReadings(std::int64_t id, const std::vector<ReadingRow>& rows) {
+void SiteDatabase::insertReadings(std::int64_t id, const std::string& dataFile,
+                                  const ExportOptions& clock) {
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     auto failing = [this](const QString& why) { fail("cannot write to", why); };
     Statement insert(db,
@@ -361,7 +370,7 @@ void SiteDatabase::insertReadings(std::int64_t id, const std::vector<ReadingRow>
                      " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
                      failing);
     std::int64_t n = 0;
-    for (const ReadingRow& r : rows) {
+    const auto take = [&](const ReadingRow& r) {
         double value = 0;
         const bool number =
             !r.value.empty() &&
@@ -380,13 +389,20 @@ void SiteDatabase::insertReadings(std::int64_t id, const std::vector<ReadingRow>
             .bind(q(r.unit))
             .bind(q(r.status))
             .run();
+    };
+    try {
+        vantor::eachReading(dataFile, clock, take);
+    } catch (const DatabaseError&) {
+        throw;
+    } catch (const RuntimeError& e) {
+        // A damaged file keeps the readings before the damage.
+        if (e.number() == kErrFileNotFound || e.number() == kErrPathNotFound) throw;
     }
 }
 
 SiteDatabase::Added SiteDatabase::add(const Download& d, const std::string& dataFile,
                                       const ExportOptions& clock) {
-    const std::vector<ReadingRow> rows = readingsOf(dataFile, clock);
-
+    mustExist(dataFile);
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     auto failing = [this](const QString& why) { fail("cannot write to", why); };
     if (!db.transaction()) failing(db.lastError().text());
@@ -445,7 +461,7 @@ SiteDatabase::Added SiteDatabase::add(const Download& d, const std::string& data
                     .run();
             }
         }
-        if (!added.already && added.repeatOf == 0) insertReadings(added.id, rows);
+        if (!added.already && added.repeatOf == 0) insertReadings(added.id, dataFile, clock);
         if (!db.commit()) failing(db.lastError().text());
         return added;
     } catch (...) {
@@ -479,11 +495,11 @@ std::vector<std::int64_t> SiteDatabase::withoutReadings() {
 
 void SiteDatabase::addReadings(std::int64_t id, const std::string& dataFile,
                                const ExportOptions& clock) {
-    const std::vector<ReadingRow> rows = readingsOf(dataFile, clock);
+    mustExist(dataFile);
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     if (!db.transaction()) fail("cannot write to", db.lastError().text());
     try {
-        insertReadings(id, rows);
+        insertReadings(id, dataFile, clock);
         if (!db.commit()) fail("cannot write to", db.lastError().text());
     } catch (...) {
         db.rollback();
@@ -573,4 +589,4 @@ std::int64_t SiteDatabase::downloadsOf(const std::string& device) {
     return rows.next() ? rows.value(0).toLongLong() : 0;
 }
 
-}  // namespace vantor::cli
+}  // namespace vantor::station
