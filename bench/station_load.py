@@ -145,9 +145,11 @@ def measure(build, o):
                     exact += f.read() == want
         failed |= exact != o.meters
         frames = sum(o.records + i for i in range(o.meters))
-        got["send"] = (100 * cpu / wall, wake, frames, exact, wall)
+        load = os.getloadavg()[0]
+        got["send"] = (100 * cpu / wall, wake, frames, exact, load)
         print(f"wall {wall:.2f} s; station CPU {cpu:.2f} s = {100 * cpu / wall:.2f}% of a core; "
-              f"{wake} wakeups for {frames} frames; {exact} of {o.meters} files exact")
+              f"{wake} wakeups for {frames} frames; {exact} of {o.meters} files exact; "
+              f"load average {load:.2f}")
 
         print(f"== 3. {o.repeats} downloads in a row from one meter")
         for m in meters:
@@ -193,15 +195,16 @@ def measure(build, o):
 def table(names, results, o):
     def cells(r):
         if "repeat" not in r:
-            return ["failed"] * 7
+            return ["failed"] * 8
         idle_cpu, idle_wake, _, _ = r["idle"]
-        cpu, wake, frames, exact, _ = r["send"]
+        cpu, wake, frames, exact, load = r["send"]
         samples, rate = r["repeat"]
         return [f"{idle_cpu:.2f}%", str(idle_wake), f"**{cpu:.1f}%**",
-                f"{wake} ({wake / frames:.2f} a frame)", f"{exact} of {o.meters}",
+                f"{wake} ({wake / frames:.2f} a frame)", f"{exact} of {o.meters}", f"{load:.2f}",
                 ", ".join(f"{rss} KiB/{fds}" for _, rss, fds in samples), f"{rate:.0f}"]
     labels = ["idle: CPU of a core", "idle: wakeups", f"{o.meters} sending: CPU of a core",
               f"{o.meters} sending: wakeups", "files exact",
+              "load average after sending (other programs slow the meters and the station)",
               "resident/open files after " + ", ".join(
                   str(n) for n in (10, o.repeats // 10, o.repeats)),
               "downloads a second"]
