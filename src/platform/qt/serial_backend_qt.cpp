@@ -34,8 +34,9 @@ constexpr std::chrono::milliseconds kTail(60);
 // Frames a line that outran its speed is watched throughout: about a second
 // of a paced one.
 constexpr int kDistrust = 16;
-// Bytes a reader woken late may find beyond what it waited for.
-constexpr std::size_t kLate = 8;
+// Bytes beyond the line's speed that a meter catching up on its own pace,
+// or a reader woken late, may bring: two frames.
+constexpr std::size_t kLate = 32;
 
 // Devices open in some backend of this process. A lock file with our own pid
 // is live only if one of them holds it; otherwise it is left from a dead
@@ -243,10 +244,16 @@ void QtSerialBackend::dueNow() {
                 setMinimum(1);
                 watchInput(true);
             }
+        } else if (static_cast<std::size_t>(waiting) > checked_) {
+            // Not whole yet but moving (a meter behind its own pace): sleep
+            // until the rest could be there. The reader is given whole frames
+            // only, as when the line is watched throughout.
+            checked_ = static_cast<std::size_t>(waiting);
+            wakeAt_ =
+                Clock::now() + static_cast<long>(minimum_ - checked_) * byteTime_ + byteTime_ / 4;
         } else {
-            // Not whole yet (a slower meter, a pause): its last byte wakes
-            // the line, as VMIN has it. The reader is given whole frames only,
-            // as when the line is watched throughout.
+            // Stalled (a pause, a slower meter): the frame's last byte wakes
+            // the line, as VMIN has it.
             watchInput(true);
             if (minimum_ > 1) tailAt_ = Clock::now() + kTail;
         }
@@ -412,6 +419,7 @@ void QtSerialBackend::expect(std::size_t bytes) {
     setMinimum(bytes);
     const auto now = Clock::now();
     wakeAt_ = tailAt_ = Clock::time_point::max();
+    checked_ = 0;
     if (minimum_ > 1 && drained_ && distrust_ == 0) {
         // The line is read once the frame could be whole: at its speed, with
         // a quarter of a byte to spare. Until then it is out of the watch's

@@ -83,6 +83,7 @@ class QtSerialBackend : public SerialBackend, private LineWatch::Line {
     Clock::time_point wakeAt_ = Clock::time_point::max();
     Clock::time_point tailAt_ = Clock::time_point::max();
     Clock::time_point lastRead_{};  // when the line was last emptied
+    std::size_t checked_ = 0;       // bytes of the awaited frame found at the last look
     Listener* listener_ = nullptr;
     std::string device_;  // as the user named it, for messages
     std::string real_;    // the device behind any links, while ours
