@@ -8,13 +8,14 @@
 // A paced line brings one byte at a time, and the kernel wakes a reader at
 // each. The reader says how many bytes finish its frame (expect); the line
 // then leaves the thread's watch (LineWatch) for input until those bytes
-// could have come at the line's speed, and is read then: a download wakes
-// about once a frame, and lines due together share a wakeup. A frame not
-// whole by then is watched (VMIN set to what it lacks), so that its last byte
-// finds a reader; so is, for a while, a line that brought more than its speed
-// allows (a pseudo-terminal written in bursts, an adapter's packets, which
-// wake a reader once a burst anyway). Hang-ups are seen at once either way,
-// and what the line still holds is read before the loss is reported. A tail
+// could have come at the line's speed, and is read then if they are all
+// there: a download wakes about once a frame, and lines due together share a
+// wakeup. A frame still arriving is looked at again once the rest could be
+// there; a stalled one is watched (VMIN set to the frame), so that its last
+// byte wakes the reader, who is given whole frames only. A line that brings
+// far more than its speed allows (a pseudo-terminal written in bursts) is
+// watched throughout for a while. Hang-ups are seen at once either way, and
+// what the line still holds is read before the loss is reported. A tail
 // shorter than asked for is taken once the line has been quiet for `kTail`.
 //
 // A host that runs many meters on one thread can choose a hold-off instead:
