@@ -238,11 +238,11 @@ void QtSerialBackend::dueNow() {
             static_cast<std::size_t>(waiting) >= minimum_) {
             readable();
             if (lost_ || fd_ < 0) return;
-            // The reader did not say what it waits for: the next byte is
-            // reported.
+            // The reader did not say what it waits for (it is busy, or done):
+            // the line is watched for what it last asked.
             if (wakeAt_ == Clock::time_point::max() && !reading_) {
-                setMinimum(1);
                 watchInput(true);
+                if (minimum_ > 1) tailAt_ = Clock::now() + kTail;
             }
         } else if (static_cast<std::size_t>(waiting) > checked_) {
             // Not whole yet but moving (a meter behind its own pace): sleep
