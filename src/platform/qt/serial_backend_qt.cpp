@@ -120,7 +120,7 @@ void QtSerialBackend::markLost(const std::string& why) {
     if (listener_ != nullptr) listener_->deviceLost(serialError(SerialFailure::Lost, device_, why));
 }
 
-bool QtSerialBackend::drain(std::size_t& got) {
+bool QtSerialBackend::drain(std::size_t& got, std::size_t most) {
     got = 0;
     if (readPos_ == buffer_.size()) {
         buffer_.clear();
@@ -129,11 +129,12 @@ bool QtSerialBackend::drain(std::size_t& got) {
     char bytes[4096];
     for (;;) {
         errno = 0;
-        const ssize_t n = ::read(fd_, bytes, sizeof bytes);
+        const std::size_t ask = std::min(sizeof bytes, most - got);
+        const ssize_t n = ::read(fd_, bytes, ask);
         if (n > 0) {
             buffer_.append(bytes, static_cast<std::size_t>(n));
             got += static_cast<std::size_t>(n);
-            if (static_cast<std::size_t>(n) < sizeof bytes) return true;
+            if (static_cast<std::size_t>(n) < ask || got == most) return true;
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
@@ -165,9 +166,13 @@ void QtSerialBackend::schedule() {
 }
 
 void QtSerialBackend::readable() {
+    take(SIZE_MAX);
+}
+
+void QtSerialBackend::take(std::size_t most) {
     if (lost_ || fd_ < 0) return;
     std::size_t got = 0;
-    if (!drain(got)) {
+    if (!drain(got, most)) {
         hungUp();
         return;
     }
@@ -234,10 +239,22 @@ void QtSerialBackend::dueNow() {
     if (wakeAt_ <= at) {
         wakeAt_ = Clock::time_point::max();
         int waiting = 0;
-        if (::ioctl(fd_, FIONREAD, &waiting) == 0 &&
-            static_cast<std::size_t>(waiting) >= minimum_) {
-            readable();
+        bool taken = false;
+        // Whole frames only, one at a time, so that every read ends where a
+        // frame does, as when VMIN alone waits: a read that ran into the next
+        // frame could end a transfer before its last byte, which would then
+        // open a download of its own. Frames that came while the reader was
+        // busy are all taken now.
+        while (::ioctl(fd_, FIONREAD, &waiting) == 0 &&
+               static_cast<std::size_t>(waiting) >= minimum_) {
+            onTime_ = true;
+            take(minimum_);
+            onTime_ = false;
             if (lost_ || fd_ < 0) return;
+            taken = true;
+            if (reading_ || wakeAt_ == Clock::time_point::max()) break;
+        }
+        if (taken) {
             // The reader did not say what it waits for (it is busy, or done):
             // the line is watched for what it last asked.
             if (wakeAt_ == Clock::time_point::max() && !reading_) {
@@ -249,8 +266,8 @@ void QtSerialBackend::dueNow() {
             // until the rest could be there. The reader is given whole frames
             // only, as when the line is watched throughout.
             checked_ = static_cast<std::size_t>(waiting);
-            wakeAt_ =
-                Clock::now() + static_cast<long>(minimum_ - checked_) * byteTime_ + byteTime_ / 4;
+            wholeAt_ = Clock::now() + static_cast<long>(minimum_ - checked_) * byteTime_;
+            wakeAt_ = wholeAt_ + byteTime_ / 4;
         } else {
             // Stalled (a pause, a slower meter): the frame's last byte wakes
             // the line, as VMIN has it.
@@ -423,8 +440,12 @@ void QtSerialBackend::expect(std::size_t bytes) {
     if (minimum_ > 1 && drained_ && distrust_ == 0) {
         // The line is read once the frame could be whole: at its speed, with
         // a quarter of a byte to spare. Until then it is out of the watch's
-        // input interest (a hang-up is still seen at once).
-        wakeAt_ = now + static_cast<long>(minimum_) * byteTime_ + byteTime_ / 4;
+        // input interest (a hang-up is still seen at once). Counted from when
+        // the last frame was due rather than from a late read of it, so that
+        // a busy reader's lateness is not carried into the next frame.
+        const auto from = onTime_ ? std::min(now, wholeAt_) : now;
+        wholeAt_ = from + static_cast<long>(minimum_) * byteTime_;
+        wakeAt_ = wholeAt_ + byteTime_ / 4;
         watchInput(false);
     } else {
         if (distrust_ > 0) --distrust_;

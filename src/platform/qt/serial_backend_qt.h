@@ -28,6 +28,7 @@
 #include <vantor/serial_backend.h>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 
 #include "platform/qt/line_watch.h"
@@ -56,8 +57,11 @@ class QtSerialBackend : public SerialBackend, private LineWatch::Line {
     void readable() override;
     void hungUp() override;
     void dueNow() override;
-    // Reads all the line holds into buffer_; false once the device is gone.
-    bool drain(std::size_t& got);
+    // Reads what the line holds, `most` bytes at most, into buffer_; false
+    // once the device is gone.
+    bool drain(std::size_t& got, std::size_t most = SIZE_MAX);
+    // Reads (as drain) and tells the listener.
+    void take(std::size_t most);
     // Whether the line reports input now (as VMIN counts it); sees a hang-up too.
     bool ready();
     void watchInput(bool reading);
@@ -85,6 +89,8 @@ class QtSerialBackend : public SerialBackend, private LineWatch::Line {
     Clock::time_point tailAt_ = Clock::time_point::max();
     Clock::time_point lastRead_{};  // when the line was last emptied
     std::size_t checked_ = 0;       // bytes of the awaited frame found at the last look
+    Clock::time_point wholeAt_{};   // when the awaited frame can be whole at the soonest
+    bool onTime_ = false;           // reading a frame found whole at its time
     Listener* listener_ = nullptr;
     std::string device_;  // as the user named it, for messages
     std::string real_;    // the device behind any links, while ours
