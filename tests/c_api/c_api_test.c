@@ -48,6 +48,8 @@ static long linesIn(const char* path) {
 static void download(vantor_comm* c, int blocking) {
     char data[600];
     snprintf(data, sizeof data, "%s/data-%d.dat", scratchFolder(), blocking);
+    /* The folder may hold an earlier run's files: nothing is there to keep. */
+    remove(data);
     const char* device = startMeter(blocking);
     CHECK(device != NULL);
     CHECK(vantor_comm_set_device(c, 1, device) == VANTOR_OK);
@@ -110,8 +112,9 @@ int main(int argc, char** argv) {
     messages[0] = '\0';
     CHECK(vantor_comm_set_device(c, 1, missingDevice()) == VANTOR_OK);
     char kept[700] = "x";
-    CHECK(vantor_comm_download(c, VANTOR_TRUE, VANTOR_TRUE, kept, sizeof kept, NULL) == VANTOR_OK);
     snprintf(missing, sizeof missing, "%s/data-1.dat.1", scratchFolder());
+    remove(missing);
+    CHECK(vantor_comm_download(c, VANTOR_TRUE, VANTOR_TRUE, kept, sizeof kept, NULL) == VANTOR_OK);
     CHECK(kept[0] == '\0' && linesIn(missing) == -1);
     int32_t number = 0;
     char text[256];
