@@ -95,44 +95,6 @@ TEST(SerialPty, EventDrivenDownloadThroughARealPort) {
     EXPECT_TRUE(p.messages.messages.empty());
 }
 
-TEST(SerialPty, BlockingDownloadThroughARealPort) {
-    PtyControl p;
-    const std::string stream = frame(kNegativeBody) + frame(kTimeBody) + testing::endMarker();
-    // The meter starts sending once the download waits in the loop.
-    QTimer::singleShot(20, [&] { EXPECT_TRUE(p.meter.send(stream, false)); });
-    p.comm->ReadDataLogger();
-    EXPECT_EQ(p.messages.messages, (std::vector<std::string>{"Data Received O.K!"}));
-    EXPECT_EQ(testing::readFile(p.comm->df), "0,-123.4,12,2\r\n1,\"120604154815\",\"Time\",0\r\n");
-    EXPECT_EQ(p.comm->fgTransferOK, VbTrue);
-    p.comm->datano = 2;
-    p.comm->ViewData();
-    EXPECT_EQ(p.comm->Grid().TextMatrix(2, 2), "120604 15:48:15");
-}
-
-TEST(SerialPty, BlockingDownloadSeesTheMeterHangUp) {
-    PtyControl p;
-    QTimer::singleShot(20, [&] { EXPECT_TRUE(p.meter.send(frame(kNegativeBody), false)); });
-    QTimer::singleShot(200, [&] { p.meter.hangUp(); });
-    p.comm->ReadDataLogger();
-    EXPECT_EQ(p.comm->LastTransferOutcome(), TransferOutcome::DeviceLost);
-    EXPECT_EQ(testing::readFile(p.comm->df), "0,-123.4,12,2\r\n");
-    EXPECT_EQ(p.comm->fgComPortOpen, VbFalse);
-}
-
-TEST(SerialPty, MeterHangingUpIsReportedAsDeviceLost) {
-    PtyControl p;
-    p.comm->Start();
-    ASSERT_EQ(p.comm->fgComPortOpen, VbTrue);
-    EXPECT_TRUE(p.meter.send(frame(kNegativeBody), false));
-    ASSERT_TRUE(p.runUntil([&] { return p.comm->datano == 1; }));
-    p.meter.hangUp();
-    ASSERT_TRUE(p.runUntil([&] { return p.comm->fgComPortOpen == 0; }));
-    EXPECT_EQ(p.comm->LastTransferOutcome(), TransferOutcome::DeviceLost);
-    EXPECT_EQ(testing::readFile(p.comm->df), "0,-123.4,12,2\r\n");
-    ASSERT_EQ(p.messages.messages.size(), 1u);
-    EXPECT_NE(p.messages.messages[0].find(p.meter.device()), std::string::npos);
-}
-
 TEST(SerialPty, MeterHangingUpRightAfterItsLastByteLosesNoRecord) {
     // The kernel drops what a reader has not taken when the line goes away.
     // The meter hangs up the moment the kernel holds none of its bytes: a
@@ -271,15 +233,6 @@ TEST(SerialPty, HundredDownloadsInARowLeakNothing) {
     // Ports and files were all given back: the process holds what it held after
     // the first round of each mode.
     EXPECT_EQ(openDescriptors(), before);
-}
-
-TEST(SerialPty, MissingDeviceIsNamed) {
-    PtyControl p;
-    p.comm->Ports().set(1, "/dev/vantor-no-such-tty");
-    p.comm->SCI_Init();
-    ASSERT_EQ(p.messages.messages.size(), 1u);
-    EXPECT_EQ(p.messages.messages[0].rfind("No such serial device: /dev/vantor-no-such-tty", 0),
-              0u);
 }
 
 TEST(SerialPty, LiveForeignLockRefusesThePortAndNamesItsHolder) {
