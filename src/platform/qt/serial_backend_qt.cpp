@@ -243,15 +243,18 @@ void QtSerialBackend::dueNow() {
         // Whole frames only, one at a time, so that every read ends where a
         // frame does, as when VMIN alone waits: a read that ran into the next
         // frame could end a transfer before its last byte, which would then
-        // open a download of its own. Frames that came while the reader was
-        // busy are all taken now.
-        while (::ioctl(fd_, FIONREAD, &waiting) == 0 &&
-               static_cast<std::size_t>(waiting) >= minimum_) {
+        // open a download of its own.
+        // Frames that came while the reader was busy are all taken now; one
+        // count serves them all, as what comes meanwhile has a wakeup of its own.
+        if (::ioctl(fd_, FIONREAD, &waiting) != 0) waiting = 0;
+        while (static_cast<std::size_t>(waiting) >= minimum_) {
+            const std::size_t frame = minimum_;
             onTime_ = true;
-            take(minimum_);
+            take(frame);
             onTime_ = false;
             if (lost_ || fd_ < 0) return;
             taken = true;
+            waiting -= static_cast<int>(frame);
             if (reading_ || wakeAt_ == Clock::time_point::max()) break;
         }
         if (taken) {
