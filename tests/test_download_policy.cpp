@@ -86,6 +86,9 @@ TEST(RecordNotice, EveryRecordInOrderAsItsLineWasWritten) {
         lines += std::string(r.line) + "\r\n";
         EXPECT_EQ(r.timeStamp, r.sequence == 1);
         EXPECT_EQ(r.value, r.timeStamp ? 0 : 123.4);
+        EXPECT_EQ(r.items.sequence, std::to_string(r.sequence));
+        EXPECT_EQ(r.items.isTimeStamp(), r.timeStamp);
+        EXPECT_EQ(r.items.value, r.timeStamp ? "120604154815" : "123.4");
     };
     l.comm->Start();
     l.serial->arrive(frame(kSimpleBody) + frame(kTimeBody) + frame(kSimpleBody) +

@@ -1,9 +1,6 @@
 #include "live_table.h"
 
 #include <QTimer>
-#include <algorithm>
-#include <string>
-#include <string_view>
 
 namespace vantor::gui {
 
@@ -13,36 +10,7 @@ QString fromControl(const String& s) {
     return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// The next item of a line: up to a comma, or a text in double quotes (a unit
-// name may hold a comma).
-std::string_view nextItem(std::string_view& rest, bool& quoted) {
-    std::string_view item;
-    quoted = !rest.empty() && rest.front() == '"';
-    if (quoted) {
-        const std::size_t end = std::min(rest.find('"', 1), rest.size());
-        item = rest.substr(1, end - 1);
-        rest.remove_prefix(std::min(end + 1, rest.size()));
-    } else {
-        const std::size_t end = std::min(rest.find(','), rest.size());
-        item = rest.substr(0, end);
-        rest.remove_prefix(end);
-    }
-    if (!rest.empty() && rest.front() == ',') rest.remove_prefix(1);
-    return item;
-}
-
 }  // namespace
-
-DataRecord writtenRecord(const RecordWritten& record) {
-    DataRecord r;
-    std::string_view rest = record.line;
-    bool quoted = false;
-    r.sequence = String(nextItem(rest, quoted));
-    r.value = String(nextItem(rest, quoted));
-    r.unit = String(nextItem(rest, r.unitQuoted));
-    r.channel = record.channel;
-    return r;
-}
 
 LiveTable::LiveTable(QObject* parent) : QAbstractTableModel(parent) {}
 

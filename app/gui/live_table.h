@@ -12,9 +12,6 @@
 
 namespace vantor::gui {
 
-// A written record's items as the data view reads them back from its line.
-DataRecord writtenRecord(const RecordWritten& record);
-
 class LiveTable : public QAbstractTableModel {
     Q_OBJECT
 

@@ -344,7 +344,7 @@ void MainWindow::clearShown() {
 
 void MainWindow::addLiveRecord(const RecordWritten& r) {
     if (table_->model() != live_) return;  // a transfer this window did not start
-    const DataRecord record = writtenRecord(r);
+    const DataRecord& record = r.items;
     live_->add(record);
 #ifdef VANTOR_GUI_CHARTS
     std::string unit;

@@ -2,6 +2,7 @@
 // and how it ended.
 #pragma once
 
+#include <vantor/data_file.h>
 #include <vantor/types.h>
 
 #include <cstdint>
@@ -44,6 +45,7 @@ struct RecordWritten {
     Integer unitCode = 0;
     Integer channel = 0;    // 0 for a time stamp
     std::string_view line;  // the line written, without its line end
+    DataRecord items;       // its four items, as the data file's reader reads them
 };
 
 }  // namespace vantor

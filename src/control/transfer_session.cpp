@@ -88,11 +88,18 @@ void TransferSession::writeRecord(Long sequence, const Reading& reading) {
     OutputFile* out = hasFile_ ? p_.files.findOutput(kDataFile) : nullptr;
     if (out == nullptr) return;
     line_.clear();
-    appendRecordLine(line_, sequence, reading, p_.m.sUnitName);
+    RecordItems items;
+    appendRecordLine(line_, sequence, reading, p_.m.sUnitName,
+                     p_.onRecordWritten ? &items : nullptr);
     out->writeLine(line_);
     ++p_.pub.datano;
     if (p_.onRecordWritten) {
         RecordWritten record;
+        record.items.sequence = line_.substr(0, items.sequenceEnd);
+        record.items.value = line_.substr(items.valueAt, items.valueEnd - items.valueAt);
+        record.items.unit = line_.substr(items.unitAt, items.unitEnd - items.unitAt);
+        record.items.unitQuoted = items.unitQuoted;
+        record.items.channel = reading.channel;
         record.sequence = sequence;
         record.timeStamp = reading.kind == Reading::Kind::TimeStamp;
         record.stamp = reading.stamp;

@@ -24,29 +24,52 @@ bool inTable(Integer code) {
 
 }  // namespace
 
-void appendRecordLine(std::string& line, Long sequence, const Reading& r, const UnitNames& names) {
+void appendRecordLine(std::string& line, Long sequence, const Reading& r, const UnitNames& names,
+                      RecordItems* items) {
+    const std::size_t start = line.size();
+    RecordItems at;
     appendInteger(line, sequence);
+    at.sequenceEnd = line.size();
     line.push_back(',');
     if (r.kind == Reading::Kind::TimeStamp) {
         line.push_back('"');
+        at.valueAt = line.size();
         line.append(r.stamp);
+        at.valueEnd = line.size();
         line.append("\",\"Time\",0");
-        return;
-    }
-    // The text comes from the digits; it is what the number format gives for
-    // the value, only without going through binary.
-    if (!appendScaledDecimal(line, r.negative, r.digits, r.scale)) appendNumber(line, r.value);
-    line.push_back(',');
-    if (r.kind == Reading::Kind::Extended && inTable(r.unitCode)) {
-        line.push_back('"');
-        line.append(names[static_cast<std::size_t>(r.unitCode)].view());
-        line.push_back('"');
+        at.unitAt = at.valueEnd + 3;
+        at.unitEnd = at.unitAt + 4;
+        at.unitQuoted = true;
     } else {
-        // A simple reading, or an extended one without a table entry: the code.
-        appendInteger(line, r.unitCode);
+        at.valueAt = line.size();
+        // The text comes from the digits; it is what the number format gives
+        // for the value, only without going through binary.
+        if (!appendScaledDecimal(line, r.negative, r.digits, r.scale)) appendNumber(line, r.value);
+        at.valueEnd = line.size();
+        line.push_back(',');
+        at.unitQuoted = r.kind == Reading::Kind::Extended && inTable(r.unitCode);
+        if (at.unitQuoted) {
+            line.push_back('"');
+            at.unitAt = line.size();
+            line.append(names[static_cast<std::size_t>(r.unitCode)].view());
+            at.unitEnd = line.size();
+            line.push_back('"');
+        } else {
+            // A simple reading, or an extended one without a table entry: the code.
+            at.unitAt = line.size();
+            appendInteger(line, r.unitCode);
+            at.unitEnd = line.size();
+        }
+        line.push_back(',');
+        appendInteger(line, r.channel);
     }
-    line.push_back(',');
-    appendInteger(line, r.channel);
+    if (items != nullptr) {
+        for (std::size_t* offset :
+             {&at.sequenceEnd, &at.valueAt, &at.valueEnd, &at.unitAt, &at.unitEnd}) {
+            *offset -= start;
+        }
+        *items = at;
+    }
 }
 
 bool hasUnnamedUnit(const Reading& r, const UnitNames& names) {
